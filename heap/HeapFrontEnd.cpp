@@ -1,0 +1,1 @@
+// heap/HeapFrontEnd.cpp: placeholder

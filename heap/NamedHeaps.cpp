@@ -1,0 +1,1 @@
+// heap/NamedHeaps.cpp: placeholder

@@ -1,0 +1,1 @@
+// heap/ProcessAllocator.cpp: placeholder

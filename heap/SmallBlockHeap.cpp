@@ -1,0 +1,1 @@
+// heap/SmallBlockHeap.cpp: placeholder

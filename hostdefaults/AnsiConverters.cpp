@@ -1,0 +1,1 @@
+// hostdefaults/AnsiConverters.cpp: placeholder

@@ -1,0 +1,1 @@
+// hostdefaults/FatalErrorHandler.cpp: placeholder

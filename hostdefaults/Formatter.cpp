@@ -1,0 +1,1 @@
+// hostdefaults/Formatter.cpp: placeholder

@@ -1,0 +1,1 @@
+// hostdefaults/HostDefaults.cpp: placeholder

@@ -1,0 +1,218 @@
+// oxfirst/OxHeap.h
+// The heap front end: every module allocates through these entry points. Heap handle 0 (null)
+// is the process allocator chosen once while the library loads; any other handle is a private
+// heap, normally one made by oxHeapCreate. Failure is reported by result only; nothing here
+// throws.
+#pragma once
+
+#include <oxfirst/OxTypes.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------------
+// The process allocator
+
+/// The six operations behind heap handle 0. Filled once while the library loads and never
+/// changed afterwards. On Windows 6 or later (and on Linux unless OX_EMULATE_WINDOWS_VERSION
+/// names an older version) they are the C runtime's; on older versions the small-block heap's.
+struct OxProcessAllocator {
+    void* (*malloc)(std::size_t size);
+    void (*free)(void* p);
+    void* (*realloc)(void* p, std::size_t size);
+    std::size_t (*msize)(const void* p);
+    /// One attempt that never calls the new handler on its own account.
+    void* (*tryAlloc)(std::size_t size);
+    /// Always true: the process allocator does not validate blocks.
+    bool (*validate)(const void* p);
+};
+
+/// Which column of the allocator table the process uses.
+enum class OxProcessAllocatorKind : std::int32_t {
+    kCRuntime = 0,   ///< Windows 6 or later: the C runtime heap
+    kSmallBlock = 1, ///< older Windows: the small-block heap
+};
+
+/// The table in force.
+OXFIRST_API const OxProcessAllocator& oxProcessAllocator();
+/// The column the table was filled from.
+OXFIRST_API OxProcessAllocatorKind oxProcessAllocatorKind();
+
+// ---------------------------------------------------------------------------------------------
+// Heap handle entry points
+
+/// Heap 0: the process allocator's malloc. Otherwise HeapAlloc(heap, 0, size), retried for as
+/// long as the new handler succeeds. Null on failure.
+OXFIRST_API void* oxHeapAlloc(void* heap, std::size_t size);
+/// Heap 0: the process allocator's tryAlloc. Otherwise one HeapAlloc(heap, 0, size), no retry.
+OXFIRST_API void* oxTryHeapAlloc(void* heap, std::size_t size);
+/// Heap 0: the process allocator's free. Otherwise HeapFree(heap, 0, p); a block that is not
+/// the heap's own is left alone.
+OXFIRST_API void oxHeapFree(void* heap, void* p);
+/// Heap 0: the process allocator's realloc. Otherwise HeapReAlloc (HeapAlloc when p is null),
+/// retried like oxHeapAlloc. Null on failure, and p is then still valid.
+OXFIRST_API void* oxHeapReAlloc(void* heap, void* p, std::size_t size);
+/// Heap 0: the process allocator's msize. Otherwise HeapSize(heap, 0, p), which is SIZE_MAX
+/// for a pointer that is not a live block of that heap.
+OXFIRST_API std::size_t oxHeapSize(void* heap, const void* p);
+/// Heap 0: true for any p. Otherwise whether p is a live block of that heap (p null: whether
+/// the whole heap is consistent).
+OXFIRST_API bool oxHeapValidate(void* heap, const void* p);
+/// Counts the busy blocks of `heap`, their bytes and their overhead bytes. All three are set to
+/// 0 first; false for heap 0 and for a handle that is not a live heap.
+OXFIRST_API bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes, std::uint32_t& overhead);
+/// A new growable private heap switched to the low-fragmentation setting; the argument is
+/// ignored. Null when the system refuses even after the new handler has had its chances.
+OXFIRST_API void* oxHeapCreate(std::uint32_t ignored);
+/// Destroys a heap made by oxHeapCreate with every block in it. Null is ignored.
+OXFIRST_API void oxHeapDestroy(void* heap);
+
+// ---------------------------------------------------------------------------------------------
+// Process-allocator entry points
+
+/// The process allocator's malloc; no retry of its own.
+OXFIRST_API void* __oxMalloc(std::size_t size);
+/// The process allocator's free.
+OXFIRST_API void __oxFree(void* p);
+/// oxHeapReAlloc(0, p, size).
+OXFIRST_API void* __oxRealloc(void* p, std::size_t size);
+/// oxHeapSize(0, p) truncated to 32 bits.
+OXFIRST_API unsigned int __oxMsize(const void* p);
+/// oxHeapSize(0, p) truncated to 32 bits.
+OXFIRST_API unsigned int oxMsize(const void* p);
+/// A copy of `s` with its terminator, from the process allocator; null for null and when the
+/// allocation fails. Release it with __oxFree.
+OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s);
+
+/// Gives the C runtime's new handler a chance to free memory for a request of `size` bytes.
+/// False when the calling thread has suppressed the handler (see OxNoOutOfMemHandlerScope),
+/// when there is no handler, or when the handler gives up; true when it asks for a retry.
+OXFIRST_API bool oxCallOutOfMemHandler(std::size_t size);
+
+/// While an object of this class lives, oxCallOutOfMemHandler answers false on the creating
+/// thread without calling anything, so an allocation made meanwhile fails instead of invoking
+/// the new handler. Scopes nest.
+class OXFIRST_API OxNoOutOfMemHandlerScope {
+public:
+    OxNoOutOfMemHandlerScope();
+    ~OxNoOutOfMemHandlerScope();
+    OxNoOutOfMemHandlerScope(const OxNoOutOfMemHandlerScope&) = delete;
+    OxNoOutOfMemHandlerScope& operator=(const OxNoOutOfMemHandlerScope&) = delete;
+
+private:
+    bool mPrevious;
+};
+
+// Entry points kept for modules that call them; they do nothing.
+OXFIRST_API void establishHeapErrorHandler(void (*handler)(const OXCHAR*));
+OXFIRST_API void OxHeapDump(int, int, const OXCHAR*);
+/// Returns 0.
+OXFIRST_API int oxDbgOverhead();
+/// Returns 0, as oxDbgOverhead.
+OXFIRST_API int oxfirst_entry();
+/// Returns 0, as oxDbgOverhead.
+OXFIRST_API int oxMgcEp000000();
+
+// ---------------------------------------------------------------------------------------------
+// Raw memory for the library's classes
+
+class OXFIRST_API OxHeapOperators {
+public:
+    /// The process allocator's malloc (the same operation as __oxMalloc).
+    static void* allocRawMem(std::size_t size);
+    /// The process allocator's free (the same operation as __oxFree).
+    static void freeRawMem(void* p);
+    /// oxHeapAlloc(0, size): retried through the new handler. File and line are ignored.
+    static void* allocRawMem(std::size_t size, const char* file, int line);
+    /// oxHeapFree(0, p). File and line are ignored.
+    static void freeRawMem(void* p, const char* file, int line);
+};
+
+/// Base of classes whose instances come from the library heap. Its allocation functions are
+/// non-throwing: a new-expression whose allocation fails yields null and constructs nothing.
+class OxBaseClassWithNew {
+public:
+    static void* operator new(std::size_t size) noexcept { return OxHeapOperators::allocRawMem(size); }
+    static void* operator new[](std::size_t size) noexcept { return OxHeapOperators::allocRawMem(size); }
+    static void* operator new(std::size_t size, const char* file, int line) noexcept
+    {
+        return OxHeapOperators::allocRawMem(size, file, line);
+    }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void* p) noexcept { OxHeapOperators::freeRawMem(p); }
+    static void operator delete[](void* p) noexcept { OxHeapOperators::freeRawMem(p); }
+    static void operator delete(void* p, const char* file, int line) noexcept
+    {
+        OxHeapOperators::freeRawMem(p, file, line);
+    }
+    static void operator delete(void*, void*) noexcept {}
+};
+
+// ---------------------------------------------------------------------------------------------
+// Named heap objects
+
+/// Identifies the allocator a named heap stands for. Only the low 32 bits are ever compared.
+union OxHeapPool {
+    std::uint64_t value;
+    std::uint32_t low;
+
+    constexpr OxHeapPool(std::uint64_t v = 0) : value(v) {}
+    constexpr bool operator==(const OxHeapPool& other) const { return low == other.low; }
+};
+static_assert(sizeof(OxHeapPool) == 8);
+
+/// Pool of objects of the class system: named "CObjects".
+inline constexpr std::uint32_t kOxHeapPoolCObjects = 4;
+/// Pool of the small-block heap: named "OrkaHeap"; its heapSize() is the committed size.
+inline constexpr std::uint32_t kOxHeapPoolSmallBlock = 0x01010004;
+
+/// A named heap. Every constructed OxHeap is at the head of one process-wide list (newest
+/// first) until it is destroyed; heap reports walk that list. The list takes no lock: create
+/// and destroy heap objects on one thread at a time (in practice during start-up and shutdown).
+/// Allocation through an OxHeap uses the process allocator; the object itself plays no part.
+class OXFIRST_API OxHeap {
+public:
+    /// Stores the pointer itself (the text is not copied: it must outlive the object) and
+    /// links the object. The pool stays 0.
+    explicit OxHeap(const OXCHAR* name);
+    /// Stores the pool, links the object, and names it "CObjects" (low 32 bits 4), "OrkaHeap"
+    /// (0x01010004) or "Default" (anything else).
+    explicit OxHeap(OxHeapPool pool);
+    /// A new heap object with the pool and name of `other`, linked at the head of the list.
+    OxHeap(const OxHeap& other);
+    /// Unlinks the object; nothing happens when it is not in the list.
+    ~OxHeap();
+    /// Copies the pool and the name. The target keeps its own place in the list.
+    OxHeap& operator=(const OxHeap& other);
+
+    const OXCHAR* name() const { return mName; }
+    OxHeapPool pool() const { return mPool; }
+
+    /// The newest heap object in the list, null when there is none.
+    static OxHeap* first();
+    /// The next older heap object in the list, null at the end.
+    OxHeap* next() const { return mNext; }
+
+    /// The process allocator's malloc.
+    void* allocMem(std::size_t size);
+    /// 0 for null; otherwise frees p with the process allocator and returns 1.
+    int freeMem(void* p);
+    /// __oxRealloc(p, size).
+    void* reallocMem(void* p, std::size_t size);
+    /// oxHeapSize(0, p) truncated to 32 bits.
+    unsigned int sizeMem(const void* p);
+    /// Committed bytes of the small-block heap for the pool 0x01010004, 0 for every other pool.
+    std::size_t heapSize();
+
+    // Do nothing.
+    void allocHeap();
+    void freeHeap();
+
+private:
+    void link();
+    void unlink();
+
+    OxHeapPool mPool;
+    const OXCHAR* mName;
+    OxHeap* mNext;
+};

@@ -1,0 +1,2 @@
+// oxfirst/OxHostDefaults.h (placeholder)
+#pragma once

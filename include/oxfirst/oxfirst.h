@@ -1,0 +1,8 @@
+// oxfirst/oxfirst.h
+// Everything a host or module of the application uses from liboxfirst.
+#pragma once
+
+#include <oxfirst/OxFirstExport.h>
+#include <oxfirst/OxHeap.h>
+#include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxTypes.h>

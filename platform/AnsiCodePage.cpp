@@ -1,0 +1,1 @@
+// platform/AnsiCodePage.cpp: placeholder

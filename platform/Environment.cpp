@@ -1,0 +1,1 @@
+// platform/Environment.cpp: placeholder

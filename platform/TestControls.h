@@ -1,0 +1,23 @@
+// platform/TestControls.h
+// Where a test or a host must stand in for the world the layer emulates. Every control is
+// process-wide and takes effect at once; install controls before the threads that depend on
+// them start.
+#pragma once
+
+#include "platform/win.h"
+
+namespace win::test {
+
+/// Receives each text given to OutputDebugStringW. Null restores the default sink (dropped, or
+/// standard error when OX_DEBUG_OUTPUT is set).
+using DebugOutputSink = void (*)(void* context, const WCHAR* text);
+OXWIN_API void setDebugOutputSink(DebugOutputSink sink, void* context);
+
+/// Makes the next `count` commits (VirtualAlloc with MEM_COMMIT) fail with
+/// ERROR_NOT_ENOUGH_MEMORY; 0 stops failing. Lets the out-of-memory paths be driven.
+OXWIN_API void failNextCommits(unsigned count);
+
+/// Number of reservations the virtual-memory record holds (for leak checks in tests).
+OXWIN_API SIZE_T liveReservationCount();
+
+} // namespace win::test

@@ -1,0 +1,1 @@
+// platform/Utf8Codec.cpp: placeholder

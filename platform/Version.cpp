@@ -1,0 +1,1 @@
+// platform/Version.cpp: placeholder

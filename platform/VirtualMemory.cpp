@@ -1,0 +1,1 @@
+// platform/VirtualMemory.cpp: placeholder

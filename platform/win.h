@@ -1,0 +1,304 @@
+// platform/win.h
+// The platform layer: the Windows interfaces the library is written against, emulated on
+// Linux. Names, arguments and answers are Windows': failure is 0, FALSE or null plus the calling
+// thread's last error, never an exception (RaiseException alone throws). Sizes given to the
+// memory functions are rounded to pages as Windows rounds them.
+//
+// The layer is the only code of the library that calls POSIX or glibc extensions. It is
+// exported (OXWIN_API) because there must be exactly one emulated system per process: liboxhost,
+// the tests and modules ported beside the library use the same heap table, the same record of
+// reservations and the same debug-output sink as the library itself.
+#pragma once
+
+#include <oxfirst/OxTypes.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#define OXWIN_API __attribute__((visibility("default")))
+
+namespace win {
+
+// ---------------------------------------------------------------------------------------------
+// Types
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using BOOL = int;
+using UINT = unsigned int;
+using SIZE_T = std::size_t;
+using ULONG_PTR = std::uintptr_t;
+using WCHAR = OXCHAR;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using HANDLE = void*;
+using HMODULE = HINSTANCE;
+using errno_t = int;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+
+// ---------------------------------------------------------------------------------------------
+// Errors (the calling thread's last error)
+
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+
+OXWIN_API DWORD GetLastError();
+OXWIN_API void SetLastError(DWORD error);
+
+// ---------------------------------------------------------------------------------------------
+// Structured exceptions and debugging
+
+inline constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
+inline constexpr DWORD STATUS_NO_MEMORY = 0xC0000017u;
+
+/// Throws OxStructuredException(code, flags, arguments). Never returns.
+[[noreturn]] OXWIN_API void RaiseException(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments);
+/// raise(SIGTRAP).
+OXWIN_API void DebugBreak();
+/// Hands the text to the debug-output sink: dropped unless OX_DEBUG_OUTPUT is set (then written
+/// to standard error as UTF-8) or a test control captures it. Null is ignored.
+OXWIN_API void OutputDebugStringW(LPCWSTR text);
+
+// ---------------------------------------------------------------------------------------------
+// Version
+
+struct OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+};
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+
+inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+/// Windows 10.0 (build 19045), or the version that OX_EMULATE_WINDOWS_VERSION ("major.minor" or
+/// "major.minor.build") names; read once, at the first call. FALSE with ERROR_INSUFFICIENT_BUFFER
+/// when dwOSVersionInfoSize is not 276 (or 284, the extended record, whose tail is zeroed).
+OXWIN_API BOOL GetVersionExW(OSVERSIONINFOW* info);
+
+// ---------------------------------------------------------------------------------------------
+// Critical sections
+//
+// Re-entrant locks. A zero-filled CRITICAL_SECTION is a valid unlocked one, so a section in
+// static storage works even before InitializeCriticalSection has run for it. Uncontended entry
+// and leave are one atomic operation each; a contended thread sleeps on a futex.
+
+struct CRITICAL_SECTION {
+    int state;              // 0 free, 1 held, 2 held with sleepers (accessed atomically)
+    int recursionCount;     // entries by the owner; 0 when free
+    unsigned long owner;    // pthread_self() of the owner, 0 when free (accessed atomically)
+    unsigned long reserved; // keeps the record the size Windows code expects to embed
+    void* debugInfo;
+    std::uintptr_t spinCount;
+};
+
+OXWIN_API void InitializeCriticalSection(CRITICAL_SECTION* section);
+OXWIN_API BOOL InitializeCriticalSectionAndSpinCount(CRITICAL_SECTION* section, DWORD spinCount);
+OXWIN_API void EnterCriticalSection(CRITICAL_SECTION* section);
+OXWIN_API BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
+OXWIN_API void LeaveCriticalSection(CRITICAL_SECTION* section);
+OXWIN_API void DeleteCriticalSection(CRITICAL_SECTION* section);
+
+/// Holds a critical section for a scope.
+class CriticalSectionGuard {
+public:
+    explicit CriticalSectionGuard(CRITICAL_SECTION& section) : mSection(section) { EnterCriticalSection(&mSection); }
+    ~CriticalSectionGuard() { LeaveCriticalSection(&mSection); }
+    CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+    CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+private:
+    CRITICAL_SECTION& mSection;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Virtual memory
+//
+// Reservations are kept in a record of the layer's own (in memory it maps itself, never the C
+// runtime heap), so every call answers as Windows does: a reserve is PROT_NONE address space, a
+// commit makes pages accessible and zero-filled the first time, a decommit discards their
+// contents, a release must name the base of a reservation with size 0.
+
+inline constexpr DWORD MEM_COMMIT = 0x00001000;
+inline constexpr DWORD MEM_RESERVE = 0x00002000;
+inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
+inline constexpr DWORD MEM_RELEASE = 0x00008000;
+inline constexpr DWORD MEM_FREE = 0x00010000;
+inline constexpr DWORD MEM_PRIVATE = 0x00020000;
+inline constexpr DWORD MEM_RESET = 0x00080000;
+inline constexpr DWORD MEM_TOP_DOWN = 0x00100000;
+
+inline constexpr DWORD PAGE_NOACCESS = 0x01;
+inline constexpr DWORD PAGE_READONLY = 0x02;
+inline constexpr DWORD PAGE_READWRITE = 0x04;
+inline constexpr DWORD PAGE_WRITECOPY = 0x08;
+inline constexpr DWORD PAGE_EXECUTE = 0x10;
+inline constexpr DWORD PAGE_EXECUTE_READ = 0x20;
+inline constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
+inline constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
+inline constexpr DWORD PAGE_GUARD = 0x100;
+inline constexpr DWORD PAGE_NOCACHE = 0x200;
+
+inline constexpr SIZE_T kPageSize = 4096;
+inline constexpr SIZE_T kAllocationGranularity = 65536;
+
+struct MEMORY_BASIC_INFORMATION {
+    LPVOID BaseAddress;    // the page that holds the queried address
+    LPVOID AllocationBase; // base of the reservation; null for free memory
+    DWORD AllocationProtect;
+    WORD PartitionId;
+    SIZE_T RegionSize; // bytes from BaseAddress over which State, Protect and Type stay the same
+    DWORD State;       // MEM_COMMIT, MEM_RESERVE or MEM_FREE
+    DWORD Protect;     // 0 unless committed
+    DWORD Type;        // MEM_PRIVATE, 0 for free memory
+};
+static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
+
+OXWIN_API LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+OXWIN_API BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+OXWIN_API SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
+OXWIN_API BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWORD* oldProtect);
+
+// ---------------------------------------------------------------------------------------------
+// Private heaps
+//
+// Each handle is a private heap of the layer's own: thread-safe (unless created with
+// HEAP_NO_SERIALIZE), knows every block, so HeapWalk lists them, HeapSize and HeapValidate
+// answer exactly, and a pointer or handle that is not the heap's own is refused (FALSE, null or
+// SIZE_MAX with ERROR_INVALID_PARAMETER or ERROR_INVALID_HANDLE) instead of corrupting anything.
+// The C runtime heap (_get_heap_handle) is a handle too: it forwards to glibc malloc.
+
+inline constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
+inline constexpr DWORD HEAP_GROWABLE = 0x00000002;
+inline constexpr DWORD HEAP_GENERATE_EXCEPTIONS = 0x00000004;
+inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+inline constexpr DWORD HEAP_REALLOC_IN_PLACE_ONLY = 0x00000010;
+
+inline constexpr WORD PROCESS_HEAP_REGION = 0x0001;
+inline constexpr WORD PROCESS_HEAP_UNCOMMITTED_RANGE = 0x0002;
+inline constexpr WORD PROCESS_HEAP_ENTRY_BUSY = 0x0004;
+
+struct PROCESS_HEAP_ENTRY {
+    LPVOID lpData;
+    DWORD cbData;
+    BYTE cbOverhead;
+    BYTE iRegionIndex;
+    WORD wFlags;
+    union {
+        struct {
+            HANDLE hMem;
+            DWORD dwReserved[3];
+        } Block;
+        struct {
+            DWORD dwCommittedSize;
+            DWORD dwUnCommittedSize;
+            LPVOID lpFirstBlock;
+            LPVOID lpLastBlock;
+        } Region;
+    };
+};
+static_assert(sizeof(PROCESS_HEAP_ENTRY) == 40);
+
+enum HEAP_INFORMATION_CLASS : int {
+    HeapCompatibilityInformation = 0,
+    HeapEnableTerminationOnCorruption = 1,
+};
+
+OXWIN_API HANDLE HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
+OXWIN_API BOOL HeapDestroy(HANDLE heap);
+OXWIN_API LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
+OXWIN_API LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T size);
+OXWIN_API BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID p);
+OXWIN_API SIZE_T HeapSize(HANDLE heap, DWORD flags, LPCVOID p);
+OXWIN_API BOOL HeapValidate(HANDLE heap, DWORD flags, LPCVOID p);
+OXWIN_API BOOL HeapLock(HANDLE heap);
+OXWIN_API BOOL HeapUnlock(HANDLE heap);
+OXWIN_API BOOL HeapWalk(HANDLE heap, PROCESS_HEAP_ENTRY* entry);
+OXWIN_API BOOL HeapSetInformation(HANDLE heap, HEAP_INFORMATION_CLASS informationClass, void* information,
+                                  SIZE_T length);
+/// Fills up to `capacity` handles of the live heaps (the C runtime heap first) and returns how
+/// many heaps there are; when that is more than `capacity`, nothing beyond it is written.
+OXWIN_API DWORD GetProcessHeaps(DWORD capacity, HANDLE* heaps);
+
+// ---------------------------------------------------------------------------------------------
+// C runtime pieces
+
+/// The C runtime's new handler in the form the front end calls: returns non-zero to ask for a
+/// retry, 0 to give up.
+using _PNH = int (*)(SIZE_T size);
+
+/// The handler installed with _set_new_handler, else an adapter over std::get_new_handler()
+/// (a std handler that returns asks for a retry; one that throws gives up), else null.
+OXWIN_API _PNH _query_new_handler();
+/// Installs a handler of the C runtime's form; returns the previous one (null when there was
+/// none of that form).
+OXWIN_API _PNH _set_new_handler(_PNH handler);
+/// malloc_usable_size(p); 0 for null.
+OXWIN_API SIZE_T _msize(const void* p);
+/// The handle of the C runtime heap, usable with every Heap... function.
+OXWIN_API std::intptr_t _get_heap_handle();
+
+// ---------------------------------------------------------------------------------------------
+// Environment
+//
+// Names and values are UTF-16 here and UTF-8 in the process environment.
+
+/// Windows' secure getenv: `*required` receives the length needed with the terminator (0 when
+/// the variable is not set, and then `buffer[0]` is 0 when there is room). 0 on success, ERANGE
+/// when the buffer is too small, EINVAL for a null name or a null buffer with a count.
+OXWIN_API errno_t _wgetenv_s(SIZE_T* required, WCHAR* buffer, SIZE_T count, const WCHAR* name);
+/// Duplicates the value into a buffer from the C runtime heap (free it with free); `*buffer` is
+/// null when the variable is not set.
+OXWIN_API errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name);
+/// "NAME=value" sets, "NAME=" removes. 0 on success, -1 for a malformed text.
+OXWIN_API int _wputenv(const WCHAR* assignment);
+/// The units copied without the terminator when the value fits in `size` units; otherwise the
+/// size needed with the terminator, and nothing is copied. 0 with ERROR_ENVVAR_NOT_FOUND when
+/// the variable is not set.
+OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+
+// ---------------------------------------------------------------------------------------------
+// Text conversion
+//
+// Code page 65001 (UTF-8) is the layer's own codec: an ill-formed sequence becomes U+FFFD, one
+// per maximal subpart; an unpaired surrogate encodes as U+FFFD. Code page 0 (the ANSI code
+// page) is Windows-1252 unless OX_ANSI_CODEPAGE names another (932, 936, 949, 950, 1250 ...),
+// converted with iconv. A source length of -1 means NUL-terminated, terminator converted and
+// counted; a destination capacity of 0 asks for the size needed. 0 means failure, with
+// ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER or ERROR_NO_UNICODE_TRANSLATION.
+
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
+
+OXWIN_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR destination,
+                                  int destinationCapacity);
+OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, LPSTR destination,
+                                  int destinationCapacity, LPCSTR defaultChar, BOOL* usedDefaultChar);
+/// Whether `byte` opens a two-byte character in the ANSI code page (always FALSE for
+/// single-byte code pages).
+OXWIN_API BOOL IsDBCSLeadByte(BYTE byte);
+/// The ANSI code page in force (1252 unless OX_ANSI_CODEPAGE says otherwise), read once.
+OXWIN_API UINT GetACP();
+
+} // namespace win

@@ -1,0 +1,1 @@
+// rx/FatalReport.cpp: placeholder

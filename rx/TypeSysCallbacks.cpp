@@ -1,0 +1,1 @@
+// rx/TypeSysCallbacks.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/heap/HeapFrontEndTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/heap/NamedHeapsTest.cpp: placeholder

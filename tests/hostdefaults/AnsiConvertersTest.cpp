@@ -1,0 +1,1 @@
+// tests/hostdefaults/AnsiConvertersTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/hostdefaults/FormatterTest.cpp: placeholder

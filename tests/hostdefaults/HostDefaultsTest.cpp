@@ -1,0 +1,1 @@
+// tests/hostdefaults/HostDefaultsTest.cpp: placeholder

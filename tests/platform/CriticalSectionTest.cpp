@@ -1,0 +1,1 @@
+// tests/platform/CriticalSectionTest.cpp: placeholder

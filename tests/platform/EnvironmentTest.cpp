@@ -1,0 +1,1 @@
+// tests/platform/EnvironmentTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/platform/ExceptionsTest.cpp: placeholder

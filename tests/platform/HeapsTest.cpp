@@ -1,0 +1,1 @@
+// tests/platform/HeapsTest.cpp: placeholder

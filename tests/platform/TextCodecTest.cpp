@@ -1,0 +1,1 @@
+// tests/platform/TextCodecTest.cpp: placeholder

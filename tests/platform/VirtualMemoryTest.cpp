@@ -1,0 +1,1 @@
+// tests/platform/VirtualMemoryTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/rx/FatalReportTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/startup/AllocatorChoiceTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/startup/VersionEmulationTest.cpp: placeholder
