@@ -18,7 +18,10 @@ namespace {
 
 static_assert(sizeof(CRITICAL_SECTION) == 40);
 
-std::atomic_ref<int> stateOf(CRITICAL_SECTION* section) { return std::atomic_ref<int>(section->state); }
+std::atomic_ref<int> stateOf(CRITICAL_SECTION* section)
+{
+    return std::atomic_ref<int>(section->state);
+}
 std::atomic_ref<unsigned long> ownerOf(CRITICAL_SECTION* section)
 {
     return std::atomic_ref<unsigned long>(section->owner);
@@ -29,7 +32,10 @@ void futexWait(int* word, int expected)
     syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
-void futexWakeOne(int* word) { syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }
+void futexWakeOne(int* word)
+{
+    syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
 
 // Out of line: the word was held. Spin briefly (the holder is usually about to leave), then
 // mark the word contended and sleep until a leave wakes us.

@@ -8,7 +8,8 @@
 #include <csignal>
 #include <cstdio>
 
-OxStructuredException::OxStructuredException(std::uint32_t code, std::uint32_t flags, std::uint32_t argumentCount,
+OxStructuredException::OxStructuredException(std::uint32_t code, std::uint32_t flags,
+                                             std::uint32_t argumentCount,
                                              const std::uintptr_t* arguments) noexcept
     : mCode(code), mFlags(flags), mArgumentCount(0), mArguments{}, mText{}
 {

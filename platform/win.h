@@ -70,7 +70,8 @@ inline constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
 inline constexpr DWORD STATUS_NO_MEMORY = 0xC0000017u;
 
 /// Throws OxStructuredException(code, flags, arguments). Never returns.
-[[noreturn]] OXWIN_API void RaiseException(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments);
+[[noreturn]] OXWIN_API void RaiseException(DWORD code, DWORD flags, DWORD argumentCount,
+                                           const ULONG_PTR* arguments);
 /// raise(SIGTRAP).
 OXWIN_API void DebugBreak();
 /// Hands the text to the debug-output sink: dropped unless OX_DEBUG_OUTPUT is set (then written
@@ -123,7 +124,10 @@ OXWIN_API void DeleteCriticalSection(CRITICAL_SECTION* section);
 /// Holds a critical section for a scope.
 class CriticalSectionGuard {
 public:
-    explicit CriticalSectionGuard(CRITICAL_SECTION& section) : mSection(section) { EnterCriticalSection(&mSection); }
+    explicit CriticalSectionGuard(CRITICAL_SECTION& section) : mSection(section)
+    {
+        EnterCriticalSection(&mSection);
+    }
     ~CriticalSectionGuard() { LeaveCriticalSection(&mSection); }
     CriticalSectionGuard(const CriticalSectionGuard&) = delete;
     CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
@@ -291,10 +295,11 @@ OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
 
-OXWIN_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR destination,
-                                  int destinationCapacity);
-OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, LPSTR destination,
-                                  int destinationCapacity, LPCSTR defaultChar, BOOL* usedDefaultChar);
+OXWIN_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
+                                  LPWSTR destination, int destinationCapacity);
+OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
+                                  LPSTR destination, int destinationCapacity, LPCSTR defaultChar,
+                                  BOOL* usedDefaultChar);
 /// Whether `byte` opens a two-byte character in the ANSI code page (always FALSE for
 /// single-byte code pages).
 OXWIN_API BOOL IsDBCSLeadByte(BYTE byte);

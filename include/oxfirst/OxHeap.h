@@ -84,6 +84,22 @@ OXFIRST_API unsigned int oxMsize(const void* p);
 /// allocation fails. Release it with __oxFree.
 OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s);
 
+// ---------------------------------------------------------------------------------------------
+// The small-block heap
+
+/// A block from the small-block heap for requests of 1 to 4096 bytes that have a size class,
+/// from the C runtime otherwise (and always while the heap is switched off). Requests above
+/// 2 GB inform the out-of-memory handler and fail with null.
+OXFIRST_API void* __oxMallocAligned(std::size_t size);
+/// Frees a block of __oxMallocAligned; a block that is not in the small-block heap goes to the
+/// C runtime's free. Null is ignored.
+OXFIRST_API void __oxFreeAligned(void* p);
+/// The block size of p's class when p is in the small-block heap, else the C runtime's size of p
+/// truncated to 32 bits.
+OXFIRST_API unsigned int __oxMsizeAligned(const void* p);
+/// The same as __oxMsizeAligned.
+OXFIRST_API unsigned int oxMsizeAligned(const void* p);
+
 /// Gives the C runtime's new handler a chance to free memory for a request of `size` bytes.
 /// False when the calling thread has suppressed the handler (see OxNoOutOfMemHandlerScope),
 /// when there is no handler, or when the handler gives up; true when it asks for a retry.

@@ -32,12 +32,13 @@ public:
     /// The contract of MultiByteToWideChar: returns the units written (terminator included when
     /// `sourceLength` is -1), 0 on failure.
     using MultiByteToWideCharCallback = int (*)(unsigned int codePage, int flags, const char* source,
-                                                int sourceLength, OXCHAR* destination, int destinationCapacity);
+                                                int sourceLength, OXCHAR* destination,
+                                                int destinationCapacity);
     /// The contract of WideCharToMultiByte: returns the bytes written (terminator included when
     /// `sourceLength` is -1), 0 on failure.
-    using WideCharToMultiByteCallback = int (*)(unsigned int codePage, std::uint32_t flags, const OXCHAR* source,
-                                                int sourceLength, char* destination, int destinationCapacity,
-                                                std::uint32_t extraFlags);
+    using WideCharToMultiByteCallback = int (*)(unsigned int codePage, std::uint32_t flags,
+                                                const OXCHAR* source, int sourceLength, char* destination,
+                                                int destinationCapacity, std::uint32_t extraFlags);
 
     static void setCallback_newClassCallback(NewClassCallback callback);
     static void setCallback_deleteClassCallback(DeleteClassCallback callback);
