@@ -1,1 +1,668 @@
-// hostdefaults/Formatter.cpp: placeholder
+// hostdefaults/Formatter.cpp
+// The printf-style UTF-16 formatter behind the fmtout callback, and the snprintf-like buffer
+// convenience built on it. Output collects in a stack piece that goes to the sink whenever it
+// fills; integers, text and pointers are laid out here, floating-point digits come from the C
+// library's snprintf and are widened.
+
+#include <oxfirst/OxHostDefaults.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Units gathered before the sink is called. Big enough that ordinary messages reach the sink
+// in one call, small enough to live on the stack of any thread.
+constexpr unsigned kPieceUnits = 256;
+
+// Bytes of floating-point text formatted on the stack; longer text (a huge width or precision,
+// %f of a huge value) takes the heap path.
+constexpr std::size_t kFloatStackBytes = 512;
+
+// Gathers output into a stack piece and hands full pieces to the sink.
+class Output {
+public:
+    Output(OxRxFmtSink sink, void* context) : mSink(sink), mContext(context) {}
+
+    bool stopped() const { return mStopped; }
+
+    void put(OXCHAR unit)
+    {
+        if (mStopped || (mFill == kPieceUnits && !flush()))
+            return;
+        mPiece[mFill++] = unit;
+    }
+
+    void put(const OXCHAR* units, std::size_t count)
+    {
+        while (count > 0 && !mStopped) {
+            if (mFill == kPieceUnits && !flush())
+                return;
+            std::size_t room = kPieceUnits - mFill;
+            std::size_t take = count < room ? count : room;
+            std::memcpy(mPiece + mFill, units, take * sizeof(OXCHAR));
+            mFill += static_cast<unsigned>(take);
+            units += take;
+            count -= take;
+        }
+    }
+
+    // Bytes below 0x80 (digits, signs, "inf"): each byte is one unit.
+    void putAscii(const char* text, std::size_t count)
+    {
+        for (std::size_t i = 0; i < count && !mStopped; ++i)
+            put(static_cast<OXCHAR>(static_cast<unsigned char>(text[i])));
+    }
+
+    void repeat(OXCHAR unit, std::size_t count)
+    {
+        while (count > 0 && !mStopped) {
+            if (mFill == kPieceUnits && !flush())
+                return;
+            std::size_t room = kPieceUnits - mFill;
+            std::size_t take = count < room ? count : room;
+            for (std::size_t i = 0; i < take; ++i)
+                mPiece[mFill + i] = unit;
+            mFill += static_cast<unsigned>(take);
+            count -= take;
+        }
+    }
+
+    // Hands over what is left and returns the units handed over, at most INT_MAX.
+    int finish()
+    {
+        if (mFill > 0 && !mStopped)
+            flush();
+        return mProduced > INT_MAX ? INT_MAX : static_cast<int>(mProduced);
+    }
+
+private:
+    // Hands the piece to the sink; false when the sink asked to stop.
+    bool flush()
+    {
+        mProduced += mFill;
+        if (mSink != nullptr && mSink(mContext, mPiece, mFill) != 0)
+            mStopped = true;
+        mFill = 0;
+        return !mStopped;
+    }
+
+    OxRxFmtSink mSink;
+    void* mContext;
+    std::uint64_t mProduced = 0; // units handed to the sink (counted alone when there is none)
+    unsigned mFill = 0;          // units in mPiece not yet handed over; 0 <= mFill <= kPieceUnits
+    bool mStopped = false;       // the sink answered non-zero; nothing more is gathered
+    OXCHAR mPiece[kPieceUnits];
+};
+
+// A System V va_list is an array type, which cannot be passed on by reference portably; the
+// wrapper lets every helper take the next argument from the same list.
+struct Arguments {
+    va_list list;
+};
+
+enum class Length {
+    kDefault,
+    kChar,
+    kShort,
+    kLong,
+    kLongLong,
+    kLongDouble,
+    kInt32,
+    kInt64,
+    kSize,
+    kIntMax,
+    kPtrDiff,
+    kWide
+};
+
+struct Spec {
+    bool left = false;
+    bool plus = false;
+    bool space = false;
+    bool alternate = false;
+    bool zero = false;
+    int width = 0;
+    int precision = -1; // -1: none
+    Length length = Length::kDefault;
+};
+
+// Reads decimal digits, saturating at INT_MAX so that an absurd number cannot overflow.
+int parseNumber(const OXCHAR*& p)
+{
+    int value = 0;
+    while (*p >= u'0' && *p <= u'9') {
+        int digit = *p - u'0';
+        value = value > (INT_MAX - digit) / 10 ? INT_MAX : value * 10 + digit;
+        ++p;
+    }
+    return value;
+}
+
+std::int64_t fetchSigned(Arguments& arguments, Length length)
+{
+    switch (length) {
+    case Length::kChar:
+        return static_cast<signed char>(va_arg(arguments.list, int));
+    case Length::kShort:
+        return static_cast<short>(va_arg(arguments.list, int));
+    case Length::kLong:
+        return va_arg(arguments.list, long);
+    case Length::kLongLong:
+    case Length::kLongDouble:
+    case Length::kInt64:
+        return va_arg(arguments.list, long long);
+    case Length::kIntMax:
+        return va_arg(arguments.list, std::intmax_t);
+    case Length::kSize:
+    case Length::kPtrDiff:
+        return va_arg(arguments.list, std::ptrdiff_t);
+    default:
+        return va_arg(arguments.list, int);
+    }
+}
+
+std::uint64_t fetchUnsigned(Arguments& arguments, Length length)
+{
+    switch (length) {
+    case Length::kChar:
+        return static_cast<unsigned char>(va_arg(arguments.list, unsigned));
+    case Length::kShort:
+        return static_cast<unsigned short>(va_arg(arguments.list, unsigned));
+    case Length::kLong:
+        return va_arg(arguments.list, unsigned long);
+    case Length::kLongLong:
+    case Length::kLongDouble:
+    case Length::kInt64:
+        return va_arg(arguments.list, unsigned long long);
+    case Length::kIntMax:
+        return va_arg(arguments.list, std::uintmax_t);
+    case Length::kSize:
+    case Length::kPtrDiff:
+        return va_arg(arguments.list, std::size_t);
+    default:
+        return va_arg(arguments.list, unsigned);
+    }
+}
+
+std::size_t paddingFor(const Spec& spec, std::size_t bodyUnits)
+{
+    std::size_t width = static_cast<std::size_t>(spec.width);
+    return width > bodyUnits ? width - bodyUnits : 0;
+}
+
+// Lays out an integer as printf does: [spaces][sign or 0x][zeros][digits][spaces].
+void formatInteger(Output& out, const Spec& spec, std::uint64_t magnitude, bool negative, bool isSigned,
+                   unsigned base, bool upper)
+{
+    const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char digits[24]; // 64 bits in octal need 22
+    std::size_t digitCount = 0;
+    bool isZero = magnitude == 0;
+    if (magnitude != 0 || spec.precision != 0) {
+        do {
+            digits[sizeof digits - 1 - digitCount++] = digitSet[magnitude % base];
+            magnitude /= base;
+        } while (magnitude != 0);
+    }
+    const char* firstDigit = digits + sizeof digits - digitCount;
+
+    char prefix[2];
+    std::size_t prefixLength = 0;
+    if (negative)
+        prefix[prefixLength++] = '-';
+    else if (isSigned && spec.plus)
+        prefix[prefixLength++] = '+';
+    else if (isSigned && spec.space)
+        prefix[prefixLength++] = ' ';
+    if (spec.alternate && base == 16 && !isZero) {
+        prefix[prefixLength++] = '0';
+        prefix[prefixLength++] = upper ? 'X' : 'x';
+    }
+
+    std::size_t precision = spec.precision < 0 ? 0 : static_cast<std::size_t>(spec.precision);
+    std::size_t zeros = precision > digitCount ? precision - digitCount : 0;
+    // '#' with octal makes the first digit a zero, adding one only when there is none yet.
+    if (spec.alternate && base == 8 && zeros == 0 && (digitCount == 0 || firstDigit[0] != '0'))
+        zeros = 1;
+
+    std::size_t padding = paddingFor(spec, prefixLength + zeros + digitCount);
+    if (spec.zero && !spec.left && spec.precision < 0) {
+        zeros += padding;
+        padding = 0;
+    }
+    if (!spec.left)
+        out.repeat(u' ', padding);
+    out.putAscii(prefix, prefixLength);
+    out.repeat(u'0', zeros);
+    out.putAscii(firstDigit, digitCount);
+    if (spec.left)
+        out.repeat(u' ', padding);
+}
+
+void formatPointer(Output& out, const Spec& spec, const void* pointer)
+{
+    char digits[16];
+    std::uintptr_t value = reinterpret_cast<std::uintptr_t>(pointer);
+    for (int i = 15; i >= 0; --i, value >>= 4)
+        digits[i] = "0123456789ABCDEF"[value & 0xF];
+    std::size_t padding = paddingFor(spec, sizeof digits);
+    if (!spec.left)
+        out.repeat(u' ', padding);
+    out.putAscii(digits, sizeof digits);
+    if (spec.left)
+        out.repeat(u' ', padding);
+}
+
+void formatFloat(Output& out, const Spec& spec, Arguments& arguments, OXCHAR conversion)
+{
+    // The C library is given the same flags, the resolved width and precision (negative means
+    // none) and the conversion, so the digits and their layout are exactly printf's.
+    char narrowFormat[16];
+    std::size_t n = 0;
+    narrowFormat[n++] = '%';
+    if (spec.left)
+        narrowFormat[n++] = '-';
+    if (spec.plus)
+        narrowFormat[n++] = '+';
+    if (spec.space)
+        narrowFormat[n++] = ' ';
+    if (spec.alternate)
+        narrowFormat[n++] = '#';
+    if (spec.zero)
+        narrowFormat[n++] = '0';
+    narrowFormat[n++] = '*';
+    narrowFormat[n++] = '.';
+    narrowFormat[n++] = '*';
+    bool isLongDouble = spec.length == Length::kLongDouble;
+    if (isLongDouble)
+        narrowFormat[n++] = 'L';
+    narrowFormat[n++] = static_cast<char>(conversion);
+    narrowFormat[n] = '\0';
+
+    long double longValue = 0;
+    double value = 0;
+    if (isLongDouble)
+        longValue = va_arg(arguments.list, long double);
+    else
+        value = va_arg(arguments.list, double);
+    auto print = [&](char* buffer, std::size_t size) {
+        return isLongDouble ? std::snprintf(buffer, size, narrowFormat, spec.width, spec.precision, longValue)
+                            : std::snprintf(buffer, size, narrowFormat, spec.width, spec.precision, value);
+    };
+
+    char text[kFloatStackBytes];
+    int length = print(text, sizeof text);
+    if (length < 0)
+        return;
+    if (static_cast<std::size_t>(length) < sizeof text) {
+        out.putAscii(text, static_cast<std::size_t>(length));
+        return;
+    }
+    // Rare: the text does not fit on the stack. Without memory the conversion prints nothing.
+    std::size_t size = static_cast<std::size_t>(length) + 1;
+    char* heapText = static_cast<char*>(std::malloc(size));
+    if (heapText == nullptr)
+        return;
+    print(heapText, size);
+    out.putAscii(heapText, static_cast<std::size_t>(length));
+    std::free(heapText);
+}
+
+// The length of the well-formed UTF-8 sequence at `bytes` (at most `available` bytes of it may
+// be read) and its code point; 0 when the bytes there do not start one.
+std::size_t decodeUtf8(const unsigned char* bytes, std::size_t available, char32_t& codePoint)
+{
+    unsigned char lead = bytes[0];
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        if (lead == 0xE0)
+            low = 0xA0; // overlong
+        else if (lead == 0xED)
+            high = 0x9F; // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+        if (lead == 0xF0)
+            low = 0x90; // overlong
+        else if (lead == 0xF4)
+            high = 0x8F; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (length > available)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        unsigned char next = bytes[i];
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
+            return 0;
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
+// Widens `count` narrow bytes into `out` (when not null) and returns the units they become.
+std::size_t widenNarrow(const char* text, std::size_t count, Output* out)
+{
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < count;) {
+        char32_t codePoint;
+        std::size_t length = decodeUtf8(bytes + i, count - i, codePoint);
+        if (length == 0) {
+            codePoint = bytes[i]; // not UTF-8 here: the byte stands for itself
+            length = 1;
+        }
+        i += length;
+        if (codePoint >= 0x10000) {
+            units += 2;
+            if (out != nullptr) {
+                out->put(static_cast<OXCHAR>(0xD800 + ((codePoint - 0x10000) >> 10)));
+                out->put(static_cast<OXCHAR>(0xDC00 + (codePoint & 0x3FF)));
+            }
+        } else {
+            units += 1;
+            if (out != nullptr)
+                out->put(static_cast<OXCHAR>(codePoint));
+        }
+    }
+    return units;
+}
+
+// The units of `text` up to its terminator, but never reading more than `limit` of them.
+template <typename Unit>
+std::size_t boundedLength(const Unit* text, int limit)
+{
+    std::size_t length = 0;
+    if (limit < 0) {
+        while (text[length] != 0)
+            ++length;
+    } else {
+        while (length < static_cast<std::size_t>(limit) && text[length] != 0)
+            ++length;
+    }
+    return length;
+}
+
+void formatWideText(Output& out, const Spec& spec, const OXCHAR* text)
+{
+    if (text == nullptr)
+        text = u"(null)";
+    std::size_t length = boundedLength(text, spec.precision);
+    std::size_t padding = paddingFor(spec, length);
+    if (!spec.left)
+        out.repeat(u' ', padding);
+    out.put(text, length);
+    if (spec.left)
+        out.repeat(u' ', padding);
+}
+
+void formatNarrowText(Output& out, const Spec& spec, const char* text)
+{
+    if (text == nullptr)
+        text = "(null)";
+    std::size_t length = boundedLength(text, spec.precision);
+    std::size_t padding = spec.width > 0 ? paddingFor(spec, widenNarrow(text, length, nullptr)) : 0;
+    if (!spec.left)
+        out.repeat(u' ', padding);
+    widenNarrow(text, length, &out);
+    if (spec.left)
+        out.repeat(u' ', padding);
+}
+
+void formatUnit(Output& out, const Spec& spec, OXCHAR unit)
+{
+    std::size_t padding = paddingFor(spec, 1);
+    if (!spec.left)
+        out.repeat(u' ', padding);
+    out.put(unit);
+    if (spec.left)
+        out.repeat(u' ', padding);
+}
+
+// Reads the flags, width, precision and length of a conversion; `p` is just past the '%' and
+// ends on the conversion character (or the terminator).
+Spec parseSpec(const OXCHAR*& p, Arguments& arguments)
+{
+    Spec spec;
+    for (;; ++p) {
+        if (*p == u'-')
+            spec.left = true;
+        else if (*p == u'+')
+            spec.plus = true;
+        else if (*p == u' ')
+            spec.space = true;
+        else if (*p == u'#')
+            spec.alternate = true;
+        else if (*p == u'0')
+            spec.zero = true;
+        else
+            break;
+    }
+    if (*p == u'*') {
+        ++p;
+        int width = va_arg(arguments.list, int);
+        if (width < 0) {
+            spec.left = true;
+            width = width == INT_MIN ? INT_MAX : -width;
+        }
+        spec.width = width;
+    } else {
+        spec.width = parseNumber(p);
+    }
+    if (*p == u'.') {
+        ++p;
+        if (*p == u'*') {
+            ++p;
+            int precision = va_arg(arguments.list, int);
+            spec.precision = precision < 0 ? -1 : precision;
+        } else {
+            spec.precision = parseNumber(p);
+        }
+    }
+    switch (*p) {
+    case u'h':
+        ++p;
+        spec.length = Length::kShort;
+        if (*p == u'h') {
+            ++p;
+            spec.length = Length::kChar;
+        }
+        break;
+    case u'l':
+        ++p;
+        spec.length = Length::kLong;
+        if (*p == u'l') {
+            ++p;
+            spec.length = Length::kLongLong;
+        }
+        break;
+    case u'L':
+        ++p;
+        spec.length = Length::kLongDouble;
+        break;
+    case u'j':
+        ++p;
+        spec.length = Length::kIntMax;
+        break;
+    case u'z':
+        ++p;
+        spec.length = Length::kSize;
+        break;
+    case u't':
+        ++p;
+        spec.length = Length::kPtrDiff;
+        break;
+    case u'w':
+        ++p;
+        spec.length = Length::kWide;
+        break;
+    case u'I':
+        ++p;
+        if (p[0] == u'3' && p[1] == u'2') {
+            p += 2;
+            spec.length = Length::kInt32;
+        } else if (p[0] == u'6' && p[1] == u'4') {
+            p += 2;
+            spec.length = Length::kInt64;
+        } else {
+            spec.length = Length::kSize;
+        }
+        break;
+    default:
+        break;
+    }
+    return spec;
+}
+
+bool isNarrowText(OXCHAR conversion, Length length)
+{
+    if (length == Length::kShort)
+        return true;
+    if (length == Length::kLong || length == Length::kWide)
+        return false;
+    return conversion == u'S' || conversion == u'C';
+}
+
+// Formats the conversion at `p` (just past its '%'); returns the position after it.
+const OXCHAR* formatConversion(Output& out, const OXCHAR* start, const OXCHAR* p, Arguments& arguments)
+{
+    Spec spec = parseSpec(p, arguments);
+    OXCHAR conversion = *p;
+    switch (conversion) {
+    case u'\0':
+        out.put(start, static_cast<std::size_t>(p - start)); // the format ends inside the spec
+        return p;
+    case u'%':
+        out.put(u'%');
+        break;
+    case u'd':
+    case u'i': {
+        std::int64_t value = fetchSigned(arguments, spec.length);
+        std::uint64_t magnitude =
+            value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+        formatInteger(out, spec, magnitude, value < 0, true, 10, false);
+        break;
+    }
+    case u'u':
+        formatInteger(out, spec, fetchUnsigned(arguments, spec.length), false, false, 10, false);
+        break;
+    case u'x':
+    case u'X':
+        formatInteger(out, spec, fetchUnsigned(arguments, spec.length), false, false, 16, conversion == u'X');
+        break;
+    case u'o':
+        formatInteger(out, spec, fetchUnsigned(arguments, spec.length), false, false, 8, false);
+        break;
+    case u'f':
+    case u'F':
+    case u'e':
+    case u'E':
+    case u'g':
+    case u'G':
+    case u'a':
+    case u'A':
+        formatFloat(out, spec, arguments, conversion);
+        break;
+    case u's':
+    case u'S':
+        if (isNarrowText(conversion, spec.length))
+            formatNarrowText(out, spec, va_arg(arguments.list, const char*));
+        else
+            formatWideText(out, spec, va_arg(arguments.list, const OXCHAR*));
+        break;
+    case u'c':
+    case u'C': {
+        int value = va_arg(arguments.list, int);
+        OXCHAR unit = isNarrowText(conversion, spec.length) ? static_cast<unsigned char>(value)
+                                                            : static_cast<OXCHAR>(value);
+        formatUnit(out, spec, unit);
+        break;
+    }
+    case u'p':
+        formatPointer(out, spec, va_arg(arguments.list, const void*));
+        break;
+    case u'n':
+        // The pointer is taken so that the arguments after it stay in step, but nothing is
+        // written through it: a format that can write to memory is an attack surface.
+        (void)va_arg(arguments.list, void*);
+        break;
+    default:
+        out.put(start, static_cast<std::size_t>(p + 1 - start));
+        break;
+    }
+    return p + 1;
+}
+
+struct BufferSinkContext {
+    OXCHAR* buffer;
+    std::size_t room; // units that may still be stored, the terminator's unit excluded
+    std::size_t used;
+};
+
+int copyToBuffer(void* context, const OXCHAR* piece, unsigned int unitCount)
+{
+    auto* target = static_cast<BufferSinkContext*>(context);
+    std::size_t take = unitCount < target->room ? unitCount : target->room;
+    std::memcpy(target->buffer + target->used, piece, take * sizeof(OXCHAR));
+    target->used += take;
+    target->room -= take;
+    return 0; // never stops: the caller wants the whole length
+}
+
+} // namespace
+
+int oxHostFormat(OxRxFmtSink sink, void* context, const OXCHAR* format, va_list arguments)
+{
+    if (format == nullptr)
+        return 0;
+    Output out(sink, context);
+    Arguments args;
+    va_copy(args.list, arguments);
+    const OXCHAR* p = format;
+    while (*p != 0 && !out.stopped()) {
+        const OXCHAR* literal = p;
+        while (*p != 0 && *p != u'%')
+            ++p;
+        out.put(literal, static_cast<std::size_t>(p - literal));
+        if (*p == u'%')
+            p = formatConversion(out, p, p + 1, args);
+    }
+    va_end(args.list);
+    return out.finish();
+}
+
+int oxHostFormatToBufferV(OXCHAR* buffer, std::size_t capacity, const OXCHAR* format, va_list arguments)
+{
+    if (buffer == nullptr || capacity == 0)
+        return oxHostFormat(nullptr, nullptr, format, arguments);
+    BufferSinkContext target{buffer, capacity - 1, 0};
+    int length = oxHostFormat(copyToBuffer, &target, format, arguments);
+    // A cut between the halves of a surrogate pair would leave a lone high surrogate.
+    if (target.used < static_cast<std::size_t>(length) && target.used > 0 &&
+        buffer[target.used - 1] >= 0xD800 && buffer[target.used - 1] <= 0xDBFF)
+        --target.used;
+    buffer[target.used] = 0;
+    return length;
+}
+
+int oxHostFormatToBuffer(OXCHAR* buffer, std::size_t capacity, const OXCHAR* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    int length = oxHostFormatToBufferV(buffer, capacity, format, arguments);
+    va_end(arguments);
+    return length;
+}
