@@ -58,6 +58,7 @@ inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 
 OXWIN_API DWORD GetLastError();
@@ -286,24 +287,69 @@ OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 // Text conversion
 //
 // Code page 65001 (UTF-8) is the layer's own codec: an ill-formed sequence becomes U+FFFD, one
-// per maximal subpart; an unpaired surrogate encodes as U+FFFD. Code page 0 (the ANSI code
-// page) is Windows-1252 unless OX_ANSI_CODEPAGE names another (932, 936, 949, 950, 1250 ...),
-// converted with iconv. A source length of -1 means NUL-terminated, terminator converted and
-// counted; a destination capacity of 0 asks for the size needed. 0 means failure, with
-// ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER or ERROR_NO_UNICODE_TRANSLATION.
+// per maximal subpart (overlongs, encoded surrogates, bytes F5..FF, truncated sequences and
+// stray continuation bytes); an unpaired surrogate encodes as U+FFFD (EF BF BD).
+//
+// Code page 0 (CP_ACP) is the ANSI code page: Windows-1252 unless OX_ANSI_CODEPAGE, read with
+// getenv at the first use of any of these functions, names another: 874, 1250..1258 and other
+// single-byte pages glibc's iconv knows as "CP<number>" (437, 850, 866 ...), the double-byte
+// pages 932, 936, 949 and 950, or 65001 (the ANSI code page is then UTF-8). A number that is
+// malformed or not one of these falls back to 1252. The mapping is glibc's for the page (1252
+// is built in), turned into tables at first use, so a conversion never calls iconv, takes no
+// lock and never allocates. The explicit number of the ANSI code page means CP_ACP; any other
+// code page than CP_ACP, the ANSI page's number and CP_UTF8 fails with ERROR_INVALID_PARAMETER.
+//
+// Arguments, for both directions:
+// - `sourceLength` -1: the source is NUL-terminated and the terminator is converted and counted
+//   in the result. Otherwise exactly `sourceLength` units or bytes are converted (embedded NULs
+//   as characters) and no terminator is added. A length of 0 or below -1, a null source, a
+//   negative capacity, a null destination with a capacity, and a destination that overlaps the
+//   source fail with ERROR_INVALID_PARAMETER.
+// - `destinationCapacity` 0: nothing is written (`destination` may be null) and the result is
+//   the size the conversion needs.
+// - Otherwise the result is the units or bytes written. When they do not fit, the result is 0
+//   with ERROR_INSUFFICIENT_BUFFER; the destination then holds the leading characters that fit
+//   (never a split character, never more than the capacity, no terminator added). Callers must
+//   not rely on that partial text.
+// - A result that would not fit in an int fails with ERROR_INVALID_PARAMETER.
+// - Flags other than those listed below fail with ERROR_INVALID_FLAGS.
 
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
 
+/// Accepted with the ANSI code page only; has no effect (the result is always precomposed).
+inline constexpr DWORD MB_PRECOMPOSED = 0x00000001;
+/// Makes an ill-formed or undefined sequence fail the call with ERROR_NO_UNICODE_TRANSLATION
+/// instead of decoding to U+FFFD.
+inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+/// CP_UTF8 only: an unpaired surrogate fails the call with ERROR_NO_UNICODE_TRANSLATION instead
+/// of encoding as U+FFFD.
+inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
+/// Accepted with the ANSI code page only; has no effect: no best-fit mapping is ever made.
+inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
+
+/// Decodes `source` to UTF-16. A sequence of the ANSI code page that the page leaves undefined
+/// decodes to U+FFFD, with two exceptions that Windows' tables make as well: a single byte in
+/// 0x80..0x9F that the page does not define decodes to the C1 control of the same value (1252's
+/// 0x81, 0x8D, 0x8F, 0x90 and 0x9D, 932's 0x80), and so round-trips. A lead byte of a double-byte
+/// page followed by a byte outside the page's trail range (or by nothing) decodes to one U+FFFD
+/// and the byte after it is decoded on its own, so an ASCII delimiter is never swallowed; a lead
+/// byte and a trail byte that form no character decode to one U+FFFD together.
 OXWIN_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                   LPWSTR destination, int destinationCapacity);
+/// Encodes `source` from UTF-16. With the ANSI code page, each character the page cannot hold
+/// (a surrogate pair counts as one character, an unpaired surrogate as one) becomes the default
+/// character: the first character of `defaultChar` (one byte, or a lead byte with its trail
+/// byte), '?' when `defaultChar` is null; `*usedDefaultChar` is then TRUE (FALSE otherwise)
+/// when `usedDefaultChar` is not null. With CP_UTF8 both must be null (ERROR_INVALID_PARAMETER
+/// otherwise, as on Windows).
 OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
                                   LPSTR destination, int destinationCapacity, LPCSTR defaultChar,
                                   BOOL* usedDefaultChar);
-/// Whether `byte` opens a two-byte character in the ANSI code page (always FALSE for
-/// single-byte code pages).
+/// Whether `byte` opens a two-byte character in the ANSI code page: 0x81..0x9F and 0xE0..0xFC
+/// for 932, 0x81..0xFE for 936, 949 and 950, never for single-byte pages and UTF-8.
 OXWIN_API BOOL IsDBCSLeadByte(BYTE byte);
-/// The ANSI code page in force (1252 unless OX_ANSI_CODEPAGE says otherwise), read once.
+/// The ANSI code page in force (1252 unless OX_ANSI_CODEPAGE names another), read once.
 OXWIN_API UINT GetACP();
 
 } // namespace win
