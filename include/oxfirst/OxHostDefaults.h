@@ -73,8 +73,20 @@ OXHOST_API int oxHostFormatToBufferV(OXCHAR* buffer, std::size_t capacity, const
 [[noreturn]] OXHOST_API void oxHostFatalError(const OXCHAR* message);
 
 /// The ANSI converters, of the types OxRxTypeSysCallbacks::MultiByteToWideCharCallback and
-/// WideCharToMultiByteCallback: the contracts of MultiByteToWideChar and WideCharToMultiByte
-/// for the platform's ANSI code page and UTF-8.
+/// WideCharToMultiByteCallback, with the contracts of MultiByteToWideChar and WideCharToMultiByte
+/// for the platform's ANSI code page (code page 0 or its own number; 65001 converts UTF-8 and
+/// passes straight through). Results count the units or bytes written, the terminator included
+/// when `sourceLength` is -1; a capacity of 0 asks for the size needed; 0 means failure.
+///
+/// Narrow text keeps every UTF-16 unit: a unit that the code page cannot hold is written as the
+/// seven bytes "\U+XXXX" (four upper-case hex digits; a surrogate pair as two such escapes), and
+/// reading turns "\U+" followed by four hex digits (either case) back into that unit. A
+/// backslash of the wide text that would itself read as the start of an escape is written as
+/// "\U+005C", so every wide text survives the round trip unchanged. No unit ever needs more
+/// than seven bytes. Escapes are recognised only where a character starts: the second byte of a
+/// double-byte character is never taken for a backslash.
+///
+/// `flags` are passed to the platform functions; `extraFlags` must be 0 (ERROR_INVALID_FLAGS).
 OXHOST_API int oxHostMultiByteToWideChar(unsigned int codePage, int flags, const char* source,
                                          int sourceLength, OXCHAR* destination, int destinationCapacity);
 OXHOST_API int oxHostWideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const OXCHAR* source,

@@ -2,7 +2,9 @@
 // liboxhost's ANSI converters as the string class calls them: code page 0, flags 0, source
 // length -1, results that count the terminator, and the buffer sizes the string class gives.
 
-#include "hostdefaults/AnsiConverters.h"
+#include <oxfirst/OxHostDefaults.h>
+
+#include "platform/win.h"
 
 #include <gtest/gtest.h>
 
@@ -49,17 +51,26 @@ TEST(HostAnsiConverters, ResultsCountTheTerminator)
 }
 
 // The string class sizes the narrow buffer at seven bytes per unit plus one: whatever the text
-// (unencodable characters, surrogates, NUL-free random units), that never fails.
-TEST(HostAnsiConverters, SevenBytesPerUnitAlwaysSuffice)
+// (unencodable characters, unpaired surrogates, backslashes, random units), that never fails, and
+// the narrow text reads back as the very same units.
+TEST(HostAnsiConverters, SevenBytesPerUnitSufficeAndEveryTextRoundTrips)
 {
     std::mt19937 random(99);
     for (int round = 0; round < 2000; ++round) {
         std::u16string wide;
         int count = 1 + static_cast<int>(random() % 40);
-        for (int i = 0; i < count; ++i)
-            wide.push_back(static_cast<char16_t>(1 + random() % 0xFFFF));
+        for (int i = 0; i < count; ++i) {
+            const unsigned pick = random() % 8;
+            if (pick == 0)
+                wide += u"\\U+";
+            else if (pick == 1)
+                wide.push_back(static_cast<char16_t>(u'0' + random() % 10));
+            else
+                wide.push_back(static_cast<char16_t>(1 + random() % 0xFFFF));
+        }
         std::string narrow = toNarrow(wide);
-        ASSERT_LE(narrow.size(), wide.size() * 2);
+        ASSERT_LE(narrow.size(), wide.size() * 7);
+        ASSERT_EQ(wide, toWide(narrow));
     }
 }
 
@@ -75,11 +86,53 @@ TEST(HostAnsiConverters, FailuresAnswerZero)
     EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"a", -1, narrow, 2, 1));
 }
 
-// What the page holds round-trips in the string class's buffer sizes; every other character
-// becomes one '?'.
-TEST(HostAnsiConverters, PageTextRoundTripsAndTheRestBecomesQuestionMarks)
+// What the page holds converts to its own bytes; every other unit becomes a seven-byte escape,
+// a surrogate pair two of them, and reads back unchanged.
+TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapes)
 {
-    EXPECT_EQ(u"caf\x00E9 \x20AC\x0081", toWide(toNarrow(u"caf\x00E9 \x20AC\x0081")));
-    EXPECT_EQ("a?b?", toNarrow(u"a\x4E00"
-                               u"b\xD83D\xDE00"));
+    EXPECT_EQ("caf\xE9 \x80\x81", toNarrow(u"caf\u00E9 \u20AC\u0081"));
+    EXPECT_EQ(u"caf\u00E9 \u20AC\u0081", toWide("caf\xE9 \x80\x81"));
+    const std::u16string wide = u"a\u4E00b\U0001F600";
+    EXPECT_EQ("a\\U+4E00b\\U+D83D\\U+DE00", toNarrow(wide));
+    EXPECT_EQ(wide, toWide("a\\U+4E00b\\U+D83D\\U+DE00"));
+    EXPECT_EQ(u"\u00e9\u00E9", toWide("\\U+00e9\\U+00E9"));
+}
+
+// A backslash reads as an escape only when "U+" and four hex digits follow; anything else is
+// the backslash itself. A wide text that looks like an escape is written so it reads back as
+// itself.
+TEST(HostAnsiConverters, OnlyWholeEscapesAreRead)
+{
+    EXPECT_EQ(u"C:\\Users\\u+0041\\U+12\\U+12G4\\", toWide("C:\\Users\\u+0041\\U+12\\U+12G4\\"));
+    EXPECT_EQ("C:\\Users\\U+12", toNarrow(u"C:\\Users\\U+12"));
+    EXPECT_EQ("\\U+005CU+0041", toNarrow(u"\\U+0041"));
+    EXPECT_EQ(u"\\U+0041", toWide("\\U+005CU+0041"));
+}
+
+// The size query of the escaping path agrees with what is written, and a buffer one byte short
+// fails as a whole.
+TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutput)
+{
+    const char16_t* wide = u"x\u4E00y";
+    const int needed = oxHostWideCharToMultiByte(0, 0, wide, -1, nullptr, 0, 0);
+    EXPECT_EQ(10, needed);
+    std::string narrow(needed, '#');
+    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed - 1, 0));
+    EXPECT_EQ(win::ERROR_INSUFFICIENT_BUFFER, win::GetLastError());
+    EXPECT_EQ(needed, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed, 0));
+    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0));
+    EXPECT_EQ(4, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0));
+}
+
+// In a double-byte page the second byte of a character may be 0x5C; it must never start an
+// escape. (0x95 0x5C is one character of code page 932.)
+TEST(HostAnsiConverters932, TrailByteIsNeverABackslash)
+{
+    if (win::GetACP() != 932)
+        GTEST_SKIP() << "needs OX_ANSI_CODEPAGE=932";
+    const std::u16string wide = toWide("\x95\x5CU+0041");
+    ASSERT_EQ(7u, wide.size());
+    EXPECT_EQ(u"U+0041", wide.substr(1));
+    EXPECT_EQ("\x95\x5CU+0041", toNarrow(wide));
+    EXPECT_EQ(u"\u00E9\u4E00", toWide(toNarrow(u"\u00E9\u4E00")));
 }
