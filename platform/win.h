@@ -52,6 +52,7 @@ inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
+inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
@@ -143,7 +144,11 @@ private:
 // Reservations are kept in a record of the layer's own (in memory it maps itself, never the C
 // runtime heap), so every call answers as Windows does: a reserve is PROT_NONE address space, a
 // commit makes pages accessible and zero-filled the first time, a decommit discards their
-// contents, a release must name the base of a reservation with size 0.
+// contents, a release must name the base of a reservation with size 0. All four functions are
+// thread-safe and never allocate from the C runtime heap, so allocators may call them with their
+// own locks held. A range given by address and size covers every page holding one of its bytes.
+// The modifiers PAGE_GUARD and PAGE_NOCACHE are accepted and reported back but do not change
+// access: a guard page behaves as its base protection. Copy-on-write protections are refused.
 
 inline constexpr DWORD MEM_COMMIT = 0x00001000;
 inline constexpr DWORD MEM_RESERVE = 0x00002000;
@@ -151,6 +156,7 @@ inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
 inline constexpr DWORD MEM_RELEASE = 0x00008000;
 inline constexpr DWORD MEM_FREE = 0x00010000;
 inline constexpr DWORD MEM_PRIVATE = 0x00020000;
+inline constexpr DWORD MEM_MAPPED = 0x00040000;
 inline constexpr DWORD MEM_RESET = 0x00080000;
 inline constexpr DWORD MEM_TOP_DOWN = 0x00100000;
 
@@ -175,14 +181,46 @@ struct MEMORY_BASIC_INFORMATION {
     WORD PartitionId;
     SIZE_T RegionSize; // bytes from BaseAddress over which State, Protect and Type stay the same
     DWORD State;       // MEM_COMMIT, MEM_RESERVE or MEM_FREE
-    DWORD Protect;     // 0 unless committed
-    DWORD Type;        // MEM_PRIVATE, 0 for free memory
+    DWORD Protect;     // page protection when committed, 0 when reserved, PAGE_NOACCESS when free
+    DWORD Type;        // MEM_PRIVATE (MEM_MAPPED for shared mappings of others), 0 for free memory
 };
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
 
+/// `allocationType` is MEM_RESERVE, MEM_COMMIT, both, or MEM_RESET, each optionally with
+/// MEM_TOP_DOWN (accepted, not needed: mappings already grow down from the top). `protect` is one
+/// PAGE_* value other than the copy-on-write ones, with PAGE_GUARD or PAGE_NOCACHE allowed.
+/// - Reserve: `size` rounds up to pages. A null `address` gives a new reservation on a 64 KB
+///   boundary; a given one rounds down to 64 KB and must be free (else ERROR_INVALID_ADDRESS).
+///   With MEM_COMMIT every page of it is committed at once. Returns the reservation's base.
+/// - Commit (non-null `address`): the pages must lie in one reservation (else
+///   ERROR_INVALID_ADDRESS). They take `protect`; pages newly committed read zero, pages already
+///   committed keep their contents. Returns the first page. A null `address` reserves and
+///   commits, as MEM_RESERVE | MEM_COMMIT does.
+/// - Reset: the pages must lie in one reservation; their contents may be discarded, they stay
+///   committed. `protect` must be valid but is not used. Returns the first page.
+/// Null on failure: ERROR_INVALID_PARAMETER for a zero size, bad flags or bad protection,
+/// ERROR_NOT_ENOUGH_MEMORY when the system refuses (or test::failNextCommits says so); nothing
+/// is changed then.
 OXWIN_API LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+/// MEM_RELEASE: `address` must be a reservation's base (else ERROR_INVALID_ADDRESS) and `size`
+/// 0 (else ERROR_INVALID_PARAMETER); unmaps the whole reservation.
+/// MEM_DECOMMIT: the pages must lie in one reservation (else ERROR_INVALID_ADDRESS); their
+/// contents are discarded and they go back to reserved. Size 0 means the whole reservation and
+/// is accepted only with its base (else ERROR_INVALID_PARAMETER). Decommitting reserved pages is
+/// no error. Any other `freeType`: ERROR_INVALID_PARAMETER. FALSE on failure, nothing changed.
 OXWIN_API BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+/// Describes the region that starts at the page holding `address` and returns
+/// sizeof(MEMORY_BASIC_INFORMATION). In a reservation of the layer the region ends where the page
+/// state or the reservation ends. Outside them, memory mapped by others is reported committed
+/// with the protection of its kernel mapping (AllocationBase = start of that mapping) and
+/// unmapped memory is free up to the next mapping (coarser, page by page, when /proc is not
+/// mounted). 0 when `buffer` is null (ERROR_INVALID_PARAMETER), `length` is below the size of the
+/// record (ERROR_BAD_LENGTH) or `address` lies beyond user space (ERROR_INVALID_PARAMETER).
 OXWIN_API SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
+/// Gives every page of the range `newProtect`; all of them must be committed and in one
+/// reservation (else ERROR_INVALID_ADDRESS). `*oldProtect` receives the former protection of
+/// the first page. FALSE with ERROR_INVALID_PARAMETER for a null `oldProtect`, a zero size or a
+/// bad protection; on failure nothing changes and `*oldProtect` is not written.
 OXWIN_API BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWORD* oldProtect);
 
 // ---------------------------------------------------------------------------------------------
