@@ -64,19 +64,18 @@ char* reserve(SIZE_T size, DWORD type = MEM_RESERVE)
 // Asks the kernel, not the record, whether a page can be read or written: a pipe transfer to or
 // from an inaccessible page fails with EFAULT instead of faulting. A write puts back the byte.
 struct PageProbe {
-    int ends[2] = {-1, -1};
-    PageProbe() { EXPECT_EQ(0, pipe2(ends, O_NONBLOCK | O_CLOEXEC)); }
-    ~PageProbe() { close(ends[0]), close(ends[1]); }
-    bool drain() // empties the pipe (it never holds more than a byte); true, to chain after a write
+    int fds[2] = {-1, -1};
+    char byte = 0; // drains what a page did not take: the pipe never holds more than one byte
+    PageProbe() { EXPECT_EQ(0, pipe2(fds, O_NONBLOCK | O_CLOEXEC)); }
+    ~PageProbe() { close(fds[0]), close(fds[1]); }
+    bool canRead(const void* address)
     {
-        char byte;
-        return read(ends[0], &byte, 1) <= 1;
+        return write(fds[1], address, 1) == 1 && read(fds[0], &byte, 1) == 1;
     }
-    bool canRead(const void* address) { return write(ends[1], address, 1) == 1 && drain(); }
     bool canWrite(char* address)
     {
         const char value = canRead(address) ? *address : 0;
-        return write(ends[1], &value, 1) == 1 && (read(ends[0], address, 1) == 1 || !drain());
+        return write(fds[1], &value, 1) == 1 && (read(fds[0], address, 1) == 1 || read(fds[0], &byte, 1) < 0);
     }
 };
 
