@@ -246,7 +246,8 @@ TEST_P(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
 INSTANTIATE_TEST_SUITE_P(GrowableAndFixed, PrivateHeapModel, ::testing::Values(0, 4 << 20));
 
 // A new heap is one region holding its initial size; hundreds of large blocks are found and listed
-// (their table outgrows a page); emptied segments are unmapped but the first and the newest.
+// in address order (their table outgrows a page, a moved one is re-sorted); emptied segments are
+// unmapped but the first and the newest.
 TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksAndReturnsEmptySegments)
 {
     ScopedHeap heap{HeapCreate(0, 1 << 20, 0)};
@@ -269,6 +270,9 @@ TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksAndReturnsEmptySegments)
         ASSERT_TRUE(HeapFree(heap, 0, it->first));
     EXPECT_FALSE(HeapValidate(heap, 0, freed));
     EXPECT_EQ(model.begin()->second, HeapSize(heap, 0, model.begin()->first));
+    void* top = std::prev(model.end())->first; // grown, its mapping moves below the others
+    model.erase(top);
+    model.emplace(HeapReAlloc(heap, 0, top, 5000000), 5000000);
     EXPECT_TRUE(walksAs(heap, model));
 }
 
