@@ -5,7 +5,6 @@
 
 #include <oxfirst/OxHostDefaults.h>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -23,16 +22,11 @@ std::u16string widen(const std::string& ascii)
     return std::u16string(ascii.begin(), ascii.end());
 }
 
-std::string narrowFormatOf(const std::u16string& format)
-{
-    return std::string(format.begin(), format.end());
-}
-
-// Collects every piece the formatter hands over, and where each one ended.
+// Collects every piece the formatter hands over; answers non-zero on piece `stopAfterPieces`.
 struct Recorder {
     std::u16string text;
     std::vector<unsigned> pieceSizes;
-    int stopAfterPieces = -1; // answer non-zero on this piece (1-based); -1: never
+    int stopAfterPieces = -1;
     void* seenContext = nullptr;
 
     static int sink(void* context, const OXCHAR* piece, unsigned int unitCount)
@@ -49,121 +43,98 @@ int formatInto(Recorder& recorder, const OXCHAR* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    int produced = oxHostFormat(Recorder::sink, &recorder, format, arguments);
+    const int produced = oxHostFormat(Recorder::sink, &recorder, format, arguments);
     va_end(arguments);
     return produced;
 }
 
-// Formats through the sink and checks that the returned count agrees with what arrived.
-template <typename... Args>
+template <typename... Args> // formats through the sink; the count answered must be what arrived
 std::u16string format(const OXCHAR* format, Args... arguments)
 {
     Recorder recorder;
-    int produced = formatInto(recorder, format, arguments...);
+    const int produced = formatInto(recorder, format, arguments...);
     EXPECT_EQ(static_cast<int>(recorder.text.size()), produced);
     return recorder.text;
 }
 
 template <typename... Args>
-std::u16string cFormat(const char* format, Args... arguments)
+std::u16string cFormat(const std::string& format, Args... arguments)
 {
     char buffer[512];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    int length = std::snprintf(buffer, sizeof buffer, format, arguments...);
+    const int length = std::snprintf(buffer, sizeof buffer, format.c_str(), arguments...);
 #pragma GCC diagnostic pop
-    EXPECT_GE(length, 0);
-    EXPECT_LT(length, static_cast<int>(sizeof buffer));
+    EXPECT_TRUE(length >= 0 && length < static_cast<int>(sizeof buffer)) << format;
     return widen(std::string(buffer, static_cast<std::size_t>(length)));
 }
 
-// Every combination of the five flags, a few widths and precisions, as "%<flags><width><precision>".
-std::vector<std::string> numericSpecPrefixes()
+// Formats the values with every combination of flags, a few widths and precisions and each
+// conversion, here with `wideLength` and by snprintf with `cLength`; counts the differences.
+template <typename T>
+int mismatchesWithCPrintf(const std::string& conversions, const std::string& wideLength,
+                          const std::string& cLength, std::initializer_list<T> values)
 {
-    static const char* const kWidths[] = {"", "1", "6", "24"};
-    static const char* const kPrecisions[] = {"", ".", ".0", ".1", ".5", ".30"};
-    std::vector<std::string> prefixes;
+    int mismatches = 0;
     for (unsigned flagSet = 0; flagSet < 32; ++flagSet) {
         std::string flags;
-        for (unsigned bit = 0; bit < 5; ++bit)
+        for (unsigned bit = 0; bit < 5; ++bit) {
             if (flagSet & (1u << bit))
                 flags += "-+ #0"[bit];
-        for (const char* width : kWidths)
-            for (const char* precision : kPrecisions)
-                prefixes.push_back("%" + flags + width + precision);
-    }
-    return prefixes;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Integers: one typed case per length modifier, each with the C type the caller passes.
-
-template <typename T, const char* WideModifier, const char* CModifier>
-struct IntegerLength {
-    using Type = T;
-    static std::string wide() { return WideModifier; }
-    static std::string narrow() { return CModifier; }
-};
-
-constexpr char kNone[] = "";
-constexpr char kHH[] = "hh";
-constexpr char kH[] = "h";
-constexpr char kL[] = "l";
-constexpr char kLL[] = "ll";
-constexpr char kJ[] = "j";
-constexpr char kZ[] = "z";
-constexpr char kT[] = "t";
-constexpr char kI[] = "I";
-constexpr char kI32[] = "I32";
-constexpr char kI64[] = "I64";
-
-template <typename Length>
-class FormatterIntegers : public ::testing::Test {
-};
-
-using IntegerLengths =
-    ::testing::Types<IntegerLength<int, kNone, kNone>, IntegerLength<int, kHH, kHH>,
-                     IntegerLength<int, kH, kH>, IntegerLength<long, kL, kL>,
-                     IntegerLength<long long, kLL, kLL>, IntegerLength<std::intmax_t, kJ, kJ>,
-                     IntegerLength<std::ptrdiff_t, kZ, kZ>, IntegerLength<std::ptrdiff_t, kT, kT>,
-                     IntegerLength<std::ptrdiff_t, kI, kZ>, IntegerLength<std::int32_t, kI32, kNone>,
-                     IntegerLength<std::int64_t, kI64, kLL>>;
-TYPED_TEST_SUITE(FormatterIntegers, IntegerLengths);
-
-// Signs, zero padding against precision, '#' prefixes on zero, the most negative value (whose
-// magnitude does not fit the signed type) and the short lengths' truncation must all come out
-// as the C library prints them.
-TYPED_TEST(FormatterIntegers, MatchCPrintfOverFlagsWidthsAndPrecisions)
-{
-    using T = typename TypeParam::Type;
-    // 300 and 70000 wrap under hh and h; -1 is also the largest value for u, x and o.
-    const T values[] = {
-        0, 1, -1, 7, -42, 255, 300, 70000, std::numeric_limits<T>::max(), std::numeric_limits<T>::min()};
-    int mismatches = 0;
-    for (const std::string& prefix : numericSpecPrefixes()) {
-        for (char conversion : std::string("diuxXo")) {
-            std::u16string wideFormat = widen(prefix + TypeParam::wide() + conversion);
-            std::string cFormatText = prefix + TypeParam::narrow() + conversion;
-            for (T value : values) {
-                std::u16string expected = cFormat(cFormatText.c_str(), value);
-                std::u16string actual = format(wideFormat.c_str(), value);
-                if (actual != expected && ++mismatches <= 10)
-                    ADD_FAILURE() << cFormatText << " with " << +value << ": got \"" << narrowFormatOf(actual)
-                                  << "\", C printf gives \"" << narrowFormatOf(expected) << "\"";
+        }
+        for (const char* width : {"", "1", "6", "24"}) {
+            for (const char* precision : {"", ".", ".0", ".1", ".5", ".30"}) {
+                for (char conversion : conversions) {
+                    const std::string prefix = "%" + flags + width + precision;
+                    const std::u16string wideFormat = widen(prefix + wideLength + conversion);
+                    for (T value : values) {
+                        const std::u16string expected = cFormat(prefix + cLength + conversion, value);
+                        const std::u16string actual = format(wideFormat.c_str(), value);
+                        if (actual != expected && ++mismatches <= 5)
+                            ADD_FAILURE() << prefix + cLength + conversion << " with " << +value << ": got "
+                                          << ::testing::PrintToString(actual) << ", C gives "
+                                          << ::testing::PrintToString(expected);
+                    }
+                }
             }
         }
     }
-    EXPECT_EQ(0, mismatches);
+    return mismatches;
 }
 
-// '*' takes width and precision from the arguments, in that order and before the value; a
-// negative width left-justifies and a negative precision counts as none.
-TEST(FormatterIntegersStar, WidthAndPrecisionFromArgumentsMatchCPrintf)
+template <typename T>
+int integerMismatches(const std::string& wideLength, const std::string& cLength)
 {
-    const int widths[] = {0, 5, -5, 12, -12};
-    const int precisions[] = {-1, -7, 0, 3, 9};
-    for (int width : widths) {
-        for (int precision : precisions) {
+    // 300 and 70000 wrap under hh and h; -1 is also the largest value for u, x and o; the most
+    // negative value's magnitude does not fit the signed type.
+    using Limits = std::numeric_limits<T>;
+    return mismatchesWithCPrintf<T>("diuxXo", wideLength, cLength,
+                                    {0, 1, -1, 7, -42, 255, 300, 70000, Limits::max(), Limits::min()});
+}
+
+// Signs, zero padding against precision, '#' on zero, the most negative value and the short
+// lengths' truncation are as printf's, for each length with the C type its caller passes.
+TEST(FormatterIntegers, MatchCPrintfOverFlagsWidthsPrecisionsAndLengths)
+{
+    EXPECT_EQ(0, integerMismatches<int>("", ""));
+    EXPECT_EQ(0, integerMismatches<int>("hh", "hh"));
+    EXPECT_EQ(0, integerMismatches<int>("h", "h"));
+    EXPECT_EQ(0, integerMismatches<long>("l", "l"));
+    EXPECT_EQ(0, integerMismatches<long long>("ll", "ll"));
+    EXPECT_EQ(0, integerMismatches<std::intmax_t>("j", "j"));
+    EXPECT_EQ(0, integerMismatches<std::ptrdiff_t>("z", "z"));
+    EXPECT_EQ(0, integerMismatches<std::ptrdiff_t>("t", "t"));
+    EXPECT_EQ(0, integerMismatches<std::ptrdiff_t>("I", "z"));
+    EXPECT_EQ(0, integerMismatches<std::int32_t>("I32", ""));
+    EXPECT_EQ(0, integerMismatches<std::int64_t>("I64", "ll"));
+}
+
+// '*' takes width, then precision, before the value; a negative width left-justifies, a negative
+// precision is none.
+TEST(FormatterIntegers, StarWidthAndPrecisionMatchCPrintf)
+{
+    for (int width : {0, 5, -5, 12, -12}) {
+        for (int precision : {-1, -7, 0, 3, 9}) {
             for (long long value : {0LL, 42LL, -42LL, std::numeric_limits<long long>::min()}) {
                 EXPECT_EQ(cFormat("%0*.*lld|", width, precision, value),
                           format(u"%0*.*I64d|", width, precision, value))
@@ -175,268 +146,138 @@ TEST(FormatterIntegersStar, WidthAndPrecisionFromArgumentsMatchCPrintf)
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Floating point: the digits are the C library's; what is checked is that flags, width,
-// precision and the long-double length reach it intact.
-
+// The digits are the C library's; flags, width, precision and long double must reach it intact
+// (a long double read as double misaligns later arguments), and long text must not be cut.
 TEST(FormatterFloatingPoint, MatchCPrintfOverFlagsWidthsAndPrecisions)
 {
-    const double values[] = {0.0, -0.0, 1.5, -2.25, 123456.789, 1e-300, -1e300, INFINITY, -NAN};
-    int mismatches = 0;
-    for (const std::string& prefix : numericSpecPrefixes()) {
-        for (char conversion : std::string("fFeEgGaA")) {
-            std::string cFormatText = prefix + conversion;
-            std::u16string wideFormat = widen(cFormatText);
-            for (double value : values) {
-                if (std::abs(value) > 1e100 && (conversion == 'f' || conversion == 'F'))
-                    continue; // over 300 digits: covered by the long-text case below
-                std::u16string expected = cFormat(cFormatText.c_str(), value);
-                std::u16string actual = format(wideFormat.c_str(), value);
-                if (actual != expected && ++mismatches <= 10)
-                    ADD_FAILURE() << cFormatText << " with " << value << ": got \"" << narrowFormatOf(actual)
-                                  << "\", C printf gives \"" << narrowFormatOf(expected) << "\"";
-            }
-        }
-    }
-    EXPECT_EQ(0, mismatches);
-}
-
-// Long double is read as long double: reading it as double would misalign every later argument.
-TEST(FormatterFloatingPoint, LongDoubleKeepsLaterArgumentsInStep)
-{
+    EXPECT_EQ(0, mismatchesWithCPrintf<double>(
+                     "eEgGaA", "", "", {0.0, -0.0, 1.5, -2.25, 123456.789, 1e-300, -1e300, INFINITY, -NAN}));
+    EXPECT_EQ(0, mismatchesWithCPrintf<double>("fF", "", "",
+                                               {0.0, -0.0, 1.5, -2.25, 123456.789, 1e-300, INFINITY, -NAN}));
     EXPECT_EQ(cFormat("%.20Lg %d", 1.0L / 3, 7), format(u"%.20Lg %d", 1.0L / 3, 7));
-}
-
-// Text longer than the stack buffer for digits still arrives whole.
-TEST(FormatterFloatingPoint, TextLongerThanTheStackBufferArrivesWhole)
-{
     char expected[2048];
-    int length = std::snprintf(expected, sizeof expected, "%.600f|%1000.1f|%d", -1e300, 2.5, 3);
+    const int length = std::snprintf(expected, sizeof expected, "%.600f|%1000.1f|%d", -1e300, 2.5, 3);
     ASSERT_GT(length, 1500);
     EXPECT_EQ(widen(std::string(expected, static_cast<std::size_t>(length))),
               format(u"%.600f|%1000.1f|%d", -1e300, 2.5, 3));
 }
 
-// ---------------------------------------------------------------------------------------------
-// Text and characters
-
-TEST(FormatterText, WideTextWithWidthAndPrecision)
+// Wide text and characters with width, precision (from '*' too) and each length; null text is
+// "(null)", cut like text; a zero unit is output; a narrow character is its byte, even if negative.
+TEST(FormatterText, WideTextAndCharactersWithWidthAndPrecision)
 {
-    EXPECT_EQ(u"[abc]", format(u"[%s]", u"abc"));
-    EXPECT_EQ(u"[  abc]", format(u"[%5s]", u"abc"));
-    EXPECT_EQ(u"[abc  ]", format(u"[%-5s]", u"abc"));
-    EXPECT_EQ(u"[   ab]", format(u"[%5.2s]", u"abc"));
-    EXPECT_EQ(u"[ab   ]", format(u"[%*.*s]", -5, 2, u"abc"));
-    EXPECT_EQ(u"[abc]", format(u"[%.*s]", -1, u"abc"));
-    EXPECT_EQ(u"[]", format(u"[%.0s]", u"abc"));
-    EXPECT_EQ(u"[abc]", format(u"[%ls]", u"abc"));
-    EXPECT_EQ(u"[abc]", format(u"[%ws]", u"abc"));
-    EXPECT_EQ(u"[abc]", format(u"[%lS]", u"abc"));
-    EXPECT_EQ(u"[\u00e9\U0001F600]", format(u"[%s]", u"\u00e9\U0001F600"));
+    const OXCHAR* none = nullptr;
+    const char* narrowNone = nullptr;
+    EXPECT_EQ(u"[abc][  abc][abc  ][   ab][ab   ][abc][]",
+              format(u"[%s][%5s][%-5s][%5.2s][%*.*s][%.*s][%.0s]", u"abc", u"abc", u"abc", u"abc", -5, 2,
+                     u"abc", -1, u"abc", u"abc"));
+    EXPECT_EQ(u"[abc][abc][abc][\u00e9\U0001F600]",
+              format(u"[%ls][%ws][%lS][%s]", u"abc", u"abc", u"abc", u"\u00e9\U0001F600"));
+    EXPECT_EQ(u"(null)|(null)|(null)|  (null)|(nu",
+              format(u"%s|%hs|%S|%8s|%.3S", none, narrowNone, narrowNone, none, narrowNone));
+    EXPECT_EQ(u"[x][\u20ac][\u20ac][\u20ac][y][y][\u00e9][  z][z  ]",
+              format(u"[%c][%c][%lc][%wc][%hc][%C][%C][%3c][%-3C]", u'x', u'\u20ac', u'\u20ac', u'\u20ac',
+                     'y', 'y', '\xe9', u'z', 'z'));
+    EXPECT_EQ(std::u16string(u"a\0b", 3), format(u"a%cb", 0));
 }
 
-// A null text pointer prints "(null)" instead of crashing, and is cut by the precision like text.
-TEST(FormatterText, NullTextPrintsNullMarkerInBothWidths)
-{
-    EXPECT_EQ(u"(null)", format(u"%s", static_cast<const OXCHAR*>(nullptr)));
-    EXPECT_EQ(u"(null)", format(u"%hs", static_cast<const char*>(nullptr)));
-    EXPECT_EQ(u"(null)", format(u"%S", static_cast<const char*>(nullptr)));
-    EXPECT_EQ(u"  (null)", format(u"%8s", static_cast<const OXCHAR*>(nullptr)));
-    EXPECT_EQ(u"(nu", format(u"%.3S", static_cast<const char*>(nullptr)));
-}
-
-// Narrow text: UTF-8 sequences become one code point each (two units above U+FFFF); bytes that
-// are not well-formed UTF-8 stand for themselves; the width counts units of output.
+// Narrow text: a UTF-8 sequence becomes one code point (two units above U+FFFF), other bytes
+// (Latin-1, a lead without continuation, overlong, surrogate) stand for themselves; the width
+// counts units of output. The precision bounds the read of unterminated text (the sanitizer
+// build catches a read past it) and a sequence it cuts is not completed from beyond it.
 TEST(FormatterText, NarrowTextIsUtf8WhereWellFormedAndLatin1Elsewhere)
 {
-    EXPECT_EQ(u"abc", format(u"%hs", "abc"));
-    EXPECT_EQ(u"abc", format(u"%S", "abc"));
-    EXPECT_EQ(u"caf\u00e9", format(u"%S", "caf\xc3\xa9"));
-    EXPECT_EQ(u"caf\u00e9", format(u"%S", "caf\xe9"));               // Latin-1 byte
-    EXPECT_EQ(u"\U0001F600", format(u"%hs", "\xf0\x9f\x98\x80"));    // four bytes, two units
-    EXPECT_EQ(u"\u00c3(", format(u"%S", "\xc3("));                   // lead byte without continuation
-    EXPECT_EQ(u"\u00e0\u0080\u0080", format(u"%S", "\xe0\x80\x80")); // overlong
-    EXPECT_EQ(u"\u00ed\u00a0\u0080", format(u"%S", "\xed\xa0\x80")); // encoded surrogate
-    EXPECT_EQ(u"[   \U0001F600]", format(u"[%5S]", "\xf0\x9f\x98\x80"));
-    EXPECT_EQ(u"[\u00e9 ]", format(u"[%-2hs]", "\xc3\xa9"));
-}
-
-// The precision bounds how far text is read: a buffer without terminator is safe with a
-// precision (the sanitizer build catches a read past it), and a UTF-8 sequence cut by the
-// precision is not completed from beyond it.
-TEST(FormatterText, PrecisionBoundsTheReadOfUnterminatedText)
-{
+    EXPECT_EQ(u"abc|abc|caf\u00e9|caf\u00e9|\U0001F600",
+              format(u"%hs|%S|%S|%S|%hs", "abc", "abc", "caf\xc3\xa9", "caf\xe9", "\xf0\x9f\x98\x80"));
+    EXPECT_EQ(u"\u00c3(|\u00e0\u0080\u0080|\u00ed\u00a0\u0080",
+              format(u"%S|%S|%S", "\xc3(", "\xe0\x80\x80", "\xed\xa0\x80"));
+    EXPECT_EQ(u"[   \U0001F600][\u00e9 ]", format(u"[%5S][%-2hs]", "\xf0\x9f\x98\x80", "\xc3\xa9"));
     const std::array<OXCHAR, 3> wide{u'x', u'y', u'z'};
     const std::array<char, 3> narrow{'x', 'y', 'z'};
-    EXPECT_EQ(u"xyz|xy", format(u"%.3s|%.2s", wide.data(), wide.data()));
-    EXPECT_EQ(u"xyz|xy", format(u"%.3hs|%.2S", narrow.data(), narrow.data()));
     const std::array<char, 3> cutSequence{'a', '\xc3', '\xa9'};
-    EXPECT_EQ(u"a\u00c3", format(u"%.2S", cutSequence.data()));
-    EXPECT_EQ(u"a\u00e9", format(u"%.3S", cutSequence.data()));
+    EXPECT_EQ(u"xyz|xy|xyz|xy|a\u00c3|a\u00e9",
+              format(u"%.3s|%.2s|%.3hs|%.2S|%.2S|%.3S", wide.data(), wide.data(), narrow.data(),
+                     narrow.data(), cutSequence.data(), cutSequence.data()));
 }
 
-TEST(FormatterText, CharactersInBothWidths)
+// Pointers are sixteen upper-case hex digits. %n writes nothing through its argument (a format
+// must not write memory) yet takes it, so later arguments stay in step.
+TEST(FormatterPointer, SixteenUpperCaseHexDigitsAndPercentNWritesNothing)
 {
-    EXPECT_EQ(u"[x]", format(u"[%c]", u'x'));
-    EXPECT_EQ(u"[\u20ac]", format(u"[%c]", u'\u20ac'));
-    EXPECT_EQ(u"[\u20ac]", format(u"[%lc]", u'\u20ac'));
-    EXPECT_EQ(u"[\u20ac]", format(u"[%wc]", u'\u20ac'));
-    EXPECT_EQ(u"[y]", format(u"[%hc]", 'y'));
-    EXPECT_EQ(u"[y]", format(u"[%C]", 'y'));
-    EXPECT_EQ(u"[\u00e9]", format(u"[%C]", '\xe9')); // a negative char is still the byte
-    EXPECT_EQ(u"[  z]", format(u"[%3c]", u'z'));
-    EXPECT_EQ(u"[z  ]", format(u"[%-3C]", 'z'));
-    EXPECT_EQ(std::u16string(u"a\0b", 3), format(u"a%cb", 0)); // a zero unit is output, not an end
-}
-
-// ---------------------------------------------------------------------------------------------
-// Pointers, %n, %% and malformed formats
-
-TEST(FormatterPointer, SixteenUpperCaseHexDigits)
-{
-    EXPECT_EQ(u"00000000DEADBEEF", format(u"%p", reinterpret_cast<void*>(0xDEADBEEFu)));
-    EXPECT_EQ(u"0000000000000000", format(u"%p", static_cast<void*>(nullptr)));
-    EXPECT_EQ(u"[  0000000000000001]", format(u"[%18p]", reinterpret_cast<void*>(1)));
-    EXPECT_EQ(u"[0000000000000001  ]", format(u"[%-18p]", reinterpret_cast<void*>(1)));
-}
-
-// %n must never write through its argument, yet must take it so the next argument is not
-// read from the wrong place.
-TEST(FormatterSecurity, PercentNWritesNothingAndKeepsArgumentsInStep)
-{
+    EXPECT_EQ(u"00000000DEADBEEF|0000000000000000|  0000000000000001|0000000000000001  |",
+              format(u"%p|%p|%18p|%-18p|", reinterpret_cast<void*>(0xDEADBEEFu), static_cast<void*>(nullptr),
+                     reinterpret_cast<void*>(1), reinterpret_cast<void*>(1)));
     int target = -7;
-    EXPECT_EQ(u"ab|5", format(u"ab%n|%d", &target, 5));
-    EXPECT_EQ(-7, target);
-    EXPECT_EQ(u"|5", format(u"%hhn|%d", &target, 5));
+    EXPECT_EQ(u"ab|5|6", format(u"ab%n|%d|%hhn%d", &target, 5, &target, 6));
     EXPECT_EQ(-7, target);
 }
 
-TEST(FormatterMalformed, LiteralsAndPercentSigns)
+// Literal text, '%%' (with a width too) and unknown conversions print themselves; a format that
+// ends inside a conversion prints what is there and is never read past its terminator.
+TEST(FormatterMalformed, LiteralsPercentSignsAndUnfinishedConversionsPrintThemselves)
 {
-    EXPECT_EQ(u"", format(u""));
-    EXPECT_EQ(u"Class mismatch", format(u"Class mismatch"));
-    EXPECT_EQ(u"100%", format(u"100%%"));
-    EXPECT_EQ(u"%%", format(u"%%%%"));
-    EXPECT_EQ(u"[%]", format(u"[%5%]"));
+    for (const OXCHAR* same : {u"", u"Class mismatch", u"end %", u"end %-05", u"end %5.3", u"end %I",
+                               u"end %I6", u"end %ll", u"a %y b", u"a %-5.2ky b", u"%I3d"})
+        EXPECT_EQ(std::u16string(same), format(same));
+    EXPECT_EQ(u"100%|%%|[%]", format(u"100%%|%%%%|[%5%]"));
 }
 
-// A format must never be read past its terminator, whatever is left unfinished before it.
-TEST(FormatterMalformed, FormatEndingInsideASpecificationPrintsWhatIsThere)
+// Output arrives in bounded non-empty pieces that join up to the whole text, with the context;
+// no output means no call; without a sink the units are only counted.
+TEST(FormatterSink, OutputArrivesInBoundedPieces)
 {
-    EXPECT_EQ(u"end %", format(u"end %"));
-    EXPECT_EQ(u"end %-05", format(u"end %-05"));
-    EXPECT_EQ(u"end %5.3", format(u"end %5.3"));
-    EXPECT_EQ(u"end %I", format(u"end %I"));
-    EXPECT_EQ(u"end %I6", format(u"end %I6"));
-    EXPECT_EQ(u"end %ll", format(u"end %ll"));
-}
-
-TEST(FormatterMalformed, UnknownConversionPrintsItselfLiterally)
-{
-    EXPECT_EQ(u"a %y b", format(u"a %y b"));
-    EXPECT_EQ(u"a %-5.2ky b", format(u"a %-5.2ky b"));
-    EXPECT_EQ(u"%I3d", format(u"%I3d")); // "I" then the unknown conversion '3'
-}
-
-// ---------------------------------------------------------------------------------------------
-// The sink
-
-// No output at all means no call: sinks need not handle empty pieces.
-TEST(FormatterSink, NullFormatOrEmptyOutputNeverCallsTheSink)
-{
+    const std::u16string literal(300, u'L');
+    const std::u16string argument(700, u'A');
     Recorder recorder;
-    EXPECT_EQ(0, formatInto(recorder, nullptr, 1, 2));
-    EXPECT_EQ(0, formatInto(recorder, u"%.0s%n", u"abc", nullptr));
-    EXPECT_TRUE(recorder.pieceSizes.empty());
-}
-
-// Long output comes in several bounded pieces that join up to the whole text, with nothing
-// lost or repeated at the boundaries between literal text, padding and arguments; the context
-// reaches the sink unchanged.
-TEST(FormatterSink, LongOutputArrivesInBoundedPieces)
-{
-    std::u16string literal(300, u'L');
-    std::u16string argument(700, u'A');
-    std::u16string formatText = literal + u"%s%-1000d|";
-    Recorder recorder;
-    int produced = formatInto(recorder, formatText.c_str(), argument.c_str(), 42);
-    std::u16string expected = literal + argument + u"42" + std::u16string(998, u' ') + u"|";
-    EXPECT_EQ(expected, recorder.text);
-    EXPECT_EQ(static_cast<int>(expected.size()), produced);
+    const int produced = formatInto(recorder, (literal + u"%s%-1000d|").c_str(), argument.c_str(), 42);
+    const std::u16string expected = literal + argument + u"42" + std::u16string(998, u' ') + u"|";
+    EXPECT_TRUE(recorder.text == expected && produced == static_cast<int>(expected.size()));
     EXPECT_EQ(&recorder, recorder.seenContext);
     EXPECT_GE(recorder.pieceSizes.size(), 8u);
-    for (unsigned size : recorder.pieceSizes) {
-        EXPECT_GT(size, 0u);
-        EXPECT_LE(size, 256u);
-    }
+    for (unsigned size : recorder.pieceSizes)
+        EXPECT_TRUE(size > 0 && size <= 256) << size;
+    Recorder silent;
+    EXPECT_EQ(0, formatInto(silent, nullptr, 1, 2));
+    EXPECT_EQ(0, formatInto(silent, u"%.0s%n", u"abc", nullptr));
+    EXPECT_TRUE(silent.pieceSizes.empty());
+    EXPECT_EQ(703, oxHostFormatToBuffer(nullptr, 0, u"%s%3d", argument.c_str(), 7));
 }
 
 // A non-zero answer stops the formatter at once: no further pieces, and the count covers only
 // the units handed over.
 TEST(FormatterSink, NonZeroAnswerStopsFormatting)
 {
-    std::u16string argument(1000, u'A');
+    const std::u16string argument(1000, u'A');
     for (int stopAfter : {1, 2}) {
         Recorder recorder;
         recorder.stopAfterPieces = stopAfter;
-        int produced = formatInto(recorder, u"%s%d", argument.c_str(), 7);
+        const int produced = formatInto(recorder, u"%s%d", argument.c_str(), 7);
         EXPECT_EQ(static_cast<std::size_t>(stopAfter), recorder.pieceSizes.size());
         EXPECT_EQ(static_cast<int>(recorder.text.size()), produced);
         EXPECT_EQ(std::u16string(recorder.text.size(), u'A'), recorder.text);
     }
 }
 
-TEST(FormatterSink, NullSinkOnlyCounts)
+// The buffer form cuts and terminates like snprintf at every boundary of room, answers the whole
+// length, writes nothing past its room and never leaves half a surrogate pair.
+TEST(FormatterBuffer, CutsAndTerminatesLikeSnprintf)
 {
-    std::u16string argument(1000, u'A');
-    EXPECT_EQ(1003, oxHostFormatToBuffer(nullptr, 0, u"%s%3d", argument.c_str(), 7));
-}
-
-// ---------------------------------------------------------------------------------------------
-// The buffer convenience
-
-class FormatterBuffer : public ::testing::Test {
-protected:
-    // Marks every unit so that writes beyond what the call may touch show up.
-    void SetUp() override { mBuffer.fill(u'#'); }
-    std::u16string contents() const { return std::u16string(mBuffer.data()); }
-    std::array<OXCHAR, 16> mBuffer;
-};
-
-// The boundaries of the cut: room for everything, for all but the terminator, for the terminator
-// alone, and none.
-TEST_F(FormatterBuffer, CutsAndTerminatesLikeSnprintf)
-{
-    EXPECT_EQ(5, oxHostFormatToBuffer(mBuffer.data(), 6, u"%s", u"hello"));
-    EXPECT_EQ(u"hello", contents());
-    mBuffer.fill(u'#');
-    EXPECT_EQ(5, oxHostFormatToBuffer(mBuffer.data(), 5, u"%s", u"hello"));
-    EXPECT_EQ(u"hell", contents());
-    EXPECT_EQ(u'#', mBuffer[5]);
-    mBuffer.fill(u'#');
-    EXPECT_EQ(11, oxHostFormatToBuffer(mBuffer.data(), 1, u"hello %s", u"world"));
-    EXPECT_EQ(u"", contents());
-    EXPECT_EQ(u'#', mBuffer[1]);
-    mBuffer.fill(u'#');
-    EXPECT_EQ(5, oxHostFormatToBuffer(mBuffer.data(), 0, u"%d", 12345));
-    EXPECT_EQ(u'#', mBuffer[0]);
-}
-
-// Output longer than one piece is cut in the right place, not at a piece boundary.
-TEST_F(FormatterBuffer, LongOutputIsCutAtTheCapacity)
-{
-    std::u16string argument(600, u'x');
-    EXPECT_EQ(601, oxHostFormatToBuffer(mBuffer.data(), mBuffer.size(), u"%s!", argument.c_str()));
-    EXPECT_EQ(std::u16string(15, u'x'), contents());
-}
-
-// A cut inside a surrogate pair leaves neither half.
-TEST_F(FormatterBuffer, CutNeverLeavesHalfASurrogatePair)
-{
-    EXPECT_EQ(4, oxHostFormatToBuffer(mBuffer.data(), 4, u"ab\U0001F600"));
-    EXPECT_EQ(u"ab", contents());
-    EXPECT_EQ(4, oxHostFormatToBuffer(mBuffer.data(), 5, u"ab\U0001F600"));
-    EXPECT_EQ(u"ab\U0001F600", contents());
+    std::array<OXCHAR, 16> buffer;
+    auto formatInBuffer = [&buffer](std::size_t capacity, const OXCHAR* format, auto... arguments) {
+        buffer.fill(u'#');
+        const int length = oxHostFormatToBuffer(buffer.data(), capacity, format, arguments...);
+        return std::make_pair(length, std::u16string(buffer.data(), 16));
+    };
+    const std::u16string x600(600, u'x');
+    using Result = std::pair<int, std::u16string>;
+    EXPECT_EQ(Result(5, std::u16string(u"hello\0##########", 16)), formatInBuffer(6, u"%s", u"hello"));
+    EXPECT_EQ(Result(5, std::u16string(u"hell\0###########", 16)), formatInBuffer(5, u"%s", u"hello"));
+    EXPECT_EQ(Result(11, std::u16string(u"\0###############", 16)), formatInBuffer(1, u"hello %s", u"world"));
+    EXPECT_EQ(Result(5, std::u16string(16, u'#')), formatInBuffer(0, u"%d", 12345));
+    EXPECT_EQ(Result(601, std::u16string(15, u'x') + u'\0'), formatInBuffer(16, u"%s!", x600.c_str()));
+    EXPECT_EQ(Result(4, std::u16string(u"ab\0#############", 16)), formatInBuffer(4, u"ab\U0001F600"));
+    EXPECT_EQ(Result(4, std::u16string(u"ab\U0001F600\0###########", 16)),
+              formatInBuffer(5, u"ab\U0001F600"));
 }
 
 } // namespace
