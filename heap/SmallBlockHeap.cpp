@@ -51,3 +51,12 @@ std::size_t smallBlockCommittedSize()
 }
 
 } // namespace oxheap
+
+namespace oxheap {
+std::size_t walkSmallBlockHeap(SmallBlockPageVisitor, void*)
+{
+    return 0;
+}
+void setUpSmallBlockHeap() {}
+void tearDownSmallBlockHeap() {}
+} // namespace oxheap

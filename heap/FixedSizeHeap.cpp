@@ -1,0 +1,1 @@
+// heap/FixedSizeHeap.cpp: placeholder

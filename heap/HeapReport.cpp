@@ -1,0 +1,1 @@
+// heap/HeapReport.cpp: placeholder

@@ -1,0 +1,1 @@
+// heap/HostMemoryManager.cpp: placeholder

@@ -1,0 +1,1 @@
+// heap/PageAllocator.cpp: placeholder

@@ -1,0 +1,1 @@
+// heap/StackHeap.cpp: placeholder

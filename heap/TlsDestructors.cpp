@@ -1,0 +1,1 @@
+// heap/TlsDestructors.cpp: placeholder

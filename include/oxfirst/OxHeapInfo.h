@@ -1,0 +1,2 @@
+// oxfirst/OxHeapInfo.h: placeholder
+#pragma once

@@ -1,0 +1,2 @@
+// oxfirst/OxHostMemoryManager.h: placeholder
+#pragma once

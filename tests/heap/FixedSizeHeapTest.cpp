@@ -1,0 +1,1 @@
+// tests/heap/FixedSizeHeapTest.cpp: placeholder

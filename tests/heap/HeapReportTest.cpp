@@ -1,0 +1,1 @@
+// tests/heap/HeapReportTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/heap/HostMemoryManagerTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/heap/PageAllocatorTest.cpp: placeholder

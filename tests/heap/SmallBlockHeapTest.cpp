@@ -1,0 +1,1 @@
+// tests/heap/SmallBlockHeapTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/heap/StackHeapTest.cpp: placeholder

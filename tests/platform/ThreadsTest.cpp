@@ -1,0 +1,1 @@
+// tests/platform/ThreadsTest.cpp: placeholder
