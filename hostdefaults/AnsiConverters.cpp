@@ -173,7 +173,7 @@ int encodeWithEscapes(unsigned codePage, const OXCHAR* source, std::size_t lengt
 int oxHostMultiByteToWideChar(unsigned int codePage, int flags, const char* source, int sourceLength,
                               OXCHAR* destination, int destinationCapacity)
 {
-    if (codePage == win::CP_UTF8 || codePage == win::GetACP() && win::GetACP() == win::CP_UTF8)
+    if (codePage == win::CP_UTF8 || (codePage == win::GetACP() && win::GetACP() == win::CP_UTF8))
         return win::MultiByteToWideChar(codePage, static_cast<win::DWORD>(flags), source, sourceLength,
                                         destination, destinationCapacity);
     if (!argumentsAreValid(source, sourceLength, destination, destinationCapacity))
@@ -222,7 +222,7 @@ int oxHostWideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const 
         win::SetLastError(win::ERROR_INVALID_FLAGS);
         return 0;
     }
-    if (codePage == win::CP_UTF8 || codePage == win::GetACP() && win::GetACP() == win::CP_UTF8)
+    if (codePage == win::CP_UTF8 || (codePage == win::GetACP() && win::GetACP() == win::CP_UTF8))
         return win::WideCharToMultiByte(codePage, flags, source, sourceLength, destination,
                                         destinationCapacity, nullptr, nullptr);
     if (!argumentsAreValid(source, sourceLength, destination, destinationCapacity))
