@@ -6,6 +6,7 @@
 
 #include <oxfirst/OxHeap.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -54,9 +55,17 @@ void setUpTlsDestructorRegistry();
 /// for each registered slot with a non-null value. Process detach calls it for the detaching
 /// thread; threads that end run it for themselves.
 void runTlsDestructors();
-/// A TLS index whose values the registry hands to `destructor` when their thread ends (see
-/// runTlsDestructors); TLS_OUT_OF_INDEXES when none is left.
+/// Fills `slot` once, under the registry's lock: while it still holds TLS_OUT_OF_INDEXES
+/// (0xFFFFFFFF), stores allocate(context) in it. Returns the slot's value, so racing first uses
+/// agree on one index.
+std::uint32_t fillSlotOnce(std::atomic<std::uint32_t>& slot, std::uint32_t (*allocate)(void* context),
+                           void* context);
+/// A new TLS index whose non-null values the registry hands to `destructor` when their thread
+/// ends (see runTlsDestructors); TLS_OUT_OF_INDEXES when none is left.
 std::uint32_t allocTlsSlotWithDestructor(void (*destructor)(void* value));
+/// Makes runTlsDestructors run for the calling thread when it ends. Call it after storing the
+/// thread's first value in a slot with a destructor.
+void watchThreadEnd();
 
 /// The named heap whose pool has the low 32 bits of `pool`, found from the head of the list;
 /// created with `new OxHeap(pool)` (and so linked) when there is none. Created objects are never
