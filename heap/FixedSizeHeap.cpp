@@ -12,7 +12,7 @@
 
 struct OxFixedSizeHeap : oxheap::OxSbClass {};
 
-OxFixedSizeHeap* __oxHeapCreate(unsigned int size)
+OxFixedSizeHeap* __oxHeapCreate(unsigned int size) noexcept
 {
     using namespace oxheap;
     const std::uint32_t classIndex = classOfSize(size);
@@ -27,7 +27,7 @@ OxFixedSizeHeap* __oxHeapCreate(unsigned int size)
         OxFixedSizeHeap{{blockSize, classIndex, kPageBytes / blockSize, kFixedHeapPage, nullptr, nullptr}};
 }
 
-void* __oxHeapMalloc(OxFixedSizeHeap* heap)
+void* __oxHeapMalloc(OxFixedSizeHeap* heap) noexcept
 {
     if (heap == nullptr)
         return nullptr;
@@ -35,12 +35,12 @@ void* __oxHeapMalloc(OxFixedSizeHeap* heap)
     return oxheap::allocFromClass(heap, guard);
 }
 
-unsigned int __oxHeapSize(const OxFixedSizeHeap* heap)
+unsigned int __oxHeapSize(const OxFixedSizeHeap* heap) noexcept
 {
     return heap != nullptr ? heap->blockSize : 0;
 }
 
-bool __oxHeapDestroy(OxFixedSizeHeap* heap)
+bool __oxHeapDestroy(OxFixedSizeHeap* heap) noexcept
 {
     if (heap == nullptr)
         return true;

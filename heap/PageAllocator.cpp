@@ -14,7 +14,7 @@ namespace {
 constexpr int kRetries = 6;
 } // namespace
 
-void* __oxAllocPages(std::size_t size)
+void* __oxAllocPages(std::size_t size) noexcept
 {
     if (size == 0)
         return nullptr;
@@ -26,13 +26,13 @@ void* __oxAllocPages(std::size_t size)
     }
 }
 
-void __oxFreePages(void* p)
+void __oxFreePages(void* p) noexcept
 {
     if (p != nullptr)
         win::VirtualFree(p, 0, win::MEM_RELEASE);
 }
 
-void* __oxReallocPages(void* p, std::size_t oldSize, std::size_t newSize)
+void* __oxReallocPages(void* p, std::size_t oldSize, std::size_t newSize) noexcept
 {
     void* pages = __oxAllocPages(newSize);
     if (pages == nullptr)

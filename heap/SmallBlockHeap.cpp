@@ -599,7 +599,7 @@ using namespace oxheap;
 // ---------------------------------------------------------------------------------------------
 // Entry points
 
-void* __oxMallocAligned(std::size_t size)
+void* __oxMallocAligned(std::size_t size) noexcept
 {
     const std::uint32_t classIndex = classOfSize(size);
     if (classIndex == 0 || !gHeapEnabled) [[unlikely]]
@@ -613,7 +613,7 @@ void* __oxMallocAligned(std::size_t size)
     return allocFromClass(c, guard);
 }
 
-void __oxFreeAligned(void* p)
+void __oxFreeAligned(void* p) noexcept
 {
     if (p == nullptr)
         return;
@@ -627,7 +627,7 @@ void __oxFreeAligned(void* p)
     freeBlock(p);
 }
 
-unsigned int __oxMsizeAligned(const void* p)
+unsigned int __oxMsizeAligned(const void* p) noexcept
 {
     if (!isLiveRegion(p))
         return static_cast<unsigned int>(win::_msize(p));
@@ -638,7 +638,7 @@ unsigned int __oxMsizeAligned(const void* p)
     return classIndex <= kLastClass ? kSizeClasses.blockSize[classIndex] : 0;
 }
 
-unsigned int oxMsizeAligned(const void* p)
+unsigned int oxMsizeAligned(const void* p) noexcept
 {
     return __oxMsizeAligned(p);
 }

@@ -186,7 +186,7 @@ void setUpStackHeap()
 
 using namespace oxheap;
 
-void* oxStackHeapAlloc(std::size_t size, const void* owner)
+void* oxStackHeapAlloc(std::size_t size, const void* owner) noexcept
 {
     if (!isOnCallersStack(owner))
         return std::malloc(size);
@@ -195,7 +195,7 @@ void* oxStackHeapAlloc(std::size_t size, const void* owner)
     return block != nullptr ? block : std::malloc(size);
 }
 
-void oxStackHeapFree(void* p)
+void oxStackHeapFree(void* p) noexcept
 {
     OxStackArena* arena = currentArena(false);
     if (arena == nullptr || (p != nullptr && !isInArena(arena, p))) {
@@ -210,7 +210,7 @@ void oxStackHeapFree(void* p)
         freeBlockEndingAt(arena, end);
 }
 
-void* oxStackHeapRealloc(void* p, std::size_t size)
+void* oxStackHeapRealloc(void* p, std::size_t size) noexcept
 {
     OxStackArena* arena = currentArena(false);
     if (arena == nullptr || !isInArena(arena, p))

@@ -43,46 +43,47 @@ OXFIRST_API OxProcessAllocatorKind oxProcessAllocatorKind();
 
 /// Heap 0: the process allocator's malloc. Otherwise HeapAlloc(heap, 0, size), retried for as
 /// long as the new handler succeeds. Null on failure.
-OXFIRST_API void* oxHeapAlloc(void* heap, std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* oxHeapAlloc(void* heap, std::size_t size) noexcept;
 /// Heap 0: the process allocator's tryAlloc. Otherwise one HeapAlloc(heap, 0, size), no retry.
-OXFIRST_API void* oxTryHeapAlloc(void* heap, std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* oxTryHeapAlloc(void* heap, std::size_t size) noexcept;
 /// Heap 0: the process allocator's free. Otherwise HeapFree(heap, 0, p); a block that is not
 /// the heap's own is left alone.
-OXFIRST_API void oxHeapFree(void* heap, void* p);
+OXFIRST_API void oxHeapFree(void* heap, void* p) noexcept;
 /// Heap 0: the process allocator's realloc. Otherwise HeapReAlloc (HeapAlloc when p is null),
 /// retried like oxHeapAlloc. Null on failure, and p is then still valid.
-OXFIRST_API void* oxHeapReAlloc(void* heap, void* p, std::size_t size);
+OXFIRST_API void* oxHeapReAlloc(void* heap, void* p, std::size_t size) noexcept;
 /// Heap 0: the process allocator's msize. Otherwise HeapSize(heap, 0, p), which is SIZE_MAX
 /// for a pointer that is not a live block of that heap.
-OXFIRST_API std::size_t oxHeapSize(void* heap, const void* p);
+OXFIRST_API std::size_t oxHeapSize(void* heap, const void* p) noexcept;
 /// Heap 0: true for any p. Otherwise whether p is a live block of that heap (p null: whether
 /// the whole heap is consistent).
-OXFIRST_API bool oxHeapValidate(void* heap, const void* p);
+OXFIRST_API bool oxHeapValidate(void* heap, const void* p) noexcept;
 /// Counts the busy blocks of `heap`, their bytes and their overhead bytes. All three are set to
 /// 0 first; false for heap 0 and for a handle that is not a live heap.
-OXFIRST_API bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes, std::uint32_t& overhead);
+OXFIRST_API bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes,
+                            std::uint32_t& overhead) noexcept;
 /// A new growable private heap switched to the low-fragmentation setting; the argument is
 /// ignored. Null when the system refuses even after the new handler has had its chances.
-OXFIRST_API void* oxHeapCreate(std::uint32_t ignored);
+OXFIRST_API void* oxHeapCreate(std::uint32_t ignored) noexcept;
 /// Destroys a heap made by oxHeapCreate with every block in it. Null is ignored.
-OXFIRST_API void oxHeapDestroy(void* heap);
+OXFIRST_API void oxHeapDestroy(void* heap) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Process-allocator entry points
 
 /// The process allocator's malloc; no retry of its own.
-OXFIRST_API void* __oxMalloc(std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* __oxMalloc(std::size_t size) noexcept;
 /// The process allocator's free.
-OXFIRST_API void __oxFree(void* p);
+OXFIRST_API void __oxFree(void* p) noexcept;
 /// oxHeapReAlloc(0, p, size).
-OXFIRST_API void* __oxRealloc(void* p, std::size_t size);
+OXFIRST_API void* __oxRealloc(void* p, std::size_t size) noexcept;
 /// oxHeapSize(0, p) truncated to 32 bits.
-OXFIRST_API unsigned int __oxMsize(const void* p);
+OXFIRST_API unsigned int __oxMsize(const void* p) noexcept;
 /// oxHeapSize(0, p) truncated to 32 bits.
-OXFIRST_API unsigned int oxMsize(const void* p);
+OXFIRST_API unsigned int oxMsize(const void* p) noexcept;
 /// A copy of `s` with its terminator, from the process allocator; null for null and when the
 /// allocation fails. Release it with __oxFree.
-OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s);
+[[gnu::malloc]] OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // The small-block heap
@@ -90,15 +91,15 @@ OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s);
 /// A block from the small-block heap for requests of 1 to 4096 bytes that have a size class,
 /// from the C runtime otherwise (and always while the heap is switched off). Requests above
 /// 2 GB inform the out-of-memory handler and fail with null.
-OXFIRST_API void* __oxMallocAligned(std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* __oxMallocAligned(std::size_t size) noexcept;
 /// Frees a block of __oxMallocAligned; a block that is not in the small-block heap goes to the
 /// C runtime's free. Null is ignored.
-OXFIRST_API void __oxFreeAligned(void* p);
+OXFIRST_API void __oxFreeAligned(void* p) noexcept;
 /// The block size of p's class when p is in the small-block heap, else the C runtime's size of p
 /// truncated to 32 bits.
-OXFIRST_API unsigned int __oxMsizeAligned(const void* p);
+OXFIRST_API unsigned int __oxMsizeAligned(const void* p) noexcept;
 /// The same as __oxMsizeAligned.
-OXFIRST_API unsigned int oxMsizeAligned(const void* p);
+OXFIRST_API unsigned int oxMsizeAligned(const void* p) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Fixed-size heaps: a private size class of the small-block heap, filled block by block and
@@ -110,15 +111,15 @@ struct OxFixedSizeHeap;
 /// A new heap of blocks of `size` bytes rounded up to its size class (the classes of
 /// __oxMallocAligned: 1 to 512 bytes in steps of 8 at most, 1000-1024, 2000-2048, 4000-4096).
 /// Null for a size without a class (0, 513-999, ...) and when memory runs out.
-OXFIRST_API OxFixedSizeHeap* __oxHeapCreate(unsigned int size);
+OXFIRST_API OxFixedSizeHeap* __oxHeapCreate(unsigned int size) noexcept;
 /// One block of the heap's size; null for a null heap and when memory runs out. There is no
 /// per-block free: __oxFreeAligned ignores blocks of a fixed-size heap, and they stay in use
 /// until __oxHeapDestroy.
-OXFIRST_API void* __oxHeapMalloc(OxFixedSizeHeap* heap);
+[[gnu::malloc]] OXFIRST_API void* __oxHeapMalloc(OxFixedSizeHeap* heap) noexcept;
 /// The heap's block size; 0 for a null heap.
-OXFIRST_API unsigned int __oxHeapSize(const OxFixedSizeHeap* heap);
+OXFIRST_API unsigned int __oxHeapSize(const OxFixedSizeHeap* heap) noexcept;
 /// Returns every block of the heap at once and deletes it. Null is ignored. Returns true.
-OXFIRST_API bool __oxHeapDestroy(OxFixedSizeHeap* heap);
+OXFIRST_API bool __oxHeapDestroy(OxFixedSizeHeap* heap) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Pages: whole committed pages straight from virtual memory
@@ -126,13 +127,13 @@ OXFIRST_API bool __oxHeapDestroy(OxFixedSizeHeap* heap);
 /// `size` bytes rounded up to pages, committed and zero-filled, on a 64 KB boundary. Null for
 /// 0; when the system refuses, the out-of-memory handler is asked up to 6 times for another
 /// attempt, and null comes back when it declines or the attempts are used up.
-OXFIRST_API void* __oxAllocPages(std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* __oxAllocPages(std::size_t size) noexcept;
 /// Releases pages from __oxAllocPages. Null and addresses that are not the start of such
 /// pages are ignored.
-OXFIRST_API void __oxFreePages(void* p);
+OXFIRST_API void __oxFreePages(void* p) noexcept;
 /// New pages of `newSize` bytes holding the first min(oldSize, newSize) bytes of `p`, which is
 /// released. Null when the new pages cannot be had; `p` is then still valid.
-OXFIRST_API void* __oxReallocPages(void* p, std::size_t oldSize, std::size_t newSize);
+OXFIRST_API void* __oxReallocPages(void* p, std::size_t oldSize, std::size_t newSize) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // The stack heap: a last-in-first-out arena of 16 KB per thread (or per fiber) for objects
@@ -140,16 +141,16 @@ OXFIRST_API void* __oxReallocPages(void* p, std::size_t oldSize, std::size_t new
 
 /// From the arena of the calling thread or fiber when `owner` lies on the caller's stack and
 /// the arena has room; from the C runtime's malloc otherwise. Null only when malloc fails.
-OXFIRST_API void* oxStackHeapAlloc(std::size_t size, const void* owner);
+[[gnu::malloc]] OXFIRST_API void* oxStackHeapAlloc(std::size_t size, const void* owner) noexcept;
 /// Frees a block of oxStackHeapAlloc on the thread or fiber that made it. The arena shrinks
 /// when its topmost block is freed, past every freed block below it. Blocks outside the
 /// arena go to the C runtime's free. Null is ignored.
-OXFIRST_API void oxStackHeapFree(void* p);
+OXFIRST_API void oxStackHeapFree(void* p) noexcept;
 /// Resizes a block of oxStackHeapAlloc. Blocks outside the arena go to the C runtime's
 /// realloc (contents kept). Arena blocks are not copied: the topmost block and an inner block
 /// too small for `size` are freed and a fresh block comes back, with undefined contents; an
 /// inner block large enough comes back unchanged.
-OXFIRST_API void* oxStackHeapRealloc(void* p, std::size_t size);
+OXFIRST_API void* oxStackHeapRealloc(void* p, std::size_t size) noexcept;
 
 /// Slot storage of a fiber library. When the calling thread runs a fiber whose parameter (the
 /// first word of its fiber data) is not null, the stack heap takes the parameter for a pointer
@@ -189,7 +190,7 @@ public:
 /// Gives the C runtime's new handler a chance to free memory for a request of `size` bytes.
 /// False when the calling thread has suppressed the handler (see OxNoOutOfMemHandlerScope),
 /// when there is no handler, or when the handler gives up; true when it asks for a retry.
-OXFIRST_API bool oxCallOutOfMemHandler(std::size_t size);
+OXFIRST_API bool oxCallOutOfMemHandler(std::size_t size) noexcept;
 
 /// While an object of this class lives, oxCallOutOfMemHandler answers false on the creating
 /// thread without calling anything, so an allocation made meanwhile fails instead of invoking
@@ -206,14 +207,14 @@ private:
 };
 
 // Entry points kept for modules that call them; they do nothing.
-OXFIRST_API void establishHeapErrorHandler(void (*handler)(const OXCHAR*));
-OXFIRST_API void OxHeapDump(int, int, const OXCHAR*);
+OXFIRST_API void establishHeapErrorHandler(void (*handler)(const OXCHAR*)) noexcept;
+OXFIRST_API void OxHeapDump(int, int, const OXCHAR*) noexcept;
 /// Returns 0.
-OXFIRST_API int oxDbgOverhead();
+OXFIRST_API int oxDbgOverhead() noexcept;
 /// Returns 0, as oxDbgOverhead.
-OXFIRST_API int oxfirst_entry();
+OXFIRST_API int oxfirst_entry() noexcept;
 /// Returns 0, as oxDbgOverhead.
-OXFIRST_API int oxMgcEp000000();
+OXFIRST_API int oxMgcEp000000() noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Raw memory for the library's classes
@@ -221,13 +222,13 @@ OXFIRST_API int oxMgcEp000000();
 class OXFIRST_API OxHeapOperators {
 public:
     /// The process allocator's malloc (the same operation as __oxMalloc).
-    static void* allocRawMem(std::size_t size);
+    static void* allocRawMem(std::size_t size) noexcept;
     /// The process allocator's free (the same operation as __oxFree).
-    static void freeRawMem(void* p);
+    static void freeRawMem(void* p) noexcept;
     /// oxHeapAlloc(0, size): retried through the new handler. File and line are ignored.
-    static void* allocRawMem(std::size_t size, const char* file, int line);
+    static void* allocRawMem(std::size_t size, const char* file, int line) noexcept;
     /// oxHeapFree(0, p). File and line are ignored.
-    static void freeRawMem(void* p, const char* file, int line);
+    static void freeRawMem(void* p, const char* file, int line) noexcept;
 };
 
 /// Base of classes whose instances come from the library heap. Its allocation functions are
