@@ -72,6 +72,23 @@ void Pair(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
+// The same with one more block of the size kept alive meanwhile, so the page of the pair never
+// empties: apart from the pair rows, a page that empties goes back to its region and the next
+// allocation takes a page afresh.
+template <typename Allocator>
+void PairBesideLiveBlock(benchmark::State& state)
+{
+    const auto size = static_cast<std::size_t>(state.range(0));
+    void* neighbour = Allocator::alloc(size);
+    for (auto _ : state) {
+        void* p = Allocator::alloc(size);
+        benchmark::DoNotOptimize(p);
+        Allocator::free(p);
+    }
+    Allocator::free(neighbour);
+    state.SetItemsProcessed(state.iterations());
+}
+
 enum class Order { kLifo, kFifo, kRandom };
 
 // 10,000 live blocks, then freed in the given order; items are allocations (each with its free).
@@ -159,6 +176,8 @@ template <typename Allocator>
 void registerSingleThread(const std::string& name)
 {
     benchmark::RegisterBenchmark((name + "/Pair").c_str(), Pair<Allocator>)->Apply(registerSizes);
+    benchmark::RegisterBenchmark((name + "/PairBesideLiveBlock").c_str(), PairBesideLiveBlock<Allocator>)
+        ->Apply(registerSizes);
     benchmark::RegisterBenchmark((name + "/BatchLifo").c_str(), Batch<Allocator, Order::kLifo>)
         ->Apply(registerSizes);
     benchmark::RegisterBenchmark((name + "/BatchFifo").c_str(), Batch<Allocator, Order::kFifo>)

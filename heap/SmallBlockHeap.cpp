@@ -204,13 +204,17 @@ std::size_t commitRun(OxSbRegion* region)
 {
     OxSbPageDesc* first = region->uncommittedFree;
     const std::uint32_t limit = std::min(region->uncommittedCount, kCommitRun);
+    // Pages decommitted one by one are pushed in the order they were freed, so a run of
+    // adjacent pages may stand in the list descending as well as ascending.
+    const std::ptrdiff_t step = first->next == first - 1 ? -1 : 1;
     OxSbPageDesc* last = first;
     std::uint32_t run = 1;
-    while (run < limit && last->next == last + 1) {
+    while (run < limit && last->next == last + step) {
         last = last->next;
         ++run;
     }
-    if (win::VirtualAlloc(pageOf(first), run * kPageBytes, win::MEM_COMMIT, win::PAGE_READWRITE) == nullptr)
+    const OxSbPageDesc* lowest = step > 0 ? first : last;
+    if (win::VirtualAlloc(pageOf(lowest), run * kPageBytes, win::MEM_COMMIT, win::PAGE_READWRITE) == nullptr)
         return run * kPageBytes;
     region->uncommittedFree = last->next;
     last->next = region->committedFree;
