@@ -20,4 +20,11 @@ OXWIN_API void failNextCommits(unsigned count);
 /// Number of reservations the virtual-memory record holds (for leak checks in tests).
 OXWIN_API SIZE_T liveReservationCount();
 
+/// Sets the calling thread's fiber-data word (see GetCurrentFiber); null or a small value means
+/// the thread does not run fibers.
+OXWIN_API void setCurrentFiber(void* fiber);
+
+/// Makes RtlDllShutdownInProgress answer `exiting` from now on, as process exit would.
+OXWIN_API void setProcessExiting(bool exiting);
+
 } // namespace win::test

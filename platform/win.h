@@ -343,6 +343,62 @@ OXWIN_API SIZE_T _msize(const void* p);
 OXWIN_API std::intptr_t _get_heap_handle();
 
 // ---------------------------------------------------------------------------------------------
+// Threads: thread-local storage, fibers, stacks, process exit
+
+inline constexpr DWORD TLS_OUT_OF_INDEXES = 0xFFFFFFFF;
+/// Number of TLS indices a process may hold at once (Windows' 64 plus 1024 expansion slots).
+inline constexpr DWORD TLS_MINIMUM_AVAILABLE = 64;
+inline constexpr DWORD kTlsSlotCount = 1088;
+
+/// A free TLS index whose value is null in every thread; TLS_OUT_OF_INDEXES with
+/// ERROR_NO_MORE_ITEMS when all kTlsSlotCount are taken.
+OXWIN_API DWORD TlsAlloc();
+/// The calling thread's value in slot `index` (null until set) with the last error set to
+/// ERROR_SUCCESS; null with ERROR_INVALID_PARAMETER for an index that was never allocated.
+OXWIN_API LPVOID TlsGetValue(DWORD index);
+/// Stores `value` in the calling thread's slot `index`. FALSE with ERROR_INVALID_PARAMETER
+/// for an index that is not allocated, ERROR_NOT_ENOUGH_MEMORY when the thread's expansion
+/// slots cannot be made.
+OXWIN_API BOOL TlsSetValue(DWORD index, LPVOID value);
+/// Frees `index` and clears its value in every thread, so a later TlsAlloc that hands out the
+/// same index finds null everywhere. FALSE with ERROR_INVALID_PARAMETER for an index that is
+/// not allocated.
+OXWIN_API BOOL TlsFree(DWORD index);
+
+/// The fiber-data word of the calling thread's information block: the current fiber when the
+/// thread runs fibers (a value of at least 0x10000 whose first word is the fiber's parameter),
+/// a small number otherwise. A fiber library (or a test) sets it with test::setCurrentFiber.
+OXWIN_API LPVOID GetCurrentFiber();
+
+/// The lowest and one past the highest address of the calling thread's stack.
+OXWIN_API void GetCurrentThreadStackLimits(ULONG_PTR* lowLimit, ULONG_PTR* highLimit);
+
+/// Whether the process is exiting, as opposed to the library being unloaded while the process
+/// goes on. Answers false until exit begins.
+OXWIN_API BOOL RtlDllShutdownInProgress();
+/// Load-time work of the layer (startup/LoadOrder.cpp): arms the watch that makes
+/// RtlDllShutdownInProgress answer true once the process exits. Run by the loading thread.
+void watchForProcessExit();
+
+// ---------------------------------------------------------------------------------------------
+// Memory status
+
+struct MEMORYSTATUS {
+    DWORD dwLength;
+    DWORD dwMemoryLoad; // percentage of physical memory in use
+    SIZE_T dwTotalPhys;
+    SIZE_T dwAvailPhys;
+    SIZE_T dwTotalPageFile;
+    SIZE_T dwAvailPageFile;
+    SIZE_T dwTotalVirtual;
+    SIZE_T dwAvailVirtual; // user address space not reserved by the process
+};
+static_assert(sizeof(MEMORYSTATUS) == 56);
+
+/// Fills `status` (dwLength is set to its size). Null is ignored.
+OXWIN_API void GlobalMemoryStatus(MEMORYSTATUS* status);
+
+// ---------------------------------------------------------------------------------------------
 // Environment
 //
 // Names and values are UTF-16 here and UTF-8 in the process environment.

@@ -5,17 +5,54 @@
 //
 //   101  choose the process allocator. First of all, so every later step may allocate through
 //        the front end and gets the allocator the process keeps for its whole life.
+//   102  set up the small-block heap (lock, region table, environment switches). Right after the
+//        choice: on older Windows it is the process allocator, and until it is set up every
+//        request falls through to the C runtime.
+//   103  set up the stack heap's slot operations; needs nothing but the process allocator.
+//   104  create the TLS destructor registry, before any thread can allocate a stack-heap slot.
+//   105  watch for process exit, so the unload work below can tell an exit from an unload.
+//        Armed by the loading thread, which is the thread whose end is the process's end.
+//
+// At unload, destructor 102 runs the small-block heap's unload work after every other
+// destructor of the library (a lower destructor priority runs later), so objects destroyed
+// at unload may still free their blocks.
 //
 // The order is the ELF one: lower priorities run first, all of them before the constructors of
 // the modules that link the library, and destructors run in reverse.
 
 #include "heap/HeapInternal.h"
+#include "platform/win.h"
 
 namespace {
 
 [[gnu::constructor(101)]] void chooseProcessAllocatorAtLoad()
 {
     oxheap::chooseProcessAllocator();
+}
+
+[[gnu::constructor(102)]] void setUpSmallBlockHeapAtLoad()
+{
+    oxheap::setUpSmallBlockHeap();
+}
+
+[[gnu::constructor(103)]] void setUpStackHeapAtLoad()
+{
+    oxheap::setUpStackHeap();
+}
+
+[[gnu::constructor(104)]] void setUpTlsDestructorRegistryAtLoad()
+{
+    oxheap::setUpTlsDestructorRegistry();
+}
+
+[[gnu::constructor(105)]] void watchForProcessExitAtLoad()
+{
+    win::watchForProcessExit();
+}
+
+[[gnu::destructor(102)]] void tearDownSmallBlockHeapAtUnload()
+{
+    oxheap::tearDownSmallBlockHeap();
 }
 
 } // namespace

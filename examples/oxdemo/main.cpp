@@ -4,6 +4,8 @@
 #include <oxfirst/OxHostDefaults.h>
 #include <oxfirst/oxfirst.h>
 
+#include "Tours.h"
+
 #include <cstdio>
 #include <string>
 
@@ -75,6 +77,7 @@ int main()
     showProcessAllocator();
     showPrivateHeap();
     showNamedHeaps();
+    heapTour();
     showFatalReport();
     return 0;
 }

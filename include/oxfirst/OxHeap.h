@@ -101,6 +101,92 @@ OXFIRST_API unsigned int __oxMsizeAligned(const void* p) noexcept;
 /// The same as __oxMsizeAligned.
 OXFIRST_API unsigned int oxMsizeAligned(const void* p) noexcept;
 
+// ---------------------------------------------------------------------------------------------
+// Fixed-size heaps: a private size class of the small-block heap, filled block by block and
+// emptied all at once
+
+/// Opaque; made by __oxHeapCreate.
+struct OxFixedSizeHeap;
+
+/// A new heap of blocks of `size` bytes rounded up to its size class (the classes of
+/// __oxMallocAligned: 1 to 512 bytes in steps of 8 at most, 1000-1024, 2000-2048, 4000-4096).
+/// Null for a size without a class (0, 513-999, ...) and when memory runs out.
+OXFIRST_API OxFixedSizeHeap* __oxHeapCreate(unsigned int size) noexcept;
+/// One block of the heap's size; null for a null heap and when memory runs out. There is no
+/// per-block free: __oxFreeAligned ignores blocks of a fixed-size heap, and they stay in use
+/// until __oxHeapDestroy.
+[[gnu::malloc]] OXFIRST_API void* __oxHeapMalloc(OxFixedSizeHeap* heap) noexcept;
+/// The heap's block size; 0 for a null heap.
+OXFIRST_API unsigned int __oxHeapSize(const OxFixedSizeHeap* heap) noexcept;
+/// Returns every block of the heap at once and deletes it. Null is ignored. Returns true.
+OXFIRST_API bool __oxHeapDestroy(OxFixedSizeHeap* heap) noexcept;
+
+// ---------------------------------------------------------------------------------------------
+// Pages: whole committed pages straight from virtual memory
+
+/// `size` bytes rounded up to pages, committed and zero-filled, on a 64 KB boundary. Null for
+/// 0; when the system refuses, the out-of-memory handler is asked up to 6 times for another
+/// attempt, and null comes back when it declines or the attempts are used up.
+[[gnu::malloc]] OXFIRST_API void* __oxAllocPages(std::size_t size) noexcept;
+/// Releases pages from __oxAllocPages. Null and addresses that are not the start of such
+/// pages are ignored.
+OXFIRST_API void __oxFreePages(void* p) noexcept;
+/// New pages of `newSize` bytes holding the first min(oldSize, newSize) bytes of `p`, which is
+/// released. Null when the new pages cannot be had; `p` is then still valid.
+OXFIRST_API void* __oxReallocPages(void* p, std::size_t oldSize, std::size_t newSize) noexcept;
+
+// ---------------------------------------------------------------------------------------------
+// The stack heap: a last-in-first-out arena of 16 KB per thread (or per fiber) for objects
+// whose owner lives on the caller's stack
+
+/// From the arena of the calling thread or fiber when `owner` lies on the caller's stack and
+/// the arena has room; from the C runtime's malloc otherwise. Null only when malloc fails.
+[[gnu::malloc]] OXFIRST_API void* oxStackHeapAlloc(std::size_t size, const void* owner) noexcept;
+/// Frees a block of oxStackHeapAlloc on the thread or fiber that made it. The arena shrinks
+/// when its topmost block is freed, past every freed block below it. Blocks outside the
+/// arena go to the C runtime's free. Null is ignored.
+OXFIRST_API void oxStackHeapFree(void* p) noexcept;
+/// Resizes a block of oxStackHeapAlloc. Blocks outside the arena go to the C runtime's
+/// realloc (contents kept). Arena blocks are not copied: the topmost block and an inner block
+/// too small for `size` are freed and a fresh block comes back, with undefined contents; an
+/// inner block large enough comes back unchanged.
+OXFIRST_API void* oxStackHeapRealloc(void* p, std::size_t size) noexcept;
+
+/// Slot storage of a fiber library. When the calling thread runs a fiber whose parameter (the
+/// first word of its fiber data) is not null, the stack heap takes the parameter for a pointer
+/// to an object of this class and keeps the fiber's arena in one of its slots.
+class OxFiberLocalStore {
+public:
+    /// Receives the slot's value of a fiber that ends.
+    using Destructor = void (*)(void* value);
+    /// A new slot whose values are handed to `destructor` when their fiber ends.
+    virtual std::uint32_t allocSlot(Destructor destructor) = 0;
+    /// The current fiber's value in `slot`, null until set.
+    virtual void* getValue(std::uint32_t slot) = 0;
+    /// Stores `value` in the current fiber's `slot`; `reserved` is 0.
+    virtual int setValue(std::uint32_t slot, void* value, int reserved) = 0;
+    /// Frees `slot`.
+    virtual void freeSlot(std::uint32_t slot) = 0;
+
+protected:
+    ~OxFiberLocalStore() = default;
+};
+
+/// Base of objects that live in the stack heap: create them with `new (owner) Derived(...)`,
+/// where `owner` is the address of the object that holds them, and end them with a
+/// delete-expression, which runs the virtual destructor and then oxStackHeapFree(this).
+class OXFIRST_API OxStackAllocator {
+public:
+    virtual ~OxStackAllocator();
+
+    /// oxStackHeapAlloc(size, owner).
+    static void* operator new(std::size_t size, const void* owner) noexcept;
+    /// oxStackHeapFree(p).
+    static void operator delete(void* p) noexcept;
+    /// Called only when a constructor run by `new (owner)` throws: oxStackHeapFree(p).
+    static void operator delete(void* p, const void* owner) noexcept;
+};
+
 /// Gives the C runtime's new handler a chance to free memory for a request of `size` bytes.
 /// False when the calling thread has suppressed the handler (see OxNoOutOfMemHandlerScope),
 /// when there is no handler, or when the handler gives up; true when it asks for a retry.

@@ -4,5 +4,7 @@
 
 #include <oxfirst/OxFirstExport.h>
 #include <oxfirst/OxHeap.h>
+#include <oxfirst/OxHeapInfo.h>
+#include <oxfirst/OxHostMemoryManager.h>
 #include <oxfirst/OxRxCallbacks.h>
 #include <oxfirst/OxTypes.h>

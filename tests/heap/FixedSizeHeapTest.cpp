@@ -1,0 +1,130 @@
+// tests/heap/FixedSizeHeapTest.cpp
+// Fixed-size heaps: private size classes on the small-block heap's pages, filled block by
+// block and given back all at once.
+
+#include <oxfirst/OxHeap.h>
+
+#include "heap/HeapTestHooks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+void expectHeapConsistent()
+{
+    const char* problem = oxheap::test::checkSmallBlockHeap();
+    EXPECT_EQ(nullptr, problem) << problem;
+}
+
+// Only sizes with a class make a heap, and its block size is the class's.
+TEST(FixedSizeHeap, SizeMustHaveAClass)
+{
+    EXPECT_EQ(nullptr, __oxHeapCreate(0));
+    EXPECT_EQ(nullptr, __oxHeapCreate(700));
+    EXPECT_EQ(nullptr, __oxHeapCreate(4097));
+    const std::pair<unsigned, unsigned> sizes[] = {{24, 24},   {20, 24},     {1, 8},
+                                                   {100, 104}, {1000, 1024}, {4096, 4096}};
+    for (auto [request, block] : sizes) {
+        OxFixedSizeHeap* heap = __oxHeapCreate(request);
+        ASSERT_NE(nullptr, heap) << request;
+        EXPECT_EQ(block, __oxHeapSize(heap));
+        void* p = __oxHeapMalloc(heap);
+        EXPECT_EQ(block, __oxMsizeAligned(p));
+        __oxHeapDestroy(heap);
+    }
+    EXPECT_EQ(0u, __oxHeapSize(nullptr));
+    EXPECT_EQ(nullptr, __oxHeapMalloc(nullptr));
+    EXPECT_TRUE(__oxHeapDestroy(nullptr));
+}
+
+// A heap takes pages of its own: 512 blocks of 8 bytes fill exactly one page, front to back,
+// and the 513th starts another.
+TEST(FixedSizeHeap, BlocksFillOnePageAfterAnother)
+{
+    OxFixedSizeHeap* heap = __oxHeapCreate(8);
+    auto* first = static_cast<char*>(__oxHeapMalloc(heap));
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(first) % 4096);
+    for (int i = 1; i < 512; ++i)
+        ASSERT_EQ(first + 8 * i, __oxHeapMalloc(heap));
+    auto* next = static_cast<char*>(__oxHeapMalloc(heap));
+    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(next) % 4096);
+    EXPECT_NE(first, next);
+    expectHeapConsistent();
+    __oxHeapDestroy(heap);
+    expectHeapConsistent();
+}
+
+// Destroying a heap gives back every page, full or partial: the committed size falls back to
+// what it was (a region keeps at most 16 free pages committed, the rest are decommitted).
+TEST(FixedSizeHeap, DestroyReturnsEveryPage)
+{
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+    OxFixedSizeHeap* heap = __oxHeapCreate(256);
+    for (int i = 0; i < 16 * 300 + 5; ++i)
+        ASSERT_NE(nullptr, __oxHeapMalloc(heap));
+    const std::size_t filled = smallBlocks.heapSize();
+    __oxHeapDestroy(heap);
+    EXPECT_LE(smallBlocks.heapSize() + (300 - 5 * 16) * 4096u, filled);
+    expectHeapConsistent();
+}
+
+// __oxFreeAligned does not take blocks of a fixed-size heap: the block stays in use (it is
+// never handed out again) until the heap is destroyed, and no shared class is disturbed.
+TEST(FixedSizeHeap, FreeAlignedLeavesItsBlocksAlone)
+{
+    OxFixedSizeHeap* heap = __oxHeapCreate(64);
+    std::set<void*> handedOut;
+    void* victim = nullptr;
+    for (int i = 0; i < 100; ++i) {
+        void* p = __oxHeapMalloc(heap);
+        handedOut.insert(p);
+        if (i == 10)
+            victim = p;
+    }
+    __oxFreeAligned(victim);
+    __oxFreeAligned(victim);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(handedOut.insert(__oxHeapMalloc(heap)).second);
+    std::memset(victim, 0xAB, 64); // still the caller's
+    expectHeapConsistent();
+    __oxHeapDestroy(heap);
+    expectHeapConsistent();
+}
+
+// Heaps are filled from several threads at once: every block is distinct.
+TEST(FixedSizeHeap, ThreadsGetDistinctBlocks)
+{
+    OxFixedSizeHeap* shared = __oxHeapCreate(40);
+    constexpr int kThreads = 4;
+    std::vector<std::vector<void*>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            OxFixedSizeHeap* own = __oxHeapCreate(100);
+            for (int i = 0; i < 5000; ++i) {
+                got[t].push_back(__oxHeapMalloc(shared));
+                __oxHeapMalloc(own);
+                void* p = __oxMallocAligned(40);
+                __oxFreeAligned(p);
+            }
+            __oxHeapDestroy(own);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    std::set<void*> all;
+    for (auto& blocks : got)
+        for (void* p : blocks)
+            EXPECT_TRUE(all.insert(p).second);
+    EXPECT_EQ(std::size_t{kThreads * 5000}, all.size());
+    __oxHeapDestroy(shared);
+    expectHeapConsistent();
+}
+
+} // namespace

@@ -1,0 +1,570 @@
+// tests/heap/SmallBlockHeapTest.cpp
+// The small-block heap through its entry points: which requests it serves and with what block
+// size, how pages switch between bump and free-list mode, how emptied pages and regions go
+// back, what a bad free does, how a refused commit ends, and many threads at once. Every test
+// ends with the heap's own consistency check.
+
+#include <oxfirst/OxHeap.h>
+
+#include "heap/HeapTestHooks.h"
+#include "platform/TestControls.h"
+#include "platform/win.h"
+#include "support/NewHandlerScope.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using oxtest::NewHandlerScope;
+
+constexpr std::uintptr_t kRegionBytes = 1 << 20;
+
+std::uintptr_t pageOf(const void* p)
+{
+    return reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{4095};
+}
+
+std::uintptr_t regionOf(const void* p)
+{
+    return reinterpret_cast<std::uintptr_t>(p) & ~(kRegionBytes - 1);
+}
+
+struct PageState {
+    std::uint32_t freeCount = 0;
+    bool freeListMode = false;
+};
+
+PageState pageStateOf(const void* p)
+{
+    PageState state;
+    EXPECT_TRUE(oxheap::test::smallBlockPageState(p, &state.freeCount, &state.freeListMode));
+    return state;
+}
+
+class SmallBlockHeap : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (void* p : mBlocks)
+            __oxFreeAligned(p);
+        const char* problem = oxheap::test::checkSmallBlockHeap();
+        EXPECT_EQ(nullptr, problem) << problem;
+    }
+
+    void* allocate(std::size_t size)
+    {
+        void* p = __oxMallocAligned(size);
+        if (p != nullptr)
+            mBlocks.push_back(p);
+        return p;
+    }
+    void release(void* p)
+    {
+        mBlocks.erase(std::find(mBlocks.begin(), mBlocks.end(), p));
+        __oxFreeAligned(p);
+    }
+
+    // Allocates blocks of `size` until one is the first block taken from a fresh page, which
+    // is then in bump mode with every other block free.
+    void* firstBlockOfFreshPage(std::size_t size, std::uint32_t perPage)
+    {
+        for (int i = 0; i < 5000; ++i) {
+            void* p = allocate(size);
+            if (p != nullptr && pageStateOf(p).freeCount == perPage - 1 && !pageStateOf(p).freeListMode &&
+                pageOf(p) == reinterpret_cast<std::uintptr_t>(p))
+                return p;
+        }
+        ADD_FAILURE() << "no fresh page of size " << size;
+        return nullptr;
+    }
+
+    std::vector<void*> mBlocks;
+};
+
+// A request gets the block of its class, and the classes keep to their bounds: the first and
+// last request size of a class, and the sizes just outside the three big classes, which go
+// to the C runtime.
+TEST_F(SmallBlockHeap, RequestsGetTheBlockOfTheirClass)
+{
+    const std::pair<std::size_t, unsigned> served[] = {
+        {1, 8},       {8, 8},       {9, 16},      {17, 24},    {100, 104},   {200, 200},
+        {201, 208},   {448, 448},   {449, 512},   {512, 512},  {1000, 1024}, {1024, 1024},
+        {2000, 2048}, {2048, 2048}, {4000, 4096}, {4096, 4096}};
+    for (auto [request, block] : served) {
+        void* p = allocate(request);
+        ASSERT_NE(nullptr, p) << request;
+        EXPECT_TRUE(oxheap::test::isSmallBlock(p)) << request;
+        EXPECT_EQ(block, __oxMsizeAligned(p)) << request;
+        EXPECT_EQ(block, oxMsizeAligned(p)) << request;
+    }
+    for (std::size_t request : {0, 513, 600, 999, 1025, 1999, 2049, 3999, 4097, 100000}) {
+        void* p = allocate(request);
+        ASSERT_NE(nullptr, p) << request;
+        EXPECT_FALSE(oxheap::test::isSmallBlock(p)) << request;
+        EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p)) << request;
+    }
+}
+
+// Blocks of one page never overlap: every block written to its full size keeps its contents.
+TEST_F(SmallBlockHeap, BlocksOfAPageDoNotOverlap)
+{
+    for (std::size_t size : {8, 24, 104, 336, 1024}) {
+        std::vector<unsigned char*> blocks;
+        for (int i = 0; i < 600; ++i) {
+            auto* p = static_cast<unsigned char*>(allocate(size));
+            ASSERT_NE(nullptr, p);
+            std::memset(p, i & 0xFF, __oxMsizeAligned(p));
+            blocks.push_back(p);
+        }
+        for (int i = 0; i < 600; ++i)
+            for (unsigned at = 0; at < size; ++at)
+                ASSERT_EQ(i & 0xFF, blocks[i][at]) << size << " block " << i;
+    }
+}
+
+// A fresh page is handed out from front to back; freeing its blocks in reverse keeps it in
+// bump mode, and the next allocation takes the lowest freed block again.
+TEST_F(SmallBlockHeap, ReverseFreesKeepBumpMode)
+{
+    void* first = firstBlockOfFreshPage(336, 12);
+    ASSERT_NE(nullptr, first);
+    auto* base = static_cast<char*>(first);
+    void* second = allocate(336);
+    void* third = allocate(336);
+    EXPECT_EQ(base + 336, second);
+    EXPECT_EQ(base + 672, third);
+    release(third);
+    release(second);
+    EXPECT_FALSE(pageStateOf(first).freeListMode);
+    EXPECT_EQ(11u, pageStateOf(first).freeCount);
+    EXPECT_EQ(second, allocate(336));
+}
+
+// Freeing out of order switches the page to free-list mode; the freed blocks come back first,
+// the most recently freed one first, and then the untouched rest of the page in order.
+TEST_F(SmallBlockHeap, OutOfOrderFreeSwitchesToFreeListMode)
+{
+    void* first = firstBlockOfFreshPage(336, 12);
+    ASSERT_NE(nullptr, first);
+    auto* base = static_cast<char*>(first);
+    for (int i = 1; i < 4; ++i)
+        ASSERT_EQ(base + i * 336, allocate(336));
+    release(base + 336);
+    EXPECT_TRUE(pageStateOf(first).freeListMode);
+    release(base);
+    EXPECT_EQ(10u, pageStateOf(first).freeCount);
+    EXPECT_EQ(base, allocate(336));
+    EXPECT_EQ(base + 336, allocate(336));
+    EXPECT_EQ(base + 4 * 336, allocate(336));
+    EXPECT_EQ(base + 5 * 336, allocate(336));
+}
+
+// A full page whose last block comes back restarts in bump mode at that block; any other
+// block makes a one-entry free list.
+TEST_F(SmallBlockHeap, FirstFreeOfAFullPageChoosesTheMode)
+{
+    void* first = firstBlockOfFreshPage(512, 8);
+    ASSERT_NE(nullptr, first);
+    auto* base = static_cast<char*>(first);
+    for (int i = 1; i < 8; ++i)
+        ASSERT_EQ(base + i * 512, allocate(512));
+    EXPECT_EQ(0u, pageStateOf(first).freeCount);
+    release(base + 7 * 512);
+    EXPECT_FALSE(pageStateOf(first).freeListMode);
+    EXPECT_EQ(base + 7 * 512, allocate(512));
+    release(base + 2 * 512);
+    EXPECT_TRUE(pageStateOf(first).freeListMode);
+    EXPECT_EQ(base + 2 * 512, allocate(512));
+}
+
+// A page whose blocks all come back leaves its class and serves any class next.
+TEST_F(SmallBlockHeap, EmptiedPageServesAnotherClass)
+{
+    void* first = firstBlockOfFreshPage(2048, 2);
+    ASSERT_NE(nullptr, first);
+    void* second = allocate(2048);
+    ASSERT_EQ(static_cast<char*>(first) + 2048, second);
+    release(second);
+    release(first);
+    std::uint32_t freeCount = 0;
+    bool freeListMode = false;
+    EXPECT_FALSE(oxheap::test::smallBlockPageState(first, &freeCount, &freeListMode));
+    EXPECT_TRUE(oxheap::test::isSmallBlock(first));
+}
+
+// Realloc copies what fits and always moves, even within one class; blocks of the C runtime
+// go to its realloc.
+TEST_F(SmallBlockHeap, ReallocCopiesAndMoves)
+{
+    // The small-block realloc is heap 0's only in the older-Windows mode (the second run of
+    // the suite); elsewhere heap 0 is the C runtime's.
+    if (oxProcessAllocatorKind() != OxProcessAllocatorKind::kSmallBlock)
+        GTEST_SKIP() << "the small-block realloc is the process allocator's only on older Windows";
+    void* p = oxHeapAlloc(nullptr, 40);
+    ASSERT_TRUE(oxheap::test::isSmallBlock(p));
+    std::memcpy(p, "0123456789012345678901234567890123456789", 40);
+    void* same = oxHeapReAlloc(nullptr, p, 36);
+    EXPECT_NE(p, same);
+    EXPECT_EQ(0, std::memcmp(same, "012345678901234567890123456789012345", 36));
+    void* large = oxHeapReAlloc(nullptr, same, 5000);
+    EXPECT_FALSE(oxheap::test::isSmallBlock(large));
+    EXPECT_EQ(0, std::memcmp(large, "012345678901234567890123456789012345", 36));
+    void* back = oxHeapReAlloc(nullptr, large, 16);
+    EXPECT_EQ(0, std::memcmp(back, "0123456789012345", 16));
+    oxHeapFree(nullptr, back);
+}
+
+// Freeing what the heap does not own, or owns no more, changes nothing: null, C runtime
+// blocks, addresses inside or between blocks, descriptor pages, and a block freed twice
+// where the second free can be told (head of a free list, or the free tail of a bump page).
+TEST_F(SmallBlockHeap, BadFreesAreIgnored)
+{
+    __oxFreeAligned(nullptr);
+    __oxFreeAligned(std::malloc(40)); // to the C runtime; a sanitizer would see a wrong free
+
+    void* first = firstBlockOfFreshPage(64, 64);
+    ASSERT_NE(nullptr, first);
+    auto* base = static_cast<char*>(first);
+    void* second = allocate(64);
+    __oxFreeAligned(base + 8);
+    __oxFreeAligned(reinterpret_cast<void*>(regionOf(first) + 100));
+    EXPECT_EQ(62u, pageStateOf(first).freeCount);
+
+    release(second);
+    __oxFreeAligned(second); // twice, in the free tail of a bump-mode page
+    EXPECT_EQ(63u, pageStateOf(first).freeCount);
+    void* third = allocate(64);
+    void* fourth = allocate(64);
+    EXPECT_EQ(second, third);
+    EXPECT_NE(third, fourth);
+
+    release(third); // out of order: free-list mode, third at the head
+    __oxFreeAligned(third);
+    EXPECT_TRUE(pageStateOf(first).freeListMode);
+    EXPECT_EQ(62u, pageStateOf(first).freeCount);
+    void* fifth = allocate(64);
+    void* sixth = allocate(64);
+    EXPECT_EQ(third, fifth);
+    EXPECT_NE(fifth, sixth);
+}
+
+// Requests above 2 GB fail at once, after the out-of-memory handler has heard of them.
+TEST_F(SmallBlockHeap, HugeRequestsInformTheHandlerAndFail)
+{
+    NewHandlerScope handler({1, 1});
+    EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
+    EXPECT_EQ(1, handler.calls());
+    EXPECT_EQ(std::size_t{0x80000001}, handler.lastSize());
+}
+
+// A region whose pages all come back is released, unless it is the one region kept for
+// reuse (the head of the available list while no reserve region is left).
+TEST_F(SmallBlockHeap, EmptiedRegionIsReleasedUnlessKeptForReuse)
+{
+    // Take whole regions: a region all of whose 254 pages are ours holds nobody else's blocks.
+    std::map<std::uintptr_t, std::vector<void*>> byRegion;
+    for (int i = 0; i < 254 * 4; ++i) {
+        void* p = allocate(4096);
+        ASSERT_NE(nullptr, p);
+        byRegion[regionOf(p)].push_back(p);
+    }
+    std::vector<std::vector<void*>*> whole;
+    for (auto& [region, blocks] : byRegion)
+        if (blocks.size() == 254)
+            whole.push_back(&blocks);
+    ASSERT_GE(whole.size(), 2u);
+    std::vector<void*>& a = *whole[0];
+    std::vector<void*>& b = *whole[1];
+
+    for (std::size_t i = 1; i < a.size(); ++i)
+        release(a[i]);
+    for (std::size_t i = 1; i < b.size(); ++i)
+        release(b[i]);
+    const std::size_t reservations = win::test::liveReservationCount();
+    release(a[0]); // b is the head of the available list now: a goes
+    EXPECT_FALSE(oxheap::test::isSmallBlock(a[0]));
+    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
+    // b goes too unless it is kept for reuse; either way the count and the state agree.
+    release(b[0]);
+    EXPECT_EQ(oxheap::test::isSmallBlock(b[0]), win::test::liveReservationCount() == reservations - 1);
+}
+
+// Pages beyond the 16 committed free pages a region keeps are decommitted at once, so the
+// committed size falls back when a burst of blocks is freed.
+TEST_F(SmallBlockHeap, FreedPagesBeyondSixteenPerRegionAreDecommitted)
+{
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+    std::vector<void*> burst;
+    for (int i = 0; i < 600; ++i)
+        burst.push_back(allocate(4096));
+    const std::size_t full = smallBlocks.heapSize();
+    EXPECT_EQ(0u, full % 4096);
+    EXPECT_GE(full, 600u * 4096);
+    for (void* p : burst)
+        release(p);
+    EXPECT_LE(smallBlocks.heapSize(), full - (600 - 5 * 16) * 4096u);
+}
+
+// The fixture for the out-of-memory paths: uses up every free page the heap's regions hold,
+// so that the next page needs a commit of its own.
+class SmallBlockExhaustion : public SmallBlockHeap {
+protected:
+    void SetUp() override { mHeap = __oxHeapCreate(4096); }
+    void TearDown() override
+    {
+        win::test::failNextCommits(0);
+        __oxHeapDestroy(mHeap);
+        SmallBlockHeap::TearDown();
+    }
+
+    // Takes pages until none is left committed (and, with `uncommittedToo`, none reserved).
+    void drain(bool uncommittedToo)
+    {
+        for (;;) {
+            std::uint32_t committed = 0, uncommitted = 0;
+            oxheap::test::smallBlockFreePages(&committed, &uncommitted);
+            std::uint32_t wanted = committed + (uncommittedToo ? uncommitted : 0);
+            if (wanted == 0)
+                return;
+            while (wanted-- > 0)
+                ASSERT_NE(nullptr, __oxHeapMalloc(mHeap));
+        }
+    }
+
+    OxFixedSizeHeap* mHeap = nullptr;
+};
+
+// A refused commit goes to the out-of-memory handler between attempts: 6 retries at most,
+// fewer when the handler gives up, and the request then fails with null.
+TEST_F(SmallBlockExhaustion, RefusedCommitIsRetriedSixTimesThenFails)
+{
+    drain(false);
+    {
+        win::test::failNextCommits(100);
+        NewHandlerScope handler({1, 1, 1, 1, 1, 1, 1, 1, 1});
+        EXPECT_EQ(nullptr, __oxHeapMalloc(mHeap));
+        EXPECT_EQ(6, handler.calls());
+        EXPECT_EQ(0u, handler.lastSize() % 4096);
+    }
+    {
+        win::test::failNextCommits(100);
+        NewHandlerScope handler({0});
+        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
+        EXPECT_EQ(1, handler.calls());
+    }
+    {
+        win::test::failNextCommits(2);
+        NewHandlerScope handler({1, 1});
+        EXPECT_NE(nullptr, __oxHeapMalloc(mHeap));
+        EXPECT_EQ(2, handler.calls());
+    }
+}
+
+// The try-allocation of the older-Windows column never calls the handler, even when a
+// commit is refused.
+TEST_F(SmallBlockExhaustion, TryAllocationNeverCallsTheHandler)
+{
+    drain(false);
+    win::test::failNextCommits(100);
+    NewHandlerScope handler({1, 1, 1});
+    {
+        OxNoOutOfMemHandlerScope quiet;
+        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
+    }
+    EXPECT_EQ(0, handler.calls());
+}
+
+// A new region whose first commit is refused stays reserved without pages; the next request
+// commits that same region instead of reserving another.
+TEST_F(SmallBlockExhaustion, RegionWhoseFirstCommitFailsHoldsNoPages)
+{
+    // A region left without pages by an earlier refusal would be committed first: use it up.
+    drain(true);
+    ASSERT_NE(nullptr, __oxHeapMalloc(mHeap));
+    drain(true);
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+    const std::size_t committedBefore = smallBlocks.heapSize();
+    const std::size_t reservations = win::test::liveReservationCount();
+    win::test::failNextCommits(100);
+    {
+        NewHandlerScope handler({1, 1, 1, 1, 1, 1, 1});
+        EXPECT_EQ(nullptr, __oxHeapMalloc(mHeap));
+        EXPECT_EQ(6, handler.calls());
+        EXPECT_EQ(64u * 1024, handler.lastSize());
+    }
+    EXPECT_EQ(reservations + 1, win::test::liveReservationCount());
+    EXPECT_EQ(committedBefore, smallBlocks.heapSize());
+    std::uint32_t committed = 7, uncommitted = 7;
+    oxheap::test::smallBlockFreePages(&committed, &uncommitted);
+    EXPECT_EQ(0u, committed + uncommitted);
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+
+    win::test::failNextCommits(0);
+    void* p = __oxHeapMalloc(mHeap);
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(reservations + 1, win::test::liveReservationCount());
+    EXPECT_EQ(committedBefore + 64 * 1024, smallBlocks.heapSize());
+}
+
+// Blocks travel between threads: each thread allocates mixed sizes and hands half of them to
+// the next thread to free, while freeing what it received. The heap stays consistent and no
+// block is handed out twice while alive.
+TEST_F(SmallBlockHeap, ThreadsAllocateAndFreeEachOthersBlocks)
+{
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20000;
+    struct Mailbox {
+        std::mutex lock;
+        std::vector<void*> blocks;
+    };
+    std::vector<Mailbox> mailboxes(kThreads);
+    std::atomic<int> overlaps{0};
+    auto work = [&](int self) {
+        std::mt19937 random(self);
+        std::vector<std::pair<unsigned char*, std::size_t>> mine;
+        for (int round = 0; round < kRounds; ++round) {
+            const std::size_t size = 1 + random() % 600;
+            auto* p = static_cast<unsigned char*>(__oxMallocAligned(size));
+            if (p == nullptr)
+                continue;
+            std::memset(p, self + 1, size);
+            mine.emplace_back(p, size);
+            if (mine.size() > 64) {
+                auto [block, length] = mine[random() % mine.size()];
+                if (block[0] != self + 1 || block[length - 1] != self + 1)
+                    ++overlaps;
+                mine.erase(std::find(mine.begin(), mine.end(), std::make_pair(block, length)));
+                if (random() % 2 == 0) {
+                    std::lock_guard<std::mutex> guard(mailboxes[(self + 1) % kThreads].lock);
+                    mailboxes[(self + 1) % kThreads].blocks.push_back(block);
+                } else {
+                    __oxFreeAligned(block);
+                }
+            }
+            if (round % 32 == 0) {
+                std::vector<void*> received;
+                {
+                    std::lock_guard<std::mutex> guard(mailboxes[self].lock);
+                    received.swap(mailboxes[self].blocks);
+                }
+                for (void* block : received)
+                    __oxFreeAligned(block);
+            }
+        }
+        for (auto [block, length] : mine)
+            __oxFreeAligned(block);
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back(work, i);
+    for (std::thread& thread : threads)
+        thread.join();
+    for (Mailbox& mailbox : mailboxes)
+        for (void* block : mailbox.blocks)
+            __oxFreeAligned(block);
+    EXPECT_EQ(0, overlaps.load());
+}
+
+// The committed-size query and the heap walk run under the lock while other threads allocate.
+TEST_F(SmallBlockHeap, QueriesRunBesideAllocatingThreads)
+{
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        std::vector<void*> blocks;
+        while (!stop.load()) {
+            for (int i = 0; i < 100; ++i)
+                blocks.push_back(__oxMallocAligned(1 + i * 40));
+            for (void* p : blocks)
+                __oxFreeAligned(p);
+            blocks.clear();
+        }
+    });
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(0u, smallBlocks.heapSize() % 4096);
+        EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+    }
+    stop = true;
+    worker.join();
+}
+
+// Load-time switches. These run in processes of their own started with "disableOrkaHeap" or
+// "CRTLeakReport" set (see tests/CMakeLists.txt) and skip themselves anywhere else.
+TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
+{
+    if (std::getenv("disableOrkaHeap") == nullptr && std::getenv("CRTLeakReport") == nullptr)
+        GTEST_SKIP() << "needs disableOrkaHeap or CRTLeakReport at load";
+    for (std::size_t size : {1, 8, 100, 512, 1024, 4096}) {
+        void* p = __oxMallocAligned(size);
+        ASSERT_NE(nullptr, p);
+        EXPECT_FALSE(oxheap::test::isSmallBlock(p));
+        EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p));
+        __oxFreeAligned(p);
+    }
+    // Fixed-size heaps are not switched off: they are the heap's pages, not the C runtime's.
+    OxFixedSizeHeap* heap = __oxHeapCreate(24);
+    void* block = __oxHeapMalloc(heap);
+    EXPECT_TRUE(oxheap::test::isSmallBlock(block));
+    __oxHeapDestroy(heap);
+}
+
+// Unload. Each runs in a process of its own (OX_TEST_UNLOAD set, see tests/CMakeLists.txt),
+// since the heap is torn down for the rest of the process.
+class SmallBlockUnload : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::getenv("OX_TEST_UNLOAD") == nullptr)
+            GTEST_SKIP() << "tears the heap down: runs in a process of its own";
+    }
+};
+
+// At process exit the heap freezes: frees do nothing, so threads still running at exit cannot
+// touch memory that is being unmapped, and no block is handed out twice.
+TEST_F(SmallBlockUnload, AtProcessExitFreesDoNothing)
+{
+    void* p = __oxMallocAligned(48);
+    std::memset(p, 0x5A, 48);
+    win::test::setProcessExiting(true);
+    oxheap::test::unloadSmallBlockHeap();
+    __oxFreeAligned(p);
+    EXPECT_EQ(48u, __oxMsizeAligned(p));
+    EXPECT_EQ(0x5A, static_cast<unsigned char*>(p)[47]);
+    void* q = __oxMallocAligned(48);
+    EXPECT_NE(p, q);
+    win::test::setProcessExiting(false);
+}
+
+// An unload while the process goes on returns every page; the heap starts afresh afterwards.
+TEST_F(SmallBlockUnload, WhileTheProcessGoesOnEveryPageIsReturned)
+{
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+    std::vector<void*> blocks;
+    for (int i = 0; i < 2000; ++i)
+        blocks.push_back(__oxMallocAligned(1 + i % 512));
+    const std::size_t before = smallBlocks.heapSize();
+    oxheap::test::unloadSmallBlockHeap();
+    EXPECT_LT(smallBlocks.heapSize(), before);
+    std::uint32_t committed = 0, uncommitted = 0;
+    oxheap::test::smallBlockFreePages(&committed, &uncommitted);
+    EXPECT_GT(committed + uncommitted, 0u);
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+    void* p = __oxMallocAligned(100);
+    EXPECT_TRUE(oxheap::test::isSmallBlock(p));
+    __oxFreeAligned(p);
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+}
+
+} // namespace

@@ -1,0 +1,248 @@
+// tests/heap/StackHeapTest.cpp
+// The stack heap: arena blocks only for owners on the caller's stack, 16-byte steps, frees
+// out of order, the realloc cases, one arena per thread or per fiber, and OxStackAllocator.
+
+#include <oxfirst/OxHeap.h>
+
+#include "heap/HeapTestHooks.h"
+#include "platform/TestControls.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <malloc.h>
+#include <map>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct Arena {
+    const void* base = nullptr;
+    std::uint32_t top = 0;
+};
+
+Arena arenaOfCaller()
+{
+    Arena arena;
+    EXPECT_TRUE(oxheap::test::stackArenaOfCaller(&arena.base, &arena.top));
+    return arena;
+}
+
+bool isInArena(const void* p)
+{
+    Arena arena;
+    if (!oxheap::test::stackArenaOfCaller(&arena.base, &arena.top))
+        return false;
+    const auto* at = static_cast<const char*>(p);
+    const auto* base = static_cast<const char*>(arena.base);
+    return at >= base && at < base + 16384;
+}
+
+// An owner that is not on the caller's stack gets C runtime memory; one on it gets arena
+// blocks of size + 4 rounded up to 16 bytes, one after the other.
+TEST(StackHeap, OnlyOwnersOnTheStackGetArenaBlocks)
+{
+    auto heapOwner = std::make_unique<int>(0);
+    void* fromRuntime = oxStackHeapAlloc(40, heapOwner.get());
+    ASSERT_NE(nullptr, fromRuntime);
+    EXPECT_FALSE(isInArena(fromRuntime));
+    EXPECT_GE(malloc_usable_size(fromRuntime), 40u);
+    oxStackHeapFree(fromRuntime);
+
+    int owner = 0;
+    auto* a = static_cast<char*>(oxStackHeapAlloc(12, &owner));
+    const std::uint32_t top = arenaOfCaller().top;
+    auto* b = static_cast<char*>(oxStackHeapAlloc(1, &owner));
+    auto* c = static_cast<char*>(oxStackHeapAlloc(13, &owner));
+    auto* d = static_cast<char*>(oxStackHeapAlloc(0, &owner));
+    EXPECT_TRUE(isInArena(a));
+    EXPECT_EQ(a + 16, b);
+    EXPECT_EQ(b + 16, c);
+    EXPECT_EQ(c + 32, d);
+    EXPECT_EQ(top + 16 + 32 + 16, arenaOfCaller().top);
+    std::memset(c, 0x7F, 13);
+    oxStackHeapFree(d);
+    oxStackHeapFree(c);
+    oxStackHeapFree(b);
+    oxStackHeapFree(a);
+    EXPECT_EQ(top - 16, arenaOfCaller().top);
+}
+
+// Freed blocks below a live one stay until the topmost block goes; then the top drops past
+// all of them at once. Frees of non-blocks and second frees change nothing.
+TEST(StackHeap, TopDropsOnlyWhenTheTopmostBlockIsFreed)
+{
+    int owner = 0;
+    char* blocks[4];
+    for (char*& block : blocks)
+        block = static_cast<char*>(oxStackHeapAlloc(20, &owner));
+    const std::uint32_t full = arenaOfCaller().top;
+    oxStackHeapFree(blocks[1]);
+    oxStackHeapFree(blocks[2]);
+    oxStackHeapFree(blocks[2]);
+    oxStackHeapFree(blocks[0] + 8);
+    EXPECT_EQ(full, arenaOfCaller().top);
+    oxStackHeapFree(blocks[3]);
+    EXPECT_EQ(full - 3 * 32, arenaOfCaller().top);
+    oxStackHeapFree(blocks[0]);
+    EXPECT_EQ(full - 4 * 32, arenaOfCaller().top);
+    oxStackHeapFree(nullptr);
+}
+
+// A request that does not fit in the rest of the arena goes to the C runtime.
+TEST(StackHeap, RequestsBeyondTheArenaGoToTheCRuntime)
+{
+    int owner = 0;
+    void* huge = oxStackHeapAlloc(20000, &owner);
+    EXPECT_FALSE(isInArena(huge));
+    const std::uint32_t top = arenaOfCaller().top;
+    void* rest = oxStackHeapAlloc(16384 - top - 4, &owner);
+    EXPECT_TRUE(isInArena(rest));
+    EXPECT_EQ(16384u, arenaOfCaller().top);
+    void* over = oxStackHeapAlloc(1, &owner);
+    EXPECT_FALSE(isInArena(over));
+    oxStackHeapFree(over);
+    oxStackHeapFree(rest);
+    oxStackHeapFree(huge);
+    EXPECT_EQ(top, arenaOfCaller().top);
+}
+
+// Realloc: the topmost block is freed and taken again at the new size; an inner block stays
+// when its usable length (without the length word) holds the new size, and is freed for a
+// C runtime block otherwise; blocks outside the arena keep their contents.
+TEST(StackHeap, ReallocCases)
+{
+    int owner = 0;
+    auto* inner = static_cast<char*>(oxStackHeapAlloc(20, &owner)); // 32 bytes, 28 usable
+    auto* topmost = static_cast<char*>(oxStackHeapAlloc(20, &owner));
+    const std::uint32_t top = arenaOfCaller().top;
+
+    EXPECT_EQ(topmost, oxStackHeapRealloc(topmost, 60));
+    EXPECT_EQ(top + 32, arenaOfCaller().top);
+    EXPECT_EQ(inner, oxStackHeapRealloc(inner, 28));
+
+    auto* moved = static_cast<char*>(oxStackHeapRealloc(inner, 29)); // would reach the length word
+    EXPECT_FALSE(isInArena(moved));
+    std::memset(moved, 1, 29);
+    oxStackHeapFree(topmost);
+    EXPECT_EQ(top - 64, arenaOfCaller().top);
+    oxStackHeapFree(moved);
+
+    auto* outside = static_cast<char*>(oxStackHeapRealloc(nullptr, 8));
+    std::memcpy(outside, "runtime", 8);
+    outside = static_cast<char*>(oxStackHeapRealloc(outside, 5000));
+    EXPECT_STREQ("runtime", outside);
+    oxStackHeapFree(outside);
+}
+
+// Each thread has an arena of its own, made on first use; threads do not see each other's.
+TEST(StackHeap, EachThreadHasItsOwnArena)
+{
+    int owner = 0;
+    void* mine = oxStackHeapAlloc(16, &owner);
+    const void* myBase = arenaOfCaller().base;
+    const void* theirBase = nullptr;
+    bool theirBlockInTheirArena = false;
+    std::thread([&] {
+        int theirOwner = 0;
+        void* block = oxStackHeapAlloc(16, &theirOwner);
+        std::uint32_t top = 0;
+        oxheap::test::stackArenaOfCaller(&theirBase, &top);
+        theirBlockInTheirArena = block == theirBase && top == 32;
+        // The block is left for the thread's end, which destroys the whole arena.
+    }).join();
+    EXPECT_TRUE(theirBlockInTheirArena);
+    EXPECT_NE(myBase, theirBase);
+    EXPECT_EQ(myBase, arenaOfCaller().base);
+    oxStackHeapFree(mine);
+}
+
+// A slot store of a fiber library: one value map per "fiber".
+class TestFiberStore : public OxFiberLocalStore {
+public:
+    std::uint32_t allocSlot(Destructor destructor) override
+    {
+        mDestructor = destructor;
+        return ++mSlots;
+    }
+    void* getValue(std::uint32_t slot) override { return mValues[slot]; }
+    int setValue(std::uint32_t slot, void* value, int reserved) override
+    {
+        mValues[slot] = value;
+        mReserved = reserved;
+        return 1;
+    }
+    void freeSlot(std::uint32_t) override {}
+    // Ends the fiber: its values go to the destructor.
+    void endFiber()
+    {
+        for (auto& [slot, value] : mValues)
+            if (value != nullptr)
+                mDestructor(value);
+        mValues.clear();
+    }
+
+    Destructor mDestructor = nullptr;
+    std::uint32_t mSlots = 0;
+    int mReserved = -1;
+    std::map<std::uint32_t, void*> mValues;
+};
+
+// A thread that runs a fiber with a slot store keeps the fiber's arena in that store, apart
+// from the thread's own; a fiber without a parameter uses the thread's TLS arena.
+TEST(StackHeap, FibersKeepTheirArenaInTheFiberStore)
+{
+    int owner = 0;
+    void* threadBlock = oxStackHeapAlloc(16, &owner);
+    const void* threadBase = arenaOfCaller().base;
+
+    TestFiberStore store;
+    void* fiberData[2] = {&store, nullptr}; // the fiber's parameter comes first
+    win::test::setCurrentFiber(fiberData);
+    void* fiberBlock = oxStackHeapAlloc(16, &owner);
+    const void* fiberBase = arenaOfCaller().base;
+    EXPECT_NE(threadBase, fiberBase);
+    EXPECT_EQ(fiberBase, fiberBlock);
+    EXPECT_EQ(0, store.mReserved);
+    EXPECT_EQ(1u, store.mValues.size());
+    oxStackHeapFree(fiberBlock);
+    store.endFiber();
+
+    void* withoutParameter[1] = {nullptr};
+    win::test::setCurrentFiber(withoutParameter);
+    EXPECT_EQ(threadBase, arenaOfCaller().base);
+    win::test::setCurrentFiber(nullptr);
+    EXPECT_EQ(threadBase, arenaOfCaller().base);
+    oxStackHeapFree(threadBlock);
+}
+
+struct Scoped : OxStackAllocator {
+    explicit Scoped(int* destroyed) : mDestroyed(destroyed) {}
+    ~Scoped() override { ++*mDestroyed; }
+    int* mDestroyed;
+    char payload[24] = {};
+};
+
+// Objects of OxStackAllocator classes live in the arena of their owner's thread and end with a
+// delete-expression: the virtual destructor runs, then the block is freed.
+TEST(StackHeap, StackAllocatorObjectsLiveInTheArena)
+{
+    int owner = 0;
+    int destroyed = 0;
+    OxStackAllocator* object = new (&owner) Scoped(&destroyed);
+    EXPECT_TRUE(isInArena(object));
+    const std::uint32_t withObject = arenaOfCaller().top;
+    delete object;
+    EXPECT_EQ(1, destroyed);
+    EXPECT_EQ(withObject - 48, arenaOfCaller().top);
+
+    auto heapOwner = std::make_unique<int>(0);
+    OxStackAllocator* elsewhere = new (heapOwner.get()) Scoped(&destroyed);
+    EXPECT_FALSE(isInArena(elsewhere));
+    delete elsewhere;
+    EXPECT_EQ(2, destroyed);
+}
+
+} // namespace
