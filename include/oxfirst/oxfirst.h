@@ -5,4 +5,5 @@
 #include <oxfirst/OxFirstExport.h>
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>
