@@ -23,12 +23,12 @@
 
 namespace {
 
-#define FUZZ_CHECK(condition)                                                                        \
-    do {                                                                                             \
-        if (!(condition)) {                                                                          \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition);             \
-            std::abort();                                                                            \
-        }                                                                                            \
+#define FUZZ_CHECK(condition)                                                                                \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition);                     \
+            std::abort();                                                                                    \
+        }                                                                                                    \
     } while (0)
 
 // Reads the input front to back; past the end everything is 0.
@@ -208,9 +208,11 @@ void fuzzParsers(Input& input)
             units += static_cast<char16_t>(static_cast<signed char>(b)); // bytes are signed
     }
     using S = const OxString&;
-    checkParser(s, units, true, 10, 32, options, [](S t, int o) { return std::uint64_t(std::uint32_t(t.asDeci(o))); });
+    checkParser(s, units, true, 10, 32, options,
+                [](S t, int o) { return std::uint64_t(std::uint32_t(t.asDeci(o))); });
     checkParser(s, units, false, 10, 32, options, [](S t, int o) { return std::uint64_t(t.asUDeci(o)); });
-    checkParser(s, units, true, 16, 32, options, [](S t, int o) { return std::uint64_t(std::uint32_t(t.asHex(o))); });
+    checkParser(s, units, true, 16, 32, options,
+                [](S t, int o) { return std::uint64_t(std::uint32_t(t.asHex(o))); });
     checkParser(s, units, false, 16, 32, options, [](S t, int o) { return std::uint64_t(t.asUHex(o)); });
     checkParser(s, units, true, 10, 64, options, [](S t, int o) { return std::uint64_t(t.asDeci64(o)); });
     checkParser(s, units, false, 10, 64, options, [](S t, int o) { return t.asUDeci64(o); });
@@ -245,9 +247,9 @@ void fuzzSubstr(Input& input)
         FUZZ_CHECK(expected == part.kwszPtr());
         const OxString tail = s.substrRev(count);
         const long long from = std::max(0ll, static_cast<long long>(text.size()) - count);
-        const std::u16string expectedTail =
-            static_cast<std::size_t>(from) < text.size() ? text.substr(static_cast<std::size_t>(from), most)
-                                                         : std::u16string();
+        const std::u16string expectedTail = static_cast<std::size_t>(from) < text.size()
+                                                ? text.substr(static_cast<std::size_t>(from), most)
+                                                : std::u16string();
         FUZZ_CHECK(expectedTail == tail.kwszPtr());
         checkKindRules(tail);
     }

@@ -21,7 +21,8 @@ class StringResources : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const test::StringResource table[] = {{1, u"Hello"}, {2, u""}, {3, u"first"}, {3, u"second"}, {0xFFFFFFFF, u"top"}};
+        const test::StringResource table[] = {
+            {1, u"Hello"}, {2, u""}, {3, u"first"}, {3, u"second"}, {0xFFFFFFFF, u"top"}};
         test::registerStringTable(kModule, table, std::size(table));
     }
     void TearDown() override { test::registerStringTable(kModule, nullptr, 0); }

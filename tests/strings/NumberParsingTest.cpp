@@ -24,9 +24,11 @@ struct Parsers {
 };
 
 // Each parser with its result widened to 64 bits (signed kinds two's complement in their width).
-const Parsers kDeci{"asDeci", [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asDeci(o))); }};
+const Parsers kDeci{"asDeci",
+                    [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asDeci(o))); }};
 const Parsers kUDeci{"asUDeci", [](const OxString& s, int o) { return std::uint64_t(s.asUDeci(o)); }};
-const Parsers kHex{"asHex", [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asHex(o))); }};
+const Parsers kHex{"asHex",
+                   [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asHex(o))); }};
 const Parsers kUHex{"asUHex", [](const OxString& s, int o) { return std::uint64_t(s.asUHex(o)); }};
 const Parsers kDeci64{"asDeci64", [](const OxString& s, int o) { return std::uint64_t(s.asDeci64(o)); }};
 const Parsers kUDeci64{"asUDeci64", [](const OxString& s, int o) { return s.asUDeci64(o); }};
@@ -110,7 +112,8 @@ TEST_F(NumberParsing, ParsesBoundariesAndRefusesWhatIsNotADigit)
             std::uint64_t value = 0;
             const char* message = parseOrMessage(*c.parser, s, &value);
             if (std::holds_alternative<const char*>(c.expected)) {
-                EXPECT_STREQ(std::get<const char*>(c.expected), message) << c.parser->name << "(" << text << ")";
+                EXPECT_STREQ(std::get<const char*>(c.expected), message)
+                    << c.parser->name << "(" << text << ")";
             } else {
                 EXPECT_EQ(nullptr, message) << c.parser->name << "(" << text << ")";
                 EXPECT_EQ(std::get<std::uint64_t>(c.expected), value) << c.parser->name << "(" << text << ")";

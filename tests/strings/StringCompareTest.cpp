@@ -67,22 +67,17 @@ struct Ordered {
 // Printable ASCII decides by code (a-z folded to A-Z without case); a tab goes to the collation,
 // which in the C locale orders by code as well.
 constexpr Ordered kAsciiCases[] = {
-    {"abc", "abd", -1, -1, 2, 2},
-    {"", "", 0, 0, 0, 0},
-    {"", "a", -1, -1, 0, 0},
-    {"a", "", 1, 1, 0, 0},
-    {"abc", "ABC", 1, 0, 0, 3},
-    {"_", "a", -1, 1, 0, 0},
-    {"Zebra", "apple", -1, 1, 0, 0},
-    {"ab", "abc", -1, -1, 2, 2},
-    {"abcd", "abXd", 1, -1, 2, 2},
-    {"abcd", "ABCx", 1, -1, 0, 3},
-    {"a\tb", "a b", -1, -1, 1, 1},
-    {"a long common prefix x", "a long common prefix y", -1, -1, 21, 21},
+    {"abc", "abd", -1, -1, 2, 2},    {"", "", 0, 0, 0, 0},
+    {"", "a", -1, -1, 0, 0},         {"a", "", 1, 1, 0, 0},
+    {"abc", "ABC", 1, 0, 0, 3},      {"_", "a", -1, 1, 0, 0},
+    {"Zebra", "apple", -1, 1, 0, 0}, {"ab", "abc", -1, -1, 2, 2},
+    {"abcd", "abXd", 1, -1, 2, 2},   {"abcd", "ABCx", 1, -1, 0, 3},
+    {"a\tb", "a b", -1, -1, 1, 1},   {"a long common prefix x", "a long common prefix y", -1, -1, 21, 21},
 };
 
 int gConverterCalls = 0;
-int countingToWide(unsigned int codePage, int flags, const char* source, int length, OXCHAR* out, int capacity)
+int countingToWide(unsigned int codePage, int flags, const char* source, int length, OXCHAR* out,
+                   int capacity)
 {
     ++gConverterCalls;
     return oxHostMultiByteToWideChar(codePage, flags, source, length, out, capacity);
@@ -90,7 +85,8 @@ int countingToWide(unsigned int codePage, int flags, const char* source, int len
 
 } // namespace
 
-class AsciiOrdering : public WithHostConverters, public ::testing::WithParamInterface<std::tuple<Form, Argument>> {};
+class AsciiOrdering : public WithHostConverters,
+                      public ::testing::WithParamInterface<std::tuple<Form, Argument>> {};
 
 // Guards against a form combination that walks the wrong pair of texts, negates the wrong way,
 // converts or caches, or reports raw differences instead of -1/0/1.

@@ -76,8 +76,16 @@ struct Cut {
 
 // Negative starts count as 0, negative counts run to the end, nothing overflows at the extremes.
 constexpr Cut kCuts[] = {
-    {2, -5, "cdef"}, {10, 2, ""},    {-3, 2, "ab"},       {0, INT_MAX, "abcdef"}, {INT_MAX, INT_MAX, ""},
-    {INT_MIN, 1, "a"}, {5, 1, "f"},  {6, -1, ""},         {1, 0, ""},             {0, -1, "abcdef"},
+    {2, -5, "cdef"},
+    {10, 2, ""},
+    {-3, 2, "ab"},
+    {0, INT_MAX, "abcdef"},
+    {INT_MAX, INT_MAX, ""},
+    {INT_MIN, 1, "a"},
+    {5, 1, "f"},
+    {6, -1, ""},
+    {1, 0, ""},
+    {0, -1, "abcdef"},
 };
 
 TEST_F(StringSearch, SubstrCutsNarrowAsNarrowAndWideAsWide)

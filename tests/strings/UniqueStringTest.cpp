@@ -44,7 +44,8 @@ TEST(UniqueString, ConcurrentInterningAgrees)
     constexpr int kThreads = 4;
     constexpr int kTexts = 500;
     // seen[t][n]: what thread t got for text n. Each thread visits every n, in its own order.
-    std::vector<std::vector<const OxUniqueString*>> seen(kThreads, std::vector<const OxUniqueString*>(kTexts));
+    std::vector<std::vector<const OxUniqueString*>> seen(kThreads,
+                                                         std::vector<const OxUniqueString*>(kTexts));
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t, &seen] {

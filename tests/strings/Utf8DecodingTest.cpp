@@ -51,25 +51,32 @@ TEST_P(Utf8Malformed, DecodesLikeTheOracle)
     EXPECT_EQ(expected.size() <= 6 ? OxString::kInlineWide : OxString::kHeapWide, s.kind());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Utf8Malformed,
-    ::testing::Values(MalformedCase{"OverlongSlash", "a\xC0\xAF" "b"}, MalformedCase{"OverlongThree", "\xE0\x80\xAFxyz"},
-                      MalformedCase{"OverlongFour", "\xF0\x80\x80\xAFxyz"},
-                      MalformedCase{"EncodedHighSurrogate", "x\xED\xA0\x80y"},
-                      MalformedCase{"EncodedPair", "\xED\xA0\xBD\xED\xB8\x80"},
-                      MalformedCase{"TruncatedAtEnd", "abc\xE2\x82"}, MalformedCase{"TruncatedBeforeAscii", "\xF0\x9F\x98z"},
-                      MalformedCase{"StrayContinuation", "\x80\xBF" "abc"},
-                      MalformedCase{"BytesF5ToFF", "\xF5\xF8\xFC\xFE\xFF"}, MalformedCase{"AboveMaximum", "\xF4\x90\x80\x80"},
-                      MalformedCase{"NulInTheMiddle", std::string("ab\xC3\xA9\0cd", 6)},
-                      MalformedCase{"LongMixture", std::string(50, 'x') + "\xE2\x82\xAC\xC3" + std::string(10, 'y')}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Utf8Malformed,
+                         ::testing::Values(MalformedCase{"OverlongSlash", "a\xC0\xAF"
+                                                                          "b"},
+                                           MalformedCase{"OverlongThree", "\xE0\x80\xAFxyz"},
+                                           MalformedCase{"OverlongFour", "\xF0\x80\x80\xAFxyz"},
+                                           MalformedCase{"EncodedHighSurrogate", "x\xED\xA0\x80y"},
+                                           MalformedCase{"EncodedPair", "\xED\xA0\xBD\xED\xB8\x80"},
+                                           MalformedCase{"TruncatedAtEnd", "abc\xE2\x82"},
+                                           MalformedCase{"TruncatedBeforeAscii", "\xF0\x9F\x98z"},
+                                           MalformedCase{"StrayContinuation", "\x80\xBF"
+                                                                              "abc"},
+                                           MalformedCase{"BytesF5ToFF", "\xF5\xF8\xFC\xFE\xFF"},
+                                           MalformedCase{"AboveMaximum", "\xF4\x90\x80\x80"},
+                                           MalformedCase{"NulInTheMiddle", std::string("ab\xC3\xA9\0cd", 6)},
+                                           MalformedCase{"LongMixture", std::string(50, 'x') +
+                                                                            "\xE2\x82\xAC\xC3" +
+                                                                            std::string(10, 'y')}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Random bytes, biased towards UTF-8 lead and continuation bytes, against the oracle; then the
 // UTF-8 form read back decodes to the same text.
 TEST(Utf8Decoding, RandomInputMatchesTheOracleAndRoundTrips)
 {
     std::mt19937 random(20240611);
-    const unsigned char pieces[] = {'a', ' ', '\t', 0x80, 0xBF, 0xC2, 0xC3, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xA0, 0x9F};
+    const unsigned char pieces[] = {'a',  ' ',  '\t', 0x80, 0xBF, 0xC2, 0xC3, 0xE0,
+                                    0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xA0, 0x9F};
     for (int round = 0; round < 3000; ++round) {
         std::string bytes(random() % 24, '\0');
         for (char& b : bytes)
@@ -87,5 +94,7 @@ TEST(Utf8Decoding, UnpairedSurrogateEncodesAsReplacement)
 {
     const char16_t text[] = {u'a', 0xD800, u'b', 0xDC00, 0};
     OxString s(text);
-    EXPECT_STREQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD", s.utf8Ptr());
+    EXPECT_STREQ("a\xEF\xBF\xBD"
+                 "b\xEF\xBF\xBD",
+                 s.utf8Ptr());
 }
