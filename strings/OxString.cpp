@@ -24,38 +24,6 @@ using oxstr::unitLength;
 // ---------------------------------------------------------------------------------------------
 // Storage helpers
 
-const OXCHAR* OxStringImp::heldWide(const OxString& s)
-{
-    switch (kind(s)) {
-    case OxString::kEmpty:
-        return oxstr::kEmptyWide;
-    case OxString::kInlineWide:
-        return inlineWide(s);
-    case OxString::kHeapWide:
-        return static_cast<const OXCHAR*>(pointer(s));
-    case OxString::kHeapDual:
-        return dualWide(pointer(s));
-    default:
-        return nullptr;
-    }
-}
-
-const char* OxStringImp::heldNarrow(const OxString& s)
-{
-    switch (kind(s)) {
-    case OxString::kEmpty:
-        return oxstr::kEmptyNarrow;
-    case OxString::kInlineNarrow:
-        return inlineNarrow(s);
-    case OxString::kHeapNarrow:
-        return static_cast<const char*>(pointer(s));
-    case OxString::kHeapDual:
-        return dualNarrow(pointer(s));
-    default:
-        return nullptr;
-    }
-}
-
 void OxStringImp::storeNarrow(OxString& s, const char* text, std::size_t length)
 {
     unsigned char fresh[16] = {};
@@ -307,9 +275,8 @@ void OxStringImp::appendWide(OxString& s, const OXCHAR* text, std::size_t length
 // ---------------------------------------------------------------------------------------------
 // Construction
 
-OxString::OxString(const OXCHAR* text)
+void OxString::storeLongWide(const OXCHAR* text)
 {
-    clearStorage();
     OxStringImp::storeWide(*this, text, unitLength(text));
 }
 
@@ -636,7 +603,7 @@ int OxString::length() const
     }
 }
 
-const OXCHAR* OxString::kwszPtr() const
+const OXCHAR* OxString::kwszPtrSlow() const
 {
     if (const OXCHAR* wide = OxStringImp::heldWide(*this)) [[likely]]
         return wide;

@@ -137,6 +137,8 @@ int compareMixed(const OXCHAR* wide, const char* narrow, bool noCase)
 
 int compareStrings(const OxString& self, const OxString& other, bool noCase)
 {
+    if (OxStringImp::sameInlineBytes(self, other))
+        return 0;
     if (OxStringImp::isNarrowOnly(self)) {
         const char* mine = OxStringImp::heldNarrow(self);
         if (const char* theirs =

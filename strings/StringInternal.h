@@ -19,6 +19,9 @@ class OxStringImp {
 public:
     using Kind = OxString::Kind;
 
+    static constexpr OXCHAR kEmptyWideText[1] = {0};
+    static constexpr char kEmptyNarrowText[1] = {0};
+
     static Kind kind(const OxString& s) { return static_cast<Kind>(s.mStorage[0]); }
     static char* inlineNarrow(const OxString& s) { return reinterpret_cast<char*>(s.mStorage + 1); }
     static OXCHAR* inlineWide(const OxString& s) { return reinterpret_cast<OXCHAR*>(s.mStorage + 2); }
@@ -53,10 +56,46 @@ public:
     }
     /// The wide text a string holds without producing anything: kinds 0 (the empty text), 2, 4
     /// and 5; null for kinds 1 and 3.
-    static const OXCHAR* heldWide(const OxString& s);
+    static const OXCHAR* heldWide(const OxString& s)
+    {
+        switch (kind(s)) {
+        case OxString::kEmpty:
+            return kEmptyWideText;
+        case OxString::kInlineWide:
+            return inlineWide(s);
+        case OxString::kHeapWide:
+            return static_cast<const OXCHAR*>(pointer(s));
+        case OxString::kHeapDual:
+            return dualWide(pointer(s));
+        default:
+            return nullptr;
+        }
+    }
     /// The narrow text a string holds without producing anything: kinds 0 (the empty text), 1, 3
     /// and 5; null for kinds 2 and 4.
-    static const char* heldNarrow(const OxString& s);
+    static const char* heldNarrow(const OxString& s)
+    {
+        switch (kind(s)) {
+        case OxString::kEmpty:
+            return kEmptyNarrowText;
+        case OxString::kInlineNarrow:
+            return inlineNarrow(s);
+        case OxString::kHeapNarrow:
+            return static_cast<const char*>(pointer(s));
+        case OxString::kHeapDual:
+            return dualNarrow(pointer(s));
+        default:
+            return nullptr;
+        }
+    }
+
+    /// Whether both strings hold the same inline (or empty) storage byte for byte, which makes
+    /// their texts equal. A cheap first test for equal short strings.
+    static bool sameInlineBytes(const OxString& a, const OxString& b)
+    {
+        return kind(a) <= OxString::kInlineWide &&
+               std::memcmp(a.mStorage, b.mStorage, sizeof a.mStorage) == 0;
+    }
 
     /// Replaces the text with a copy of `length` narrow bytes (kind 0, 1 or 3) or wide units
     /// (kind 0, 2 or 4). The new storage is built before the old is released, so the text may
@@ -84,8 +123,8 @@ public:
 
 namespace oxstr {
 
-inline constexpr OXCHAR kEmptyWide[1] = {0};
-inline constexpr char kEmptyNarrow[1] = {0};
+inline constexpr const OXCHAR* kEmptyWide = OxStringImp::kEmptyWideText;
+inline constexpr const char* kEmptyNarrow = OxStringImp::kEmptyNarrowText;
 
 inline std::size_t unitLength(const OXCHAR* text)
 {

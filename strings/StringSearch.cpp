@@ -23,6 +23,25 @@ int position(std::size_t found)
     return found == std::string_view::npos || found > INT_MAX ? -1 : static_cast<int>(found);
 }
 
+// First occurrence of the non-empty `pattern` in `text`. The text is walked once, never measured
+// first: each start whose first unit matches compares the rest, stopping at either terminator.
+int findFirst(const OXCHAR* text, const OXCHAR* pattern)
+{
+    const OXCHAR first = pattern[0];
+    for (const OXCHAR* start = text; *start != 0; ++start) {
+        if (*start != first)
+            continue;
+        std::size_t i = 1;
+        while (pattern[i] != 0 && start[i] == pattern[i])
+            ++i;
+        if (pattern[i] == 0)
+            return position(static_cast<std::size_t>(start - text));
+        if (start[i] == 0)
+            return -1; // the text ended inside the pattern: no later start can fit it
+    }
+    return -1;
+}
+
 } // namespace
 
 int OxString::find(const OXCHAR* pattern) const
@@ -31,7 +50,7 @@ int OxString::find(const OXCHAR* pattern) const
         return length();
     if (isEmpty())
         return -1;
-    return position(WideView(kwszPtr()).find(pattern));
+    return findFirst(kwszPtr(), pattern);
 }
 
 int OxString::find(const OxString& pattern) const

@@ -87,8 +87,23 @@ public:
     // Construction
 
     OxString() noexcept { clearStorage(); }
-    /// Copies the wide text: kind 0, 2 or 4. Null counts as empty.
-    OxString(const OXCHAR* text);
+    /// Copies the wide text: kind 0, 2 or 4. Null counts as empty. Texts that fit inline are
+    /// stored right here, without a call.
+    OxString(const OXCHAR* text)
+    {
+        clearStorage();
+        if (text == nullptr)
+            return;
+        std::size_t length = 0;
+        while (length <= kInlineWideCapacity && text[length] != 0)
+            ++length;
+        if (length > kInlineWideCapacity) {
+            storeLongWide(text);
+        } else if (length > 0) {
+            mStorage[0] = kInlineWide;
+            std::memcpy(mStorage + 2, text, length * sizeof(OXCHAR)); // the terminator is there
+        }
+    }
     /// `utf8` false: the bytes are ANSI and stored unchanged (kind 0, 1 or 3). `utf8` true: they
     /// are decoded at once and stored wide (kind 0, 2 or 4); an ill-formed sequence becomes
     /// U+FFFD, one per maximal subpart. Null counts as empty.
@@ -172,7 +187,12 @@ public:
     /// UTF-16 units of the wide form (produced first for a narrow-only string); 0 for kind 0.
     int length() const;
     /// The wide form, produced and cached (kind 5) for a narrow-only string. Never null.
-    const OXCHAR* kwszPtr() const;
+    const OXCHAR* kwszPtr() const
+    {
+        if (kind() == kInlineWide) [[likely]]
+            return reinterpret_cast<const OXCHAR*>(mStorage + 2);
+        return kwszPtrSlow();
+    }
     /// The narrow form; a wide-only string produces it with the host's ANSI converter and caches
     /// it. Never null.
     const char* ansiPtr() const;
@@ -288,6 +308,8 @@ private:
 
     void clearStorage() noexcept { std::memset(mStorage, 0, sizeof mStorage); }
     void copyFromSlow(const OxString& other);
+    void storeLongWide(const OXCHAR* text);
+    const OXCHAR* kwszPtrSlow() const;
     void releaseStorage() noexcept;
 
     // Byte 0 is the kind, byte 1 starts inline narrow text, byte 2 inline wide text, byte 8 holds
