@@ -460,7 +460,7 @@ OxString& OxString::operator=(OxString&& other) noexcept
     return *this;
 }
 
-OxString& OxString::append(const OXCHAR* text)
+OxString& OxString::appendWideSlow(const OXCHAR* text)
 {
     const std::size_t length = unitLength(text);
     if (length > 0)

@@ -160,7 +160,26 @@ public:
     /// Appends wide text. The result is wide only: inline while it fits 6 units, otherwise an
     /// exact-size heap array. A narrow-only string is converted for the purpose (nothing is
     /// cached); when that conversion fails the argument is appended to an empty text.
-    OxString& append(const OXCHAR* text);
+    OxString& append(const OXCHAR* text)
+    {
+        if (kind() == kInlineWide && text != nullptr) [[likely]] {
+            // Inline text that still fits grows in place, without a call. The argument may be
+            // this very text: it ends where the units written here begin.
+            auto* units = reinterpret_cast<OXCHAR*>(mStorage + 2);
+            std::size_t length = 0;
+            while (units[length] != 0)
+                ++length;
+            std::size_t added = 0;
+            while (length + added <= kInlineWideCapacity && text[added] != 0)
+                ++added;
+            if (length + added <= kInlineWideCapacity) {
+                std::memmove(units + length, text, added * sizeof(OXCHAR));
+                units[length + added] = 0;
+                return *this;
+            }
+        }
+        return appendWideSlow(text);
+    }
     /// Appends ANSI bytes. Narrow inline text grows in place while it fits 14 bytes; wide text
     /// stays wide when every appended byte is printable ASCII (0x20..0x7F); otherwise the result
     /// is the narrow form of this string followed by the bytes, narrow only (kind 3).
@@ -310,6 +329,7 @@ private:
     void copyFromSlow(const OxString& other);
     void storeLongWide(const OXCHAR* text);
     const OXCHAR* kwszPtrSlow() const;
+    OxString& appendWideSlow(const OXCHAR* text);
     void releaseStorage() noexcept;
 
     // Byte 0 is the kind, byte 1 starts inline narrow text, byte 2 inline wide text, byte 8 holds
