@@ -27,4 +27,18 @@ OXWIN_API void setCurrentFiber(void* fiber);
 /// Makes RtlDllShutdownInProgress answer `exiting` from now on, as process exit would.
 OXWIN_API void setProcessExiting(bool exiting);
 
+/// One string of a module's string table.
+struct StringResource {
+    UINT id;
+    const WCHAR* text; // null counts as empty
+};
+/// Gives `module` the string table `strings[0..count)`, replacing the table it had (pointers
+/// that LoadStringW handed out for the old table become invalid). Texts are copied; a later
+/// entry with the same id replaces an earlier one. `count` 0 removes the module's table. A null
+/// module is ignored. Hosts register their own modules' strings through this too (the layer has
+/// no resource sections to read), which is why it is exported beside the test controls; a host
+/// picks any distinct non-null handle for a module, for example the address of one of its own
+/// objects.
+OXWIN_API void registerStringTable(HINSTANCE module, const StringResource* strings, SIZE_T count);
+
 } // namespace win::test

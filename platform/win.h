@@ -61,6 +61,8 @@ inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 OXWIN_API DWORD GetLastError();
 OXWIN_API void SetLastError(DWORD error);
@@ -485,5 +487,58 @@ OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, in
 OXWIN_API BOOL IsDBCSLeadByte(BYTE byte);
 /// The ANSI code page in force (1252 unless OX_ANSI_CODEPAGE names another), read once.
 OXWIN_API UINT GetACP();
+
+// ---------------------------------------------------------------------------------------------
+// C runtime text functions over UTF-16
+//
+// The C library's functions under the process's current C locale (setlocale), after widening
+// UTF-16 to wchar_t: a surrogate pair becomes its code point, an unpaired surrogate keeps its
+// value. Narrow (_mbs...) text is in the ANSI code page and is decoded with MultiByteToWideChar
+// first. Results are below, equal to or above 0 as with the C library; only their sign counts.
+// A null text counts as the empty text. None of them takes a lock, and texts of up to 255 units
+// are widened in stack buffers, so the common case never allocates; longer texts borrow a block
+// from the C runtime heap (should that fail, code-point order stands in for the collation).
+
+/// Collation of the current locale (LC_COLLATE).
+OXWIN_API int wcscoll(const WCHAR* a, const WCHAR* b);
+/// Collation of both texts after lower-casing every character (towlower, LC_CTYPE).
+OXWIN_API int _wcsicoll(const WCHAR* a, const WCHAR* b);
+/// Code-point order after lower-casing every character (towlower, LC_CTYPE); no collation.
+OXWIN_API int _wcsicmp(const WCHAR* a, const WCHAR* b);
+/// wcscoll of the decoded texts.
+OXWIN_API int _mbscoll(const unsigned char* a, const unsigned char* b);
+/// _wcsicoll of the decoded texts.
+OXWIN_API int _mbsicoll(const unsigned char* a, const unsigned char* b);
+/// Byte order (unsigned bytes): a double-byte character compares as its lead and trail byte.
+OXWIN_API int _mbscmp(const unsigned char* a, const unsigned char* b);
+/// _wcsicmp of the decoded texts: zero exactly when they are equal but for case.
+OXWIN_API int _mbsicmp(const unsigned char* a, const unsigned char* b);
+/// Whether the unit is a decimal digit in the current locale (iswdigit; glibc: 0-9 only). A
+/// surrogate is not.
+OXWIN_API int iswdigit(WCHAR c);
+/// wcstol in base 10 of the text (leading blanks and a sign allowed), clamped to the int range;
+/// 0 when no digits start it.
+OXWIN_API int _wtoi(const WCHAR* text);
+/// A copy of the text from the C runtime heap (release it with free); null for null or when the
+/// allocation fails.
+OXWIN_API WCHAR* _wcsdup(const WCHAR* text);
+
+// ---------------------------------------------------------------------------------------------
+// String resources
+//
+// A module's string table is what its host registered for it (test::registerStringTable); there
+// are no resource sections to read. Lookups and registrations are serialised by one lock.
+
+/// Copies string `id` of `module` into `buffer`: at most `bufferMax` - 1 units, then a
+/// terminator; returns the units copied without the terminator (a longer string is cut, so a
+/// result of `bufferMax` - 1 may mean it did not fit). `bufferMax` 0: instead writes a read-only
+/// pointer to the string into the buffer argument (taken as `const WCHAR**`) and returns the
+/// string's whole length; the pointed-to text is terminated here, but Windows callers must not
+/// rely on that, and it stays valid until the module's table is registered anew or removed.
+/// 0 with ERROR_RESOURCE_DATA_NOT_FOUND when the module has no table, ERROR_RESOURCE_NAME_NOT_FOUND
+/// when the table has no string `id`, ERROR_INVALID_PARAMETER for a null buffer or a negative
+/// `bufferMax`; an empty string gives 0 too. Whenever `bufferMax` > 0 and `buffer` is not null,
+/// the buffer is terminated, also on failure.
+OXWIN_API int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMax);
 
 } // namespace win

@@ -1,6 +1,10 @@
 // examples/oxdemo/Tours.h
-// The demo's tours, one per area of the library.
+// The demo's tours, one per area of the library; main() calls them in order.
 #pragma once
+
+/// Strings moving between storage kinds, a UTF-8 round trip, a parse failure answered three
+/// ways, and a resource string loaded by id.
+void showStrings();
 
 /// The allocators: a heap report of a few heaps, grouped per heap and sorted by total.
 void heapTour();

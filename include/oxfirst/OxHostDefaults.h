@@ -92,3 +92,18 @@ OXHOST_API int oxHostMultiByteToWideChar(unsigned int codePage, int flags, const
 OXHOST_API int oxHostWideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const OXCHAR* source,
                                          int sourceLength, char* destination, int destinationCapacity,
                                          std::uint32_t extraFlags);
+
+/// One string of a module's string table.
+struct OxHostStringResource {
+    unsigned int id;
+    const OXCHAR* text; ///< null counts as empty
+};
+
+/// Gives `module` the string table `strings[0..count)` that LoadStringW, and so
+/// OxString::loadString, reads for it; the texts are copied. Registering again replaces the
+/// module's table, `count` 0 removes it, a null module is ignored. Linux modules have no resource
+/// sections, so a host registers its modules' strings at start-up, choosing for each module any
+/// distinct non-null handle (for example the address of one of its own objects) and answering
+/// that handle from its getAppResourceDllHandle callback.
+OXHOST_API void oxHostRegisterStringTable(win::HINSTANCE module, const OxHostStringResource* strings,
+                                          std::size_t count);

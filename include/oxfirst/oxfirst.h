@@ -7,4 +7,5 @@
 #include <oxfirst/OxHeapInfo.h>
 #include <oxfirst/OxHostMemoryManager.h>
 #include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>

@@ -1,0 +1,227 @@
+// platform/CRuntimeText.cpp
+// The C runtime's collation, case-insensitive comparison and digit classification over UTF-16,
+// answered by glibc under the process's current C locale. glibc works on wchar_t (UTF-32), so
+// each text is widened first: into a stack buffer when it is short, which is every text the
+// string class hands over in practice, into a malloc block otherwise.
+
+#include "platform/win.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
+namespace win {
+namespace {
+
+constexpr std::size_t kLocalUnits = 256;
+
+bool isHighSurrogate(char32_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// The code point at `text` and the units it takes; an unpaired surrogate stands for itself.
+char32_t nextCodePoint(const WCHAR*& text)
+{
+    char32_t unit = *text++;
+    if (isHighSurrogate(unit) && isLowSurrogate(*text))
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (*text++ - 0xDC00);
+    return unit;
+}
+
+std::size_t unitLength(const WCHAR* text)
+{
+    return text != nullptr ? std::char_traits<WCHAR>::length(text) : 0;
+}
+
+// A text widened to wchar_t, lower-cased on request. `text()` is null only when a long text
+// found no memory.
+class WidenedText {
+public:
+    WidenedText(const WCHAR* source, bool lowerCase)
+    {
+        const std::size_t length = unitLength(source);
+        mpText = mLocal;
+        if (length >= kLocalUnits) {
+            mpText = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+            if (mpText == nullptr)
+                return;
+        }
+        wchar_t* out = mpText;
+        for (const WCHAR* in = source; in != nullptr && *in != 0;) {
+            const auto c = static_cast<wchar_t>(nextCodePoint(in));
+            *out++ = lowerCase ? static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))) : c;
+        }
+        *out = L'\0';
+    }
+    ~WidenedText()
+    {
+        if (mpText != mLocal)
+            std::free(mpText);
+    }
+    WidenedText(const WidenedText&) = delete;
+    WidenedText& operator=(const WidenedText&) = delete;
+
+    const wchar_t* text() const { return mpText; }
+
+private:
+    wchar_t* mpText;
+    wchar_t mLocal[kLocalUnits];
+};
+
+// Code-point order, optionally after lower-casing: _wcsicmp, and the stand-in for a collation
+// whose text found no memory.
+int compareCodePoints(const WCHAR* a, const WCHAR* b, bool lowerCase)
+{
+    static constexpr WCHAR kEmpty[] = {0};
+    if (a == nullptr)
+        a = kEmpty;
+    if (b == nullptr)
+        b = kEmpty;
+    for (;;) {
+        char32_t ca = nextCodePoint(a);
+        char32_t cb = nextCodePoint(b);
+        if (lowerCase) {
+            ca = static_cast<char32_t>(std::towlower(static_cast<wint_t>(ca)));
+            cb = static_cast<char32_t>(std::towlower(static_cast<wint_t>(cb)));
+        }
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (ca == 0)
+            return 0;
+    }
+}
+
+int collate(const WCHAR* a, const WCHAR* b, bool lowerCase)
+{
+    WidenedText wideA(a, lowerCase);
+    WidenedText wideB(b, lowerCase);
+    if (wideA.text() == nullptr || wideB.text() == nullptr)
+        return compareCodePoints(a, b, lowerCase);
+    return ::wcscoll(wideA.text(), wideB.text());
+}
+
+// Narrow ANSI text decoded to UTF-16. `text()` is null only when a long text found no memory or
+// the text is not decodable at all (then it compares as empty, see below).
+class DecodedText {
+public:
+    explicit DecodedText(const unsigned char* source)
+    {
+        mLocal[0] = 0;
+        mpText = mLocal;
+        if (source == nullptr || *source == 0)
+            return;
+        const auto* bytes = reinterpret_cast<const char*>(source);
+        if (MultiByteToWideChar(CP_ACP, 0, bytes, -1, mLocal, static_cast<int>(kLocalUnits)) > 0)
+            return;
+        const int needed = MultiByteToWideChar(CP_ACP, 0, bytes, -1, nullptr, 0);
+        mpText = needed > 0
+                     ? static_cast<WCHAR*>(std::malloc(static_cast<std::size_t>(needed) * sizeof(WCHAR)))
+                     : nullptr;
+        if (mpText == nullptr || MultiByteToWideChar(CP_ACP, 0, bytes, -1, mpText, needed) <= 0) {
+            std::free(mpText);
+            mpText = nullptr;
+        }
+    }
+    ~DecodedText()
+    {
+        if (mpText != mLocal)
+            std::free(mpText);
+    }
+    DecodedText(const DecodedText&) = delete;
+    DecodedText& operator=(const DecodedText&) = delete;
+
+    const WCHAR* text() const { return mpText; }
+
+private:
+    WCHAR* mpText;
+    WCHAR mLocal[kLocalUnits];
+};
+
+} // namespace
+
+int wcscoll(const WCHAR* a, const WCHAR* b)
+{
+    return collate(a, b, false);
+}
+
+int _wcsicoll(const WCHAR* a, const WCHAR* b)
+{
+    return collate(a, b, true);
+}
+
+int _wcsicmp(const WCHAR* a, const WCHAR* b)
+{
+    return compareCodePoints(a, b, true);
+}
+
+// A narrow text that could not be decoded (no memory for a long one) compares as empty: the
+// answer stays a consistent order rather than a crash.
+int _mbscoll(const unsigned char* a, const unsigned char* b)
+{
+    DecodedText wideA(a);
+    DecodedText wideB(b);
+    return collate(wideA.text(), wideB.text(), false);
+}
+
+int _mbsicoll(const unsigned char* a, const unsigned char* b)
+{
+    DecodedText wideA(a);
+    DecodedText wideB(b);
+    return collate(wideA.text(), wideB.text(), true);
+}
+
+int _mbscmp(const unsigned char* a, const unsigned char* b)
+{
+    const char* textA = a != nullptr ? reinterpret_cast<const char*>(a) : "";
+    const char* textB = b != nullptr ? reinterpret_cast<const char*>(b) : "";
+    const int order = std::strcmp(textA, textB); // strcmp compares unsigned bytes
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+int _mbsicmp(const unsigned char* a, const unsigned char* b)
+{
+    DecodedText wideA(a);
+    DecodedText wideB(b);
+    return compareCodePoints(wideA.text(), wideB.text(), true);
+}
+
+int iswdigit(WCHAR c)
+{
+    if (isHighSurrogate(c) || isLowSurrogate(c))
+        return 0;
+    return std::iswdigit(static_cast<wint_t>(c)) != 0 ? 1 : 0;
+}
+
+int _wtoi(const WCHAR* text)
+{
+    WidenedText wide(text, false);
+    if (wide.text() == nullptr)
+        return 0;
+    const long value = std::wcstol(wide.text(), nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+WCHAR* _wcsdup(const WCHAR* text)
+{
+    if (text == nullptr)
+        return nullptr;
+    const std::size_t bytes = (unitLength(text) + 1) * sizeof(WCHAR);
+    auto* copy = static_cast<WCHAR*>(std::malloc(bytes));
+    if (copy != nullptr)
+        std::memcpy(copy, text, bytes);
+    return copy;
+}
+
+} // namespace win

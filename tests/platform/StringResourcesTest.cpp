@@ -1,0 +1,86 @@
+// tests/platform/StringResourcesTest.cpp
+// LoadStringW over the registered string tables: what fits is copied and terminated, capacity 0
+// hands out a pointer, the errors of a missing module, id or buffer, and tables replaced or
+// removed.
+
+#include "platform/TestControls.h"
+#include "platform/win.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace win;
+
+namespace {
+
+int gModuleToken = 0;
+const auto kModule = reinterpret_cast<HINSTANCE>(&gModuleToken);
+
+class StringResources : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const test::StringResource table[] = {
+            {1, u"Hello"}, {2, u""}, {3, u"first"}, {3, u"second"}, {0xFFFFFFFF, u"top"}};
+        test::registerStringTable(kModule, table, std::size(table));
+    }
+    void TearDown() override { test::registerStringTable(kModule, nullptr, 0); }
+};
+
+} // namespace
+
+// Copies what fits, always terminated, and returns the units copied without the terminator.
+TEST_F(StringResources, CopiesWhatFitsAndTerminates)
+{
+    WCHAR buffer[8];
+    EXPECT_EQ(5, LoadStringW(kModule, 1, buffer, 8));
+    EXPECT_EQ(std::u16string(u"Hello"), buffer);
+    EXPECT_EQ(3, LoadStringW(kModule, 1, buffer, 4));
+    EXPECT_EQ(std::u16string(u"Hel"), buffer);
+    buffer[0] = u'?';
+    EXPECT_EQ(0, LoadStringW(kModule, 1, buffer, 1));
+    EXPECT_EQ(0, buffer[0]);
+    EXPECT_EQ(6, LoadStringW(kModule, 3, buffer, 8)); // the later entry of an id wins
+    EXPECT_EQ(std::u16string(u"second"), buffer);
+    EXPECT_EQ(3, LoadStringW(kModule, 0xFFFFFFFF, buffer, 8));
+}
+
+// Capacity 0 writes a read-only pointer to the resource into the buffer argument.
+TEST_F(StringResources, CapacityZeroHandsOutAPointer)
+{
+    const WCHAR* resource = nullptr;
+    EXPECT_EQ(5, LoadStringW(kModule, 1, reinterpret_cast<LPWSTR>(&resource), 0));
+    ASSERT_NE(nullptr, resource);
+    EXPECT_EQ(std::u16string(u"Hello"), std::u16string(resource, 5));
+}
+
+TEST_F(StringResources, MissingModuleIdOrBufferFail)
+{
+    WCHAR buffer[8] = {u'?'};
+    SetLastError(0);
+    EXPECT_EQ(0, LoadStringW(reinterpret_cast<HINSTANCE>(buffer), 1, buffer, 8));
+    EXPECT_EQ(ERROR_RESOURCE_DATA_NOT_FOUND, GetLastError());
+    EXPECT_EQ(0, buffer[0]);
+    EXPECT_EQ(0, LoadStringW(kModule, 99, buffer, 8));
+    EXPECT_EQ(ERROR_RESOURCE_NAME_NOT_FOUND, GetLastError());
+    EXPECT_EQ(0, LoadStringW(kModule, 1, nullptr, 8));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_EQ(0, LoadStringW(kModule, 1, buffer, -1));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_EQ(0, LoadStringW(kModule, 2, buffer, 8)); // an empty string loads as nothing
+}
+
+// Registering again replaces the whole table; an empty registration removes it.
+TEST_F(StringResources, TablesAreReplacedAndRemoved)
+{
+    const test::StringResource replacement[] = {{4, u"new"}};
+    test::registerStringTable(kModule, replacement, 1);
+    WCHAR buffer[8];
+    EXPECT_EQ(0, LoadStringW(kModule, 1, buffer, 8));
+    EXPECT_EQ(3, LoadStringW(kModule, 4, buffer, 8));
+    test::registerStringTable(kModule, nullptr, 0);
+    EXPECT_EQ(0, LoadStringW(kModule, 4, buffer, 8));
+    EXPECT_EQ(ERROR_RESOURCE_DATA_NOT_FOUND, GetLastError());
+    test::registerStringTable(nullptr, replacement, 1); // ignored
+}

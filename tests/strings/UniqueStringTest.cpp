@@ -1,0 +1,66 @@
+// tests/strings/UniqueStringTest.cpp
+// OxUniqueString::Intern: one address per distinct text, texts whose hashes collide kept apart,
+// and concurrent interning (the table has a lock).
+
+#include <oxfirst/OxString.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+// Equal texts held in different places give one pointer, which reads as the text.
+TEST(UniqueString, EqualTextsShareOneAddress)
+{
+    const std::u16string copy = u"interned name";
+    const OxUniqueString* first = OxUniqueString::Intern(u"interned name");
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(first, OxUniqueString::Intern(copy.c_str()));
+    EXPECT_EQ(std::u16string(u"interned name"), first->kwszPtr());
+    EXPECT_NE(static_cast<const void*>(copy.c_str()), static_cast<const void*>(first->kwszPtr()));
+
+    const OxUniqueString* empty = OxUniqueString::Intern(u"");
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(u'\0', *empty->kwszPtr());
+    EXPECT_EQ(empty, OxUniqueString::Intern(std::u16string().c_str()));
+    EXPECT_EQ(nullptr, OxUniqueString::Intern(nullptr));
+}
+
+// AF and BA have the same hash (65 * 5 + 70 = 66 * 5 + 65): equality must compare the texts.
+TEST(UniqueString, CollidingHashesStayDistinct)
+{
+    const OxUniqueString* af = OxUniqueString::Intern(u"AF");
+    const OxUniqueString* ba = OxUniqueString::Intern(u"BA");
+    EXPECT_NE(af, ba);
+    EXPECT_EQ(std::u16string(u"BA"), ba->kwszPtr());
+    EXPECT_EQ(af, OxUniqueString::Intern(u"AF"));
+    EXPECT_NE(OxUniqueString::Intern(u"A"), OxUniqueString::Intern(u"AA"));
+}
+
+// Threads interning the same texts at once all get the same addresses.
+TEST(UniqueString, ConcurrentInterningAgrees)
+{
+    constexpr int kThreads = 4;
+    constexpr int kTexts = 500;
+    // seen[t][n]: what thread t got for text n. Each thread visits every n, in its own order.
+    std::vector<std::vector<const OxUniqueString*>> seen(kThreads,
+                                                         std::vector<const OxUniqueString*>(kTexts));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &seen] {
+            for (int i = 0; i < kTexts; ++i) {
+                const int n = (i * 7 + t * 131) % kTexts;
+                const std::string digits = std::to_string(n);
+                std::u16string text = u"text-";
+                text.append(digits.begin(), digits.end());
+                seen[t][n] = OxUniqueString::Intern(text.c_str());
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 1; t < kThreads; ++t)
+        for (int n = 0; n < kTexts; ++n)
+            ASSERT_EQ(seen[0][n], seen[t][n]) << "thread " << t << ", text " << n;
+    EXPECT_NE(seen[0][1], seen[0][2]);
+}
