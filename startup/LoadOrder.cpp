@@ -5,10 +5,18 @@
 //
 //   101  choose the process allocator. First of all, so every later step may allocate through
 //        the front end and gets the allocator the process keeps for its whole life.
+//   110  register the performance provider, so that the modules linking the library can write
+//        events from their own initialisers; it needs nothing but the platform layer.
+//   111  start the trace file when OX_TRACE_FILE asks for one. After 110 so the provider is
+//        registered when the session's enable reaches it (either order works, this one is
+//        simpler to reason about); it is finished by the destructor of the same priority.
 //
 // The order is the ELF one: lower priorities run first, all of them before the constructors of
-// the modules that link the library, and destructors run in reverse.
+// the modules that link the library, and destructors run in reverse, after every destructor and
+// atexit handler of the program and of the modules loaded after the library.
 
+#include "diagnostics/PerfProvider.h"
+#include "diagnostics/TraceFile.h"
 #include "heap/HeapInternal.h"
 
 namespace {
@@ -16,6 +24,22 @@ namespace {
 [[gnu::constructor(101)]] void chooseProcessAllocatorAtLoad()
 {
     oxheap::chooseProcessAllocator();
+}
+
+[[gnu::constructor(110)]] void registerPerformanceProviderAtLoad()
+{
+    oxperf::registerProvider();
+}
+
+[[gnu::constructor(111)]] void startTraceFileAtLoad()
+{
+    oxperf::startTraceFileFromEnvironment();
+}
+
+// The last events of the process reach the file, and the file ends as valid JSON.
+[[gnu::destructor(111)]] void finishTraceFileAtExit()
+{
+    oxperf::finishTraceFile();
 }
 
 } // namespace

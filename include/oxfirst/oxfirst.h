@@ -6,3 +6,4 @@
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxRxCallbacks.h>
 #include <oxfirst/OxTypes.h>
+#include <oxfirst/PerfLog.h>

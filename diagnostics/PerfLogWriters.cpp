@@ -1,0 +1,1 @@
+// diagnostics/PerfLogWriters.cpp: placeholder

@@ -1,0 +1,1 @@
+// diagnostics/PerfProvider.cpp: placeholder

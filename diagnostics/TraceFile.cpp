@@ -1,0 +1,1 @@
+// diagnostics/TraceFile.cpp: placeholder

@@ -1,0 +1,1 @@
+// platform/Modules.cpp: placeholder

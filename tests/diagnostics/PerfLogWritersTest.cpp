@@ -1,0 +1,1 @@
+// tests/diagnostics/PerfLogWritersTest.cpp: placeholder

@@ -1,0 +1,1 @@
+// tests/diagnostics/PerfProviderTest.cpp: placeholder

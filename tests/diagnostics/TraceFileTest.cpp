@@ -1,0 +1,1 @@
+// tests/diagnostics/TraceFileTest.cpp: placeholder

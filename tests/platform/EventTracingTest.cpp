@@ -1,0 +1,1 @@
+// tests/platform/EventTracingTest.cpp: placeholder

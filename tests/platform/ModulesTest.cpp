@@ -1,0 +1,1 @@
+// tests/platform/ModulesTest.cpp: placeholder
