@@ -17,4 +17,13 @@ extern win::REGHANDLE OxPerfProvider;
 /// registered until the process ends.
 void registerProvider();
 
+/// The first two steps of every class-based writer: false when no session enables `start` (the
+/// Start event of the writer's pair); otherwise runs the class-list callback when an enable has
+/// armed it since it last ran, and answers true.
+bool prepareClassEvent(const win::EVENT_DESCRIPTOR& start);
+
+/// Whether the host core module, when loaded, reports a preview or plot in progress. Its export
+/// is looked up once the module is loaded and kept for the rest of the process.
+bool isPreviewingOrPlotting();
+
 } // namespace oxperf

@@ -528,7 +528,7 @@ struct TRACE_EVENT_RECORD {
 };
 
 /// Receives each event the session enables, on the writing thread, possibly on several threads
-/// at once. It may write events itself, but must not stop its own session.
+/// at once. It may write events and start or stop sessions.
 using PTRACE_EVENT_CALLBACK = void (*)(const TRACE_EVENT_RECORD* Event, PVOID Context);
 
 /// A running session; 0 is never a valid one.
@@ -539,8 +539,9 @@ using TRACEHANDLE = std::uint64_t;
 /// callback, or ERROR_NO_SYSTEM_RESOURCES when 64 sessions are running.
 OXWIN_API TRACEHANDLE StartTraceSession(LPCGUID ProviderId, UCHAR Level, ULONGLONG MatchAnyKeyword,
                                         PTRACE_EVENT_CALLBACK Callback, PVOID Context);
-/// Stops the session. When it returns, the session's callback is running on no thread and will
-/// not be called again. FALSE with ERROR_INVALID_HANDLE for a handle that is not running.
+/// Stops the session. When it returns, the session's callback will not be called again and is
+/// running on no other thread (a callback may stop its own session; it then finishes its own
+/// call). FALSE with ERROR_INVALID_HANDLE for a handle that is not running.
 OXWIN_API BOOL StopTraceSession(TRACEHANDLE Session);
 
 } // namespace win
