@@ -91,6 +91,12 @@ struct Output {
     }
 };
 
+// UTF-8 holds every unit, so it needs no escapes; the ANSI page may be UTF-8 itself.
+bool convertsUtf8(unsigned codePage)
+{
+    return codePage == win::CP_UTF8 || (codePage == win::CP_ACP && win::GetACP() == win::CP_UTF8);
+}
+
 bool argumentsAreValid(const void* source, int sourceLength, const void* destination, int capacity)
 {
     if (source == nullptr || sourceLength == 0 || sourceLength < -1 || capacity < 0 ||
@@ -173,7 +179,7 @@ int encodeWithEscapes(unsigned codePage, const OXCHAR* source, std::size_t lengt
 int oxHostMultiByteToWideChar(unsigned int codePage, int flags, const char* source, int sourceLength,
                               OXCHAR* destination, int destinationCapacity)
 {
-    if (codePage == win::CP_UTF8 || codePage == win::GetACP() && win::GetACP() == win::CP_UTF8)
+    if (convertsUtf8(codePage))
         return win::MultiByteToWideChar(codePage, static_cast<win::DWORD>(flags), source, sourceLength,
                                         destination, destinationCapacity);
     if (!argumentsAreValid(source, sourceLength, destination, destinationCapacity))
@@ -222,7 +228,7 @@ int oxHostWideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const 
         win::SetLastError(win::ERROR_INVALID_FLAGS);
         return 0;
     }
-    if (codePage == win::CP_UTF8 || codePage == win::GetACP() && win::GetACP() == win::CP_UTF8)
+    if (convertsUtf8(codePage))
         return win::WideCharToMultiByte(codePage, flags, source, sourceLength, destination,
                                         destinationCapacity, nullptr, nullptr);
     if (!argumentsAreValid(source, sourceLength, destination, destinationCapacity))

@@ -234,7 +234,15 @@ OXWIN_API BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWO
 // HEAP_NO_SERIALIZE), knows every block, so HeapWalk lists them, HeapSize and HeapValidate
 // answer exactly, and a pointer or handle that is not the heap's own is refused (FALSE, null or
 // SIZE_MAX with ERROR_INVALID_PARAMETER or ERROR_INVALID_HANDLE) instead of corrupting anything.
-// The C runtime heap (_get_heap_handle) is a handle too: it forwards to glibc malloc.
+// A handle is checked before anything else, so a destroyed or made-up handle gets
+// ERROR_INVALID_HANDLE from every function. Using a handle while another thread destroys it is
+// the caller's error. At most 16383 private heaps live at once.
+//
+// The C runtime heap (_get_heap_handle) is a handle too: it forwards to glibc malloc, realloc
+// and free. glibc keeps no requested sizes, so on that heap HeapSize answers the usable size
+// (malloc_usable_size), HEAP_ZERO_MEMORY on HeapReAlloc zeroes from the old usable size on,
+// HeapValidate answers TRUE, HeapWalk lists one region whose committed size is what glibc has
+// handed out (mallinfo2: uordblks + hblkhd), and HeapDestroy fails (ERROR_INVALID_PARAMETER).
 
 inline constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
 inline constexpr DWORD HEAP_GROWABLE = 0x00000002;
@@ -272,16 +280,48 @@ enum HEAP_INFORMATION_CLASS : int {
     HeapEnableTerminationOnCorruption = 1,
 };
 
+/// Options: HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS (both then hold for every call).
+/// `maximumSize` 0 makes a growable heap with at least `initialSize` committed up front; any
+/// other value a heap that never holds more than `maximumSize` rounded up to pages (raised to
+/// `initialSize` when that is larger, refused above 32 GB): it serves every request, however
+/// large, from that space and fails what does not fit. Null with ERROR_NOT_ENOUGH_MEMORY.
 OXWIN_API HANDLE HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
+/// Frees every block and mapping of the heap; the handle is invalid from then on.
 OXWIN_API BOOL HeapDestroy(HANDLE heap);
+/// A 16-byte aligned block of exactly `size` bytes (0 gives a block too). Flags:
+/// HEAP_ZERO_MEMORY, HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS (failure raises
+/// STATUS_NO_MEMORY instead of returning). Null with ERROR_NOT_ENOUGH_MEMORY.
 OXWIN_API LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
+/// Resizes a live block, keeping the contents both sizes share. HEAP_REALLOC_IN_PLACE_ONLY
+/// fails rather than move; HEAP_ZERO_MEMORY zeroes the bytes past the old size. Null with
+/// ERROR_NOT_ENOUGH_MEMORY (raised with HEAP_GENERATE_EXCEPTIONS), and the block is unchanged;
+/// null with ERROR_INVALID_PARAMETER when `p` is null or not a live block of the heap.
 OXWIN_API LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T size);
+/// TRUE for null. FALSE with ERROR_INVALID_PARAMETER, the heap untouched, for anything that is
+/// not a live block of this heap (another heap's, an interior pointer, a block freed already).
 OXWIN_API BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID p);
+/// The size requested for the block; SIZE_MAX with ERROR_INVALID_PARAMETER for anything that
+/// is not a live block of this heap.
 OXWIN_API SIZE_T HeapSize(HANDLE heap, DWORD flags, LPCVOID p);
+/// With `p`: TRUE exactly when it is a live block of the heap. With null: checks the whole heap
+/// (every block, every link). FALSE with ERROR_INVALID_PARAMETER otherwise.
 OXWIN_API BOOL HeapValidate(HANDLE heap, DWORD flags, LPCVOID p);
+/// The heap's own re-entrant lock: other threads wait in every Heap... call on this heap until
+/// the holder unlocks; the holder can go on using the heap.
 OXWIN_API BOOL HeapLock(HANDLE heap);
 OXWIN_API BOOL HeapUnlock(HANDLE heap);
+/// Start with `entry->lpData` null; each call replaces `*entry` with the next entry, and the
+/// walk ends with FALSE and ERROR_NO_MORE_ITEMS. Entries come region by region in address order:
+/// a PROCESS_HEAP_REGION entry (Region.dwCommittedSize the region's mapping, lpFirstBlock the
+/// first block's header, lpLastBlock the end of its last block), then its blocks: busy ones
+/// (PROCESS_HEAP_ENTRY_BUSY, lpData the block, cbData its requested size, cbOverhead header and
+/// padding) and free ones (wFlags 0). Blocks above 512 KB of a growable heap have a mapping of
+/// their own and come last, as busy entries outside any region. An entry the heap did not give
+/// out is refused with ERROR_INVALID_PARAMETER. Hold HeapLock across the walk for a stable view.
 OXWIN_API BOOL HeapWalk(HANDLE heap, PROCESS_HEAP_ENTRY* entry);
+/// HeapCompatibilityInformation with a 4-byte 2 (low fragmentation) is accepted and recorded;
+/// another value or length fails with ERROR_INVALID_PARAMETER. HeapEnableTerminationOnCorruption
+/// is accepted for any heap, null included. Other classes fail with ERROR_INVALID_PARAMETER.
 OXWIN_API BOOL HeapSetInformation(HANDLE heap, HEAP_INFORMATION_CLASS informationClass, void* information,
                                   SIZE_T length);
 /// Fills up to `capacity` handles of the live heaps (the C runtime heap first) and returns how

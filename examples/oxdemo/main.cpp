@@ -46,8 +46,8 @@ void showPrivateHeap()
 
 void showNamedHeaps()
 {
-    OxHeap objects(OxHeapPool(kOxHeapPoolCObjects));
-    OxHeap smallBlocks(OxHeapPool(kOxHeapPoolSmallBlock));
+    OxHeap objects{OxHeapPool(kOxHeapPoolCObjects)};
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     OxHeap geometry(u"Geometry cache");
     std::printf("Named heaps, newest first:\n");
     for (OxHeap* heap = OxHeap::first(); heap != nullptr; heap = heap->next())

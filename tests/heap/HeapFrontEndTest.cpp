@@ -318,7 +318,7 @@ TEST(Strdup, CopiesTextWithTerminator)
     const OXCHAR* text = u"K\u00e4se \U0001F9C0";
     copy = __oxStrdup(text);
     ASSERT_NE(nullptr, copy);
-    EXPECT_EQ(0, std::memcmp(text, copy, 9 * sizeof(OXCHAR)));
+    EXPECT_EQ(0, std::memcmp(text, copy, 8 * sizeof(OXCHAR)));
     __oxFree(copy);
 }
 

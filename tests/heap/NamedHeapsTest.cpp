@@ -120,7 +120,7 @@ TEST(NamedHeapMemory, HeapSizeIsZeroExceptForTheSmallBlockPool)
     OxHeap named(u"named");
     EXPECT_EQ(0u, objects.heapSize());
     EXPECT_EQ(0u, named.heapSize());
-    OxHeap small(OxHeapPool(kOxHeapPoolSmallBlock));
+    OxHeap small{OxHeapPool(kOxHeapPoolSmallBlock)};
     EXPECT_EQ(0u, small.heapSize() % 4096);
 }
 

@@ -120,8 +120,12 @@ TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutput)
     EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed - 1, 0));
     EXPECT_EQ(win::ERROR_INSUFFICIENT_BUFFER, win::GetLastError());
     EXPECT_EQ(needed, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed, 0));
-    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0));
-    EXPECT_EQ(4, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0));
+    EXPECT_EQ(2, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0));
+    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0));
+    OXCHAR units[3];
+    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 2));
+    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 3));
+    EXPECT_EQ(std::u16string(u"\u4E00z"), units);
 }
 
 // In a double-byte page the second byte of a character may be 0x5C; it must never start an
