@@ -1,6 +1,8 @@
 // examples/oxdemo/main.cpp
 // A small host: installs the host defaults, then tours what the library offers.
 
+#include "Tours.h"
+
 #include <oxfirst/OxHostDefaults.h>
 #include <oxfirst/oxfirst.h>
 
@@ -76,5 +78,6 @@ int main()
     showPrivateHeap();
     showNamedHeaps();
     showFatalReport();
+    perfLogTour();
     return 0;
 }
