@@ -31,6 +31,28 @@ namespace {
     return handler != nullptr && handler(size) != 0;
 }
 
+// Private heaps, kept out of line so that heap 0 costs one test and a tail call.
+[[gnu::noinline]] void* allocFromHeap(void* heap, std::size_t size)
+{
+    for (;;) {
+        if (void* p = win::HeapAlloc(heap, 0, size)) [[likely]]
+            return p;
+        if (!retryAfterFailure(size))
+            return nullptr;
+    }
+}
+
+[[gnu::noinline]] void* reallocInHeap(void* heap, void* p, std::size_t size)
+{
+    for (;;) {
+        void* q = p != nullptr ? win::HeapReAlloc(heap, 0, p, size) : win::HeapAlloc(heap, 0, size);
+        if (q != nullptr) [[likely]]
+            return q;
+        if (!retryAfterFailure(size))
+            return nullptr;
+    }
+}
+
 } // namespace
 } // namespace oxheap
 
@@ -38,14 +60,9 @@ using oxheap::gProcessAllocator;
 
 void* oxHeapAlloc(void* heap, std::size_t size)
 {
-    if (heap == nullptr)
+    if (heap == nullptr) [[likely]]
         return gProcessAllocator.malloc(size);
-    for (;;) {
-        if (void* p = win::HeapAlloc(heap, 0, size)) [[likely]]
-            return p;
-        if (!oxheap::retryAfterFailure(size))
-            return nullptr;
-    }
+    return oxheap::allocFromHeap(heap, size);
 }
 
 void* oxTryHeapAlloc(void* heap, std::size_t size)
@@ -66,15 +83,9 @@ void oxHeapFree(void* heap, void* p)
 
 void* oxHeapReAlloc(void* heap, void* p, std::size_t size)
 {
-    if (heap == nullptr)
+    if (heap == nullptr) [[likely]]
         return gProcessAllocator.realloc(p, size);
-    for (;;) {
-        void* q = p != nullptr ? win::HeapReAlloc(heap, 0, p, size) : win::HeapAlloc(heap, 0, size);
-        if (q != nullptr) [[likely]]
-            return q;
-        if (!oxheap::retryAfterFailure(size))
-            return nullptr;
-    }
+    return oxheap::reallocInHeap(heap, p, size);
 }
 
 std::size_t oxHeapSize(void* heap, const void* p)

@@ -119,7 +119,7 @@ enum class Length {
     kWide
 };
 
-struct Conversion {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -188,21 +188,21 @@ std::uint64_t fetchUnsigned(Arguments& arguments, Length length)
     }
 }
 
-std::size_t paddingFor(const Conversion& conversion, std::size_t bodyUnits)
+std::size_t paddingFor(const Directive& directive, std::size_t bodyUnits)
 {
-    std::size_t width = static_cast<std::size_t>(conversion.width);
+    std::size_t width = static_cast<std::size_t>(directive.width);
     return width > bodyUnits ? width - bodyUnits : 0;
 }
 
 // Lays out an integer as printf does: [spaces][sign or 0x][zeros][digits][spaces].
-void formatInteger(Output& out, const Conversion& conversion, std::uint64_t magnitude, bool negative, bool isSigned,
+void formatInteger(Output& out, const Directive& directive, std::uint64_t magnitude, bool negative, bool isSigned,
                    unsigned base, bool upper)
 {
     const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[24]; // 64 bits in octal need 22
     std::size_t digitCount = 0;
     bool isZero = magnitude == 0;
-    if (magnitude != 0 || conversion.precision != 0) {
+    if (magnitude != 0 || directive.precision != 0) {
         do {
             digits[sizeof digits - 1 - digitCount++] = digitSet[magnitude % base];
             magnitude /= base;
@@ -214,70 +214,70 @@ void formatInteger(Output& out, const Conversion& conversion, std::uint64_t magn
     std::size_t prefixLength = 0;
     if (negative)
         prefix[prefixLength++] = '-';
-    else if (isSigned && conversion.plus)
+    else if (isSigned && directive.plus)
         prefix[prefixLength++] = '+';
-    else if (isSigned && conversion.space)
+    else if (isSigned && directive.space)
         prefix[prefixLength++] = ' ';
-    if (conversion.alternate && base == 16 && !isZero) {
+    if (directive.alternate && base == 16 && !isZero) {
         prefix[prefixLength++] = '0';
         prefix[prefixLength++] = upper ? 'X' : 'x';
     }
 
-    std::size_t precision = conversion.precision < 0 ? 0 : static_cast<std::size_t>(conversion.precision);
+    std::size_t precision = directive.precision < 0 ? 0 : static_cast<std::size_t>(directive.precision);
     std::size_t zeros = precision > digitCount ? precision - digitCount : 0;
     // '#' with octal makes the first digit a zero, adding one only when there is none yet.
-    if (conversion.alternate && base == 8 && zeros == 0 && (digitCount == 0 || firstDigit[0] != '0'))
+    if (directive.alternate && base == 8 && zeros == 0 && (digitCount == 0 || firstDigit[0] != '0'))
         zeros = 1;
 
-    std::size_t padding = paddingFor(conversion, prefixLength + zeros + digitCount);
-    if (conversion.zero && !conversion.left && conversion.precision < 0) {
+    std::size_t padding = paddingFor(directive, prefixLength + zeros + digitCount);
+    if (directive.zero && !directive.left && directive.precision < 0) {
         zeros += padding;
         padding = 0;
     }
-    if (!conversion.left)
+    if (!directive.left)
         out.repeat(u' ', padding);
     out.putAscii(prefix, prefixLength);
     out.repeat(u'0', zeros);
     out.putAscii(firstDigit, digitCount);
-    if (conversion.left)
+    if (directive.left)
         out.repeat(u' ', padding);
 }
 
-void formatPointer(Output& out, const Conversion& conversion, const void* pointer)
+void formatPointer(Output& out, const Directive& directive, const void* pointer)
 {
     char digits[16];
     std::uintptr_t value = reinterpret_cast<std::uintptr_t>(pointer);
     for (int i = 15; i >= 0; --i, value >>= 4)
         digits[i] = "0123456789ABCDEF"[value & 0xF];
-    std::size_t padding = paddingFor(conversion, sizeof digits);
-    if (!conversion.left)
+    std::size_t padding = paddingFor(directive, sizeof digits);
+    if (!directive.left)
         out.repeat(u' ', padding);
     out.putAscii(digits, sizeof digits);
-    if (conversion.left)
+    if (directive.left)
         out.repeat(u' ', padding);
 }
 
-void formatFloat(Output& out, const Conversion& conversion, Arguments& arguments, OXCHAR conversion)
+void formatFloat(Output& out, const Directive& directive, Arguments& arguments, OXCHAR conversion)
 {
     // The C library is given the same flags, the resolved width and precision (negative means
     // none) and the conversion, so the digits and their layout are exactly printf's.
     char narrowFormat[16];
     std::size_t n = 0;
     narrowFormat[n++] = '%';
-    if (conversion.left)
+    if (directive.left)
         narrowFormat[n++] = '-';
-    if (conversion.plus)
+    if (directive.plus)
         narrowFormat[n++] = '+';
-    if (conversion.space)
+    if (directive.space)
         narrowFormat[n++] = ' ';
-    if (conversion.alternate)
+    if (directive.alternate)
         narrowFormat[n++] = '#';
-    if (conversion.zero)
+    if (directive.zero)
         narrowFormat[n++] = '0';
     narrowFormat[n++] = '*';
     narrowFormat[n++] = '.';
     narrowFormat[n++] = '*';
-    bool isLongDouble = conversion.length == Length::kLongDouble;
+    bool isLongDouble = directive.length == Length::kLongDouble;
     if (isLongDouble)
         narrowFormat[n++] = 'L';
     narrowFormat[n++] = static_cast<char>(conversion);
@@ -290,8 +290,8 @@ void formatFloat(Output& out, const Conversion& conversion, Arguments& arguments
     else
         value = va_arg(arguments.list, double);
     auto print = [&](char* buffer, std::size_t size) {
-        return isLongDouble ? std::snprintf(buffer, size, narrowFormat, conversion.width, conversion.precision, longValue)
-                            : std::snprintf(buffer, size, narrowFormat, conversion.width, conversion.precision, value);
+        return isLongDouble ? std::snprintf(buffer, size, narrowFormat, directive.width, directive.precision, longValue)
+                            : std::snprintf(buffer, size, narrowFormat, directive.width, directive.precision, value);
     };
 
     char text[kFloatStackBytes];
@@ -396,58 +396,58 @@ std::size_t boundedLength(const Unit* text, int limit)
     return length;
 }
 
-void formatWideText(Output& out, const Conversion& conversion, const OXCHAR* text)
+void formatWideText(Output& out, const Directive& directive, const OXCHAR* text)
 {
     if (text == nullptr)
         text = u"(null)";
-    std::size_t length = boundedLength(text, conversion.precision);
-    std::size_t padding = paddingFor(conversion, length);
-    if (!conversion.left)
+    std::size_t length = boundedLength(text, directive.precision);
+    std::size_t padding = paddingFor(directive, length);
+    if (!directive.left)
         out.repeat(u' ', padding);
     out.put(text, length);
-    if (conversion.left)
+    if (directive.left)
         out.repeat(u' ', padding);
 }
 
-void formatNarrowText(Output& out, const Conversion& conversion, const char* text)
+void formatNarrowText(Output& out, const Directive& directive, const char* text)
 {
     if (text == nullptr)
         text = "(null)";
-    std::size_t length = boundedLength(text, conversion.precision);
-    std::size_t padding = conversion.width > 0 ? paddingFor(conversion, widenNarrow(text, length, nullptr)) : 0;
-    if (!conversion.left)
+    std::size_t length = boundedLength(text, directive.precision);
+    std::size_t padding = directive.width > 0 ? paddingFor(directive, widenNarrow(text, length, nullptr)) : 0;
+    if (!directive.left)
         out.repeat(u' ', padding);
     widenNarrow(text, length, &out);
-    if (conversion.left)
+    if (directive.left)
         out.repeat(u' ', padding);
 }
 
-void formatUnit(Output& out, const Conversion& conversion, OXCHAR unit)
+void formatUnit(Output& out, const Directive& directive, OXCHAR unit)
 {
-    std::size_t padding = paddingFor(conversion, 1);
-    if (!conversion.left)
+    std::size_t padding = paddingFor(directive, 1);
+    if (!directive.left)
         out.repeat(u' ', padding);
     out.put(unit);
-    if (conversion.left)
+    if (directive.left)
         out.repeat(u' ', padding);
 }
 
 // Reads the flags, width, precision and length of a conversion; `p` is just past the '%' and
 // ends on the conversion character (or the terminator).
-Conversion parseSpec(const OXCHAR*& p, Arguments& arguments)
+Directive parseSpec(const OXCHAR*& p, Arguments& arguments)
 {
-    Conversion conversion;
+    Directive directive;
     for (;; ++p) {
         if (*p == u'-')
-            conversion.left = true;
+            directive.left = true;
         else if (*p == u'+')
-            conversion.plus = true;
+            directive.plus = true;
         else if (*p == u' ')
-            conversion.space = true;
+            directive.space = true;
         else if (*p == u'#')
-            conversion.alternate = true;
+            directive.alternate = true;
         else if (*p == u'0')
-            conversion.zero = true;
+            directive.zero = true;
         else
             break;
     }
@@ -455,76 +455,76 @@ Conversion parseSpec(const OXCHAR*& p, Arguments& arguments)
         ++p;
         int width = va_arg(arguments.list, int);
         if (width < 0) {
-            conversion.left = true;
+            directive.left = true;
             width = width == INT_MIN ? INT_MAX : -width;
         }
-        conversion.width = width;
+        directive.width = width;
     } else {
-        conversion.width = parseNumber(p);
+        directive.width = parseNumber(p);
     }
     if (*p == u'.') {
         ++p;
         if (*p == u'*') {
             ++p;
             int precision = va_arg(arguments.list, int);
-            conversion.precision = precision < 0 ? -1 : precision;
+            directive.precision = precision < 0 ? -1 : precision;
         } else {
-            conversion.precision = parseNumber(p);
+            directive.precision = parseNumber(p);
         }
     }
     switch (*p) {
     case u'h':
         ++p;
-        conversion.length = Length::kShort;
+        directive.length = Length::kShort;
         if (*p == u'h') {
             ++p;
-            conversion.length = Length::kChar;
+            directive.length = Length::kChar;
         }
         break;
     case u'l':
         ++p;
-        conversion.length = Length::kLong;
+        directive.length = Length::kLong;
         if (*p == u'l') {
             ++p;
-            conversion.length = Length::kLongLong;
+            directive.length = Length::kLongLong;
         }
         break;
     case u'L':
         ++p;
-        conversion.length = Length::kLongDouble;
+        directive.length = Length::kLongDouble;
         break;
     case u'j':
         ++p;
-        conversion.length = Length::kIntMax;
+        directive.length = Length::kIntMax;
         break;
     case u'z':
         ++p;
-        conversion.length = Length::kSize;
+        directive.length = Length::kSize;
         break;
     case u't':
         ++p;
-        conversion.length = Length::kPtrDiff;
+        directive.length = Length::kPtrDiff;
         break;
     case u'w':
         ++p;
-        conversion.length = Length::kWide;
+        directive.length = Length::kWide;
         break;
     case u'I':
         ++p;
         if (p[0] == u'3' && p[1] == u'2') {
             p += 2;
-            conversion.length = Length::kInt32;
+            directive.length = Length::kInt32;
         } else if (p[0] == u'6' && p[1] == u'4') {
             p += 2;
-            conversion.length = Length::kInt64;
+            directive.length = Length::kInt64;
         } else {
-            conversion.length = Length::kSize;
+            directive.length = Length::kSize;
         }
         break;
     default:
         break;
     }
-    return conversion;
+    return directive;
 }
 
 bool isNarrowText(OXCHAR conversion, Length length)
@@ -539,32 +539,32 @@ bool isNarrowText(OXCHAR conversion, Length length)
 // Formats the conversion at `p` (just past its '%'); returns the position after it.
 const OXCHAR* formatConversion(Output& out, const OXCHAR* start, const OXCHAR* p, Arguments& arguments)
 {
-    Conversion conversion = parseSpec(p, arguments);
+    Directive directive = parseSpec(p, arguments);
     OXCHAR conversion = *p;
     switch (conversion) {
     case u'\0':
-        out.put(start, static_cast<std::size_t>(p - start)); // the format ends inside the conversion
+        out.put(start, static_cast<std::size_t>(p - start)); // the format ends inside the directive
         return p;
     case u'%':
         out.put(u'%');
         break;
     case u'd':
     case u'i': {
-        std::int64_t value = fetchSigned(arguments, conversion.length);
+        std::int64_t value = fetchSigned(arguments, directive.length);
         std::uint64_t magnitude =
             value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-        formatInteger(out, conversion, magnitude, value < 0, true, 10, false);
+        formatInteger(out, directive, magnitude, value < 0, true, 10, false);
         break;
     }
     case u'u':
-        formatInteger(out, conversion, fetchUnsigned(arguments, conversion.length), false, false, 10, false);
+        formatInteger(out, directive, fetchUnsigned(arguments, directive.length), false, false, 10, false);
         break;
     case u'x':
     case u'X':
-        formatInteger(out, conversion, fetchUnsigned(arguments, conversion.length), false, false, 16, conversion == u'X');
+        formatInteger(out, directive, fetchUnsigned(arguments, directive.length), false, false, 16, conversion == u'X');
         break;
     case u'o':
-        formatInteger(out, conversion, fetchUnsigned(arguments, conversion.length), false, false, 8, false);
+        formatInteger(out, directive, fetchUnsigned(arguments, directive.length), false, false, 8, false);
         break;
     case u'f':
     case u'F':
@@ -574,25 +574,25 @@ const OXCHAR* formatConversion(Output& out, const OXCHAR* start, const OXCHAR* p
     case u'G':
     case u'a':
     case u'A':
-        formatFloat(out, conversion, arguments, conversion);
+        formatFloat(out, directive, arguments, conversion);
         break;
     case u's':
     case u'S':
-        if (isNarrowText(conversion, conversion.length))
-            formatNarrowText(out, conversion, va_arg(arguments.list, const char*));
+        if (isNarrowText(conversion, directive.length))
+            formatNarrowText(out, directive, va_arg(arguments.list, const char*));
         else
-            formatWideText(out, conversion, va_arg(arguments.list, const OXCHAR*));
+            formatWideText(out, directive, va_arg(arguments.list, const OXCHAR*));
         break;
     case u'c':
     case u'C': {
         int value = va_arg(arguments.list, int);
-        OXCHAR unit = isNarrowText(conversion, conversion.length) ? static_cast<unsigned char>(value)
+        OXCHAR unit = isNarrowText(conversion, directive.length) ? static_cast<unsigned char>(value)
                                                             : static_cast<OXCHAR>(value);
-        formatUnit(out, conversion, unit);
+        formatUnit(out, directive, unit);
         break;
     }
     case u'p':
-        formatPointer(out, conversion, va_arg(arguments.list, const void*));
+        formatPointer(out, directive, va_arg(arguments.list, const void*));
         break;
     case u'n':
         // The pointer is taken so that the arguments after it stay in step, but nothing is
