@@ -6,9 +6,13 @@
 // named arguments, map values their names. The array is closed at normal exit; a file cut short
 // by a crash lacks only the closing bracket, which both viewers accept.
 //
-// Events arrive on the writing threads; one lock orders them in the file. Output goes through a
-// 64 KB stdio buffer that is flushed whenever an event finds the last flush 20 ms old, so a crash
-// loses at most the events of the last 20 ms before it.
+// Lifetimes (of classes, documents, point-cloud loads) do not nest on one thread and may end on
+// another, so their pairs become async slices keyed by the object's address instead.
+//
+// Events arrive on the writing threads; one lock orders them in the file. Whole events gather in
+// a 64 KB buffer that goes to the file whenever an event finds the last write 20 ms old (or the
+// buffer full), so a crash loses at most the events of the last 20 ms before it, and the file
+// never ends inside an event except while one is being written.
 
 #include "diagnostics/TraceFile.h"
 
@@ -33,21 +37,26 @@ constinit win::CRITICAL_SECTION gLock{};
 constinit std::FILE* gFile = nullptr;
 constinit bool gFirstEvent = true;
 constinit win::ULONGLONG gLastFlush = 0;
-constinit char gFileBuffer[64 * 1024]{};
+constinit char gBuffer[64 * 1024]{};
+constinit std::size_t gBufferUsed = 0;
+constinit bool gBufferOverflowed = false; // the event being formatted went to the file in part
 // Set at load and cleared at exit, each on the one thread running then.
 constinit win::TRACEHANDLE gSession = 0;
 
 // ---------------------------------------------------------------------------------------------
 // JSON text
 
-// Gathers small pieces on the stack and hands them to the file in blocks. Used under gLock.
+// Under gLock.
+void writeBuffer()
+{
+    if (gBufferUsed > 0)
+        std::fwrite(gBuffer, 1, gBufferUsed, gFile);
+    gBufferUsed = 0;
+}
+
+// Appends to gBuffer, writing it to the file when it is full. Used under gLock.
 class JsonOut {
 public:
-    explicit JsonOut(std::FILE* file) : mFile(file) {}
-    ~JsonOut() { flush(); }
-    JsonOut(const JsonOut&) = delete;
-    JsonOut& operator=(const JsonOut&) = delete;
-
     void raw(std::string_view text)
     {
         for (char c : text)
@@ -114,19 +123,14 @@ public:
             raw(std::string_view(text, std::min(static_cast<std::size_t>(length), sizeof text - 1)));
     }
 
-    void flush()
-    {
-        if (mUsed > 0)
-            std::fwrite(mBuffer, 1, mUsed, mFile);
-        mUsed = 0;
-    }
-
 private:
     void put(char c)
     {
-        if (mUsed == sizeof mBuffer)
-            flush();
-        mBuffer[mUsed++] = c;
+        if (gBufferUsed == sizeof gBuffer) [[unlikely]] {
+            writeBuffer();
+            gBufferOverflowed = true;
+        }
+        gBuffer[gBufferUsed++] = c;
     }
 
     // One character as JSON string content, in UTF-8.
@@ -160,10 +164,6 @@ private:
             put(static_cast<char>(0x80 | (c & 0x3F)));
         }
     }
-
-    std::FILE* mFile;
-    char mBuffer[1024];
-    std::size_t mUsed = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -256,12 +256,23 @@ void writeFieldValue(JsonOut& out, const FieldInfo* field, const win::EVENT_DATA
     out.raw("\"");
 }
 
+// Tasks whose Start/End pairs are lifetimes of the object their first field points to.
+constexpr std::uint16_t kLifetimeTasks[] = {19 /* OxRxClassLifetime */, 22 /* Doc */, 62 /* ProgressiveLoading */};
+
+bool isLifetime(const win::TRACE_EVENT_RECORD& record)
+{
+    return std::find(std::begin(kLifetimeTasks), std::end(kLifetimeTasks), record.Descriptor->Task) !=
+               std::end(kLifetimeTasks) &&
+           record.FieldCount >= 1 && record.Fields[0].Size == 8;
+}
+
 void writeEvent(JsonOut& out, const win::TRACE_EVENT_RECORD& record)
 {
     const win::EVENT_DESCRIPTOR& descriptor = *record.Descriptor;
     const EventInfo* event = findEvent(descriptor.Id);
     const bool slice = (descriptor.Opcode == opcode::kStart || descriptor.Opcode == opcode::kEnd) &&
                        taskHasStartAndEnd(descriptor.Task);
+    const bool start = descriptor.Opcode == opcode::kStart;
 
     out.raw("{\"name\":\"");
     writeName(out, "Task ", kTasks, descriptor.Task);
@@ -278,7 +289,17 @@ void writeEvent(JsonOut& out, const win::TRACE_EVENT_RECORD& record)
             separator = ",";
         }
     }
-    out.raw(!slice ? "\",\"ph\":\"i\",\"s\":\"t\"" : descriptor.Opcode == opcode::kStart ? "\",\"ph\":\"B\"" : "\",\"ph\":\"E\"");
+    if (!slice) {
+        out.raw("\",\"ph\":\"i\",\"s\":\"t\"");
+    } else if (isLifetime(record)) {
+        std::uint64_t object;
+        std::memcpy(&object, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(record.Fields[0].Ptr)),
+                    sizeof object);
+        out.raw(start ? "\",\"ph\":\"b\"" : "\",\"ph\":\"e\"");
+        out.format(",\"id\":\"0x%llx\"", static_cast<unsigned long long>(object));
+    } else {
+        out.raw(start ? "\",\"ph\":\"B\"" : "\",\"ph\":\"E\"");
+    }
     out.raw(",\"ts\":");
     out.format("%llu.%03llu", static_cast<unsigned long long>(record.Timestamp / 1000),
                static_cast<unsigned long long>(record.Timestamp % 1000));
@@ -307,14 +328,13 @@ void receiveEvent(const win::TRACE_EVENT_RECORD* record, win::PVOID)
     win::CriticalSectionGuard guard(gLock);
     if (gFile == nullptr)
         return;
-    {
-        JsonOut out(gFile);
-        out.raw(gFirstEvent ? "\n" : ",\n");
-        writeEvent(out, *record);
-    }
+    JsonOut out;
+    out.raw(gFirstEvent ? "\n" : ",\n");
+    writeEvent(out, *record);
     gFirstEvent = false;
-    if (record->Timestamp - gLastFlush >= kFlushInterval) {
-        std::fflush(gFile);
+    if (gBufferOverflowed || record->Timestamp - gLastFlush >= kFlushInterval) {
+        writeBuffer();
+        gBufferOverflowed = false;
         gLastFlush = record->Timestamp;
     }
 }
@@ -397,12 +417,14 @@ void startTraceFileFromEnvironment()
     std::FILE* file = std::fopen(path, "w");
     if (file == nullptr)
         return; // no trace, and no word about it: tracing must never disturb the program
-    std::setvbuf(file, gFileBuffer, _IOFBF, sizeof gFileBuffer);
+    // The layer above buffers whole events, so the file itself needs no buffer.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     std::fputs("[", file);
     {
         win::CriticalSectionGuard guard(gLock);
         gFile = file;
         gFirstEvent = true;
+        gBufferUsed = 0;
     }
     gSession = win::StartTraceSession(&kProviderId, levelFromEnvironment(), keywordsFromEnvironment(), &receiveEvent,
                                       nullptr);
@@ -419,6 +441,7 @@ void finishTraceFile()
     win::CriticalSectionGuard guard(gLock);
     if (gFile == nullptr)
         return;
+    writeBuffer();
     std::fputs("\n]\n", gFile);
     std::fclose(gFile);
     gFile = nullptr;
