@@ -537,6 +537,7 @@ bool PerfLog_IsSysvarListEventEnabled()
 
 bool PerfLog_IsPointCloudEventEnabled()
 {
-    return win::EventEnabled(OxPerfProvider, &kEvent<218>) || win::EventEnabled(OxPerfProvider, &kEvent<219>) ||
+    return win::EventEnabled(OxPerfProvider, &kEvent<218>) ||
+           win::EventEnabled(OxPerfProvider, &kEvent<219>) ||
            win::EventEnabled(OxPerfProvider, &kEvent<220>) || win::EventEnabled(OxPerfProvider, &kEvent<221>);
 }

@@ -14,7 +14,8 @@
 
 namespace oxperf {
 
-inline constexpr win::GUID kProviderId{0x15A4C3B9, 0x5482, 0x4C35, {0xB2, 0x60, 0xE8, 0xFD, 0x8A, 0x80, 0xF5, 0xBB}};
+inline constexpr win::GUID kProviderId{
+    0x15A4C3B9, 0x5482, 0x4C35, {0xB2, 0x60, 0xE8, 0xFD, 0x8A, 0x80, 0xF5, 0xBB}};
 
 /// The one channel. Its keyword bit is part of the keyword mask of every event on it.
 inline constexpr std::uint8_t kPerformanceChannel = 16;
@@ -219,12 +220,12 @@ struct ValueMap {
 };
 
 inline constexpr NamedValue kDocLockModeEntries[] = {
-    {0, "kNone"},  {1, "kAutoWrite"}, {2, "kNotLocked"}, {4, "kWrite"},
-    {20, "kProtectedAutoWrite"}, {32, "kRead"}, {64, "kXWrite"},
+    {0, "kNone"},  {1, "kAutoWrite"}, {2, "kNotLocked"}, {4, "kWrite"}, {20, "kProtectedAutoWrite"},
+    {32, "kRead"}, {64, "kXWrite"},
 };
 inline constexpr NamedValue kRenderTypeEntries[] = {
-    {0, "kMain"},      {1, "kSprite"},         {2, "kDirect"},   {3, "kHighlight"},
-    {4, "kHighlightSelection"}, {5, "kDirectTopmost"}, {6, "kContrast"},
+    {0, "kMain"},          {1, "kSprite"},   {2, "kDirect"}, {3, "kHighlight"}, {4, "kHighlightSelection"},
+    {5, "kDirectTopmost"}, {6, "kContrast"},
 };
 inline constexpr NamedValue kFailedToSkipReasonEntries[] = {
     {0, "TraverseAlways"},
@@ -235,7 +236,8 @@ inline constexpr NamedValue kFailedToSkipReasonEntries[] = {
 
 inline constexpr ValueMap kDocLockMode{"DocLockMode", false, kDocLockModeEntries, 0xD0000001};
 inline constexpr ValueMap kRenderType{"RenderType", false, kRenderTypeEntries, 0xD0000008};
-inline constexpr ValueMap kFailedToSkipReason{"FailedToSkipReason", true, kFailedToSkipReasonEntries, 0xF0000001};
+inline constexpr ValueMap kFailedToSkipReason{"FailedToSkipReason", true, kFailedToSkipReasonEntries,
+                                              0xF0000001};
 
 inline constexpr const ValueMap* kValueMaps[] = {&kDocLockMode, &kRenderType, &kFailedToSkipReason};
 
@@ -291,11 +293,14 @@ inline constexpr FieldInfo kData1Data2[] = {{"data1", kUnicodeString}, {"data2",
 inline constexpr FieldInfo kDataPointer[] = {{"data", kPointer}};
 inline constexpr FieldInfo kDataInt32[] = {{"data", kInt32}};
 inline constexpr FieldInfo kClassPointer[] = {{"OxRxClassPointer", kPointer}};
-inline constexpr FieldInfo kClassLifetime[] = {{"OxRxClassPointer", kPointer}, {"OxRxClassName", kUnicodeString}};
+inline constexpr FieldInfo kClassLifetime[] = {{"OxRxClassPointer", kPointer},
+                                               {"OxRxClassName", kUnicodeString}};
 inline constexpr FieldInfo kCommand[] = {{"Command", kUnicodeString}};
 inline constexpr FieldInfo kFiber[] = {{"Fiber", kPointer}};
-inline constexpr FieldInfo kDocLock[] = {
-    {"LockObject", kPointer}, {"Mode", kInt32, &kDocLockMode}, {"Command", kUnicodeString}, {"Force", kBoolean}};
+inline constexpr FieldInfo kDocLock[] = {{"LockObject", kPointer},
+                                         {"Mode", kInt32, &kDocLockMode},
+                                         {"Command", kUnicodeString},
+                                         {"Force", kBoolean}};
 inline constexpr FieldInfo kLock[] = {{"Lock", kPointer}};
 inline constexpr FieldInfo kLockError[] = {{"Lock", kPointer}, {"ErrorStatus", kInt32}};
 inline constexpr FieldInfo kMessage[] = {{"Message", kUnicodeString}};
@@ -316,7 +321,8 @@ inline constexpr FieldInfo kRestypeToken[] = {{"Restype", kInt32}, {"Token", kUn
 inline constexpr FieldInfo kState[] = {{"State", kInt32}};
 inline constexpr FieldInfo kNameExpression[] = {{"Name", kUnicodeString}, {"Expression", kUnicodeString}};
 inline constexpr FieldInfo kDoc[] = {{"Doc", kPointer}};
-inline constexpr FieldInfo kActivateDoc[] = {{"Doc", kPointer}, {"Flags", kInt32}, {"Result", kUnicodeString}};
+inline constexpr FieldInfo kActivateDoc[] = {
+    {"Doc", kPointer}, {"Flags", kInt32}, {"Result", kUnicodeString}};
 inline constexpr FieldInfo kToken[] = {{"Token", kUnicodeString}};
 inline constexpr FieldInfo kResult[] = {{"result", kUnicodeString}};
 inline constexpr FieldInfo kQuery[] = {{"Query", kPointer}};
@@ -327,10 +333,14 @@ namespace detail {
 
 // An event on the Performance channel: the channel's keyword bit joins the event's keywords.
 constexpr EventInfo onChannel(std::uint16_t id, std::uint16_t task, std::uint8_t opcode, std::uint8_t level,
-                              std::uint64_t keywords, std::span<const FieldInfo> fields, std::string_view writer)
+                              std::uint64_t keywords, std::span<const FieldInfo> fields,
+                              std::string_view writer)
 {
-    return EventInfo{id,     kPerformanceChannel, level,  opcode, task, keywords | kPerformanceChannelKeyword,
-                     fields, writer.empty() ? fields::kNone : fields, writer};
+    return EventInfo{id,     kPerformanceChannel,
+                     level,  opcode,
+                     task,   keywords | kPerformanceChannelKeyword,
+                     fields, writer.empty() ? fields::kNone : fields,
+                     writer};
 }
 
 } // namespace detail

@@ -83,7 +83,8 @@ public:
         put('"');
         for (std::size_t i = 0; i < units; ++i) {
             char32_t c = unitAt(i);
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00 && unitAt(i + 1) <= 0xDFFF) {
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00 &&
+                unitAt(i + 1) <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (unitAt(i + 1) - 0xDC00);
                 ++i;
             } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -102,7 +103,8 @@ public:
         while (bytes > 0) {
             std::size_t slice = 0;
             while (slice < bytes && slice < 256)
-                slice += win::IsDBCSLeadByte(static_cast<win::BYTE>(text[slice])) && slice + 1 < bytes ? 2 : 1;
+                slice +=
+                    win::IsDBCSLeadByte(static_cast<win::BYTE>(text[slice])) && slice + 1 < bytes ? 2 : 1;
             OXCHAR wide[2 * 258];
             const int units = win::MultiByteToWideChar(win::CP_ACP, 0, text, static_cast<int>(slice), wide,
                                                        static_cast<int>(std::size(wide)));
@@ -257,7 +259,8 @@ void writeFieldValue(JsonOut& out, const FieldInfo* field, const win::EVENT_DATA
 }
 
 // Tasks whose Start/End pairs are lifetimes of the object their first field points to.
-constexpr std::uint16_t kLifetimeTasks[] = {19 /* OxRxClassLifetime */, 22 /* Doc */, 62 /* ProgressiveLoading */};
+constexpr std::uint16_t kLifetimeTasks[] = {19 /* OxRxClassLifetime */, 22 /* Doc */,
+                                            62 /* ProgressiveLoading */};
 
 bool isLifetime(const win::TRACE_EVENT_RECORD& record)
 {
@@ -426,8 +429,8 @@ void startTraceFileFromEnvironment()
         gFirstEvent = true;
         gBufferUsed = 0;
     }
-    gSession = win::StartTraceSession(&kProviderId, levelFromEnvironment(), keywordsFromEnvironment(), &receiveEvent,
-                                      nullptr);
+    gSession = win::StartTraceSession(&kProviderId, levelFromEnvironment(), keywordsFromEnvironment(),
+                                      &receiveEvent, nullptr);
     if (gSession == 0)
         finishTraceFile();
 }

@@ -160,7 +160,8 @@ void callEnableCallbacks(const Session& session, bool enabled)
         if (provider.handle.load(std::memory_order_relaxed) == 0 || provider.callback == nullptr ||
             !provider.id.equals(session.provider))
             continue;
-        provider.callback(&id, enabled ? EVENT_CONTROL_CODE_ENABLE_PROVIDER : EVENT_CONTROL_CODE_DISABLE_PROVIDER,
+        provider.callback(&id,
+                          enabled ? EVENT_CONTROL_CODE_ENABLE_PROVIDER : EVENT_CONTROL_CODE_DISABLE_PROVIDER,
                           level, keywords, 0, nullptr, provider.callbackContext);
     }
 }
@@ -195,13 +196,9 @@ ULONGLONG monotonicNanoseconds()
     const std::uint64_t words[2] = {provider.id.low.load(std::memory_order_relaxed),
                                     provider.id.high.load(std::memory_order_relaxed)};
     std::memcpy(&id, words, sizeof id);
-    const TRACE_EVENT_RECORD record{&id,
-                                    &event,
-                                    monotonicNanoseconds(),
-                                    static_cast<DWORD>(::getpid()),
-                                    currentThreadId(),
-                                    count,
-                                    fields};
+    const TRACE_EVENT_RECORD record{
+        &id,   &event, monotonicNanoseconds(), static_cast<DWORD>(::getpid()), currentThreadId(),
+        count, fields};
 
     const std::size_t used = gSessionSlotsInUse.load(std::memory_order_acquire);
     for (std::size_t i = 0; i < used; ++i) {
@@ -211,8 +208,8 @@ ULONGLONG monotonicNanoseconds()
         // Announce the delivery, then look again: a stopper that marked the session stopping
         // before this increment sees no writer inside, and this writer then sees it stopping.
         session.writersInside.fetch_add(1, std::memory_order_seq_cst);
-        if (session.state.load(std::memory_order_seq_cst) == kActive && session.provider.equals(provider.id) &&
-            sessionAdmits(session, event)) {
+        if (session.state.load(std::memory_order_seq_cst) == kActive &&
+            session.provider.equals(provider.id) && sessionAdmits(session, event)) {
             ++tInside[i];
             session.callback(&record, session.context);
             --tInside[i];
@@ -224,7 +221,8 @@ ULONGLONG monotonicNanoseconds()
 
 } // namespace
 
-ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext, REGHANDLE* RegHandle)
+ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
+                    REGHANDLE* RegHandle)
 {
     if (RegHandle == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -247,7 +245,8 @@ ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID Ca
     provider.id.store(*ProviderId);
     provider.callback = EnableCallback;
     provider.callbackContext = CallbackContext;
-    const REGHANDLE handle = makeHandle(++provider.generation, static_cast<std::size_t>(&provider - gProviders));
+    const REGHANDLE handle =
+        makeHandle(++provider.generation, static_cast<std::size_t>(&provider - gProviders));
     provider.handle.store(handle, std::memory_order_release);
     refreshSummaries(provider.id);
     *RegHandle = handle;
@@ -285,8 +284,8 @@ BOOLEAN EventEnabled(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* EventDescripto
     const std::size_t used = gSessionSlotsInUse.load(std::memory_order_acquire);
     for (std::size_t i = 0; i < used; ++i) {
         const Session& session = gSessions[i];
-        if (session.state.load(std::memory_order_acquire) == kActive && session.provider.equals(provider->id) &&
-            sessionAdmits(session, *EventDescriptor))
+        if (session.state.load(std::memory_order_acquire) == kActive &&
+            session.provider.equals(provider->id) && sessionAdmits(session, *EventDescriptor))
             return TRUE;
     }
     return FALSE;

@@ -36,7 +36,8 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b)
 
 bool endsWithIgnoringAsciiCase(std::string_view text, std::string_view suffix)
 {
-    return text.size() >= suffix.size() && equalIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() &&
+           equalIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // The file names a module name stands for: the name itself (".dll" added when it has no

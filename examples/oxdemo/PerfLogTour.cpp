@@ -38,7 +38,9 @@ void perfLogTour()
 
     const char* traceFile = std::getenv("OX_TRACE_FILE");
     if (traceFile != nullptr && traceFile[0] != 0)
-        std::printf("Performance events: a command, a document and a class lifetime, traced to %s\n", traceFile);
+        std::printf("Performance events: a command, a document and a class lifetime, traced to %s\n",
+                    traceFile);
     else
-        std::printf("Performance events: written with no session listening (set OX_TRACE_FILE to trace them)\n");
+        std::printf(
+            "Performance events: written with no session listening (set OX_TRACE_FILE to trace them)\n");
 }

@@ -35,7 +35,8 @@ OXFIRST_API void PerfLog_WriteMdApplicationFrameCreateInstanceEvent(bool begin);
 OXFIRST_API void PerfLog_WriteLoadResourceEvent(const OXCHAR* resourceName, bool begin);
 OXFIRST_API void PerfLog_WriteSysvarListEntryEvent(const OXCHAR* name, const OXCHAR* value);
 OXFIRST_API void PerfLog_WriteFiberSwitchEvent(const void* fiber, bool switchIn);
-OXFIRST_API void PerfLog_WriteDocLockEvent(const OxDbImpLock* lock, int mode, const OXCHAR* command, bool force);
+OXFIRST_API void PerfLog_WriteDocLockEvent(const OxDbImpLock* lock, int mode, const OXCHAR* command,
+                                           bool force);
 OXFIRST_API void PerfLog_WriteDocUnlockEvent(const OxDbImpLock* lock);
 OXFIRST_API void PerfLog_WriteDocLockErrorEvent(const OxDbImpLock* lock, int errorStatus);
 OXFIRST_API void PerfLog_WriteAssertEvent(const OXCHAR* message);

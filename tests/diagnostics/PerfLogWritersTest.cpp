@@ -27,7 +27,7 @@ void* const kPointer = reinterpret_cast<void*>(std::uintptr_t{0xFEDCBA9876543210
 struct WriterCase {
     const char* call; // the function, then the arguments in words
     std::function<void()> write;
-    unsigned id;                  // 0: nothing may be written
+    unsigned id; // 0: nothing may be written
     std::vector<std::string> payload;
 };
 
@@ -168,18 +168,27 @@ std::string_view functionOf(const char* call)
     bool fits = false;
     switch (type) {
     case FieldType::kUnicodeString:
-        fits = bytes.size() >= 2 && bytes.size() % 2 == 0 && bytes.substr(bytes.size() - 2) == std::string(2, '\0');
+        fits = bytes.size() >= 2 && bytes.size() % 2 == 0 &&
+               bytes.substr(bytes.size() - 2) == std::string(2, '\0');
         break;
-    case FieldType::kAnsiString: fits = !bytes.empty() && bytes.back() == '\0'; break;
-    case FieldType::kPointer: fits = bytes.size() == 8; break;
+    case FieldType::kAnsiString:
+        fits = !bytes.empty() && bytes.back() == '\0';
+        break;
+    case FieldType::kPointer:
+        fits = bytes.size() == 8;
+        break;
     case FieldType::kInt32:
-    case FieldType::kUInt32: fits = bytes.size() == 4; break;
-    case FieldType::kBoolean: fits = bytes.size() == 1; break;
+    case FieldType::kUInt32:
+        fits = bytes.size() == 4;
+        break;
+    case FieldType::kBoolean:
+        fits = bytes.size() == 1;
+        break;
     }
     if (fits)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << bytes.size() << " bytes do not hold a field of type "
-                                         << static_cast<int>(type);
+    return ::testing::AssertionFailure()
+           << bytes.size() << " bytes do not hold a field of type " << static_cast<int>(type);
 }
 
 class PerfLogWriter : public ::testing::TestWithParam<WriterCase> {};

@@ -174,11 +174,13 @@ TEST(NimbusGate, WritesNothingWhileTheHostCoreModuleReportsAPreviewOrPlot)
     void* alreadyLoaded = ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_LAZY | RTLD_NOLOAD);
     if (alreadyLoaded == nullptr) {
         EXPECT_EQ(kEveryNimbusEvent, writeEveryNimbusEvent());
-        EXPECT_EQ(nullptr, ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_LAZY | RTLD_NOLOAD)) << "the library loaded it";
+        EXPECT_EQ(nullptr, ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_LAZY | RTLD_NOLOAD))
+            << "the library loaded it";
     }
     void* core = ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_NOW);
     ASSERT_NE(nullptr, core);
-    auto setPreviewOrPlotting = reinterpret_cast<SetPreviewOrPlotting>(::dlsym(core, "oxTestSetPreviewOrPlotting"));
+    auto setPreviewOrPlotting =
+        reinterpret_cast<SetPreviewOrPlotting>(::dlsym(core, "oxTestSetPreviewOrPlotting"));
     ASSERT_NE(nullptr, setPreviewOrPlotting);
 
     setPreviewOrPlotting(true);

@@ -199,7 +199,8 @@ TEST(EventTracingRefusals, BadHandlesAndPayloadsAreRefusedAndReachNoSession)
     EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle(), nullptr, 0, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle(), &any, 1, nullptr));
     std::vector<EVENT_DATA_DESCRIPTOR> tooMany(MAX_EVENT_DATA_DESCRIPTORS + 1, {0, 0, 0});
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle(), &any, tooMany.size() & 0xFFFF, tooMany.data()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              EventWrite(provider.handle(), &any, tooMany.size() & 0xFFFF, tooMany.data()));
     EVENT_DATA_DESCRIPTOR nullWithSize{0, 4, 0};
     EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle(), &any, 1, &nullWithSize));
 
@@ -220,7 +221,8 @@ TEST(EventTracingRefusals, FullTablesRefuseAndRecover)
 {
     const GUID id = testGuid(9);
     std::vector<TRACEHANDLE> sessions;
-    for (TRACEHANDLE session; (session = StartTraceSession(&id, 0, ~0ull, [](auto, auto) {}, nullptr)) != 0;)
+    for (TRACEHANDLE session; (session = StartTraceSession(
+                                   &id, 0, ~0ull, [](auto, auto) {}, nullptr)) != 0;)
         sessions.push_back(session);
     EXPECT_EQ(ERROR_NO_SYSTEM_RESOURCES, GetLastError());
     EXPECT_LE(sessions.size(), 64u);
@@ -228,7 +230,8 @@ TEST(EventTracingRefusals, FullTablesRefuseAndRecover)
     ASSERT_TRUE(StopTraceSession(sessions.back()));
     EXPECT_FALSE(StopTraceSession(sessions.back()));
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
-    sessions.back() = StartTraceSession(&id, 0, ~0ull, [](auto, auto) {}, nullptr);
+    sessions.back() = StartTraceSession(
+        &id, 0, ~0ull, [](auto, auto) {}, nullptr);
     EXPECT_NE(0u, sessions.back());
     for (TRACEHANDLE session : sessions)
         EXPECT_TRUE(StopTraceSession(session));
@@ -243,7 +246,8 @@ TEST(EventTracingRefusals, FullTablesRefuseAndRecover)
     for (REGHANDLE handle : providers)
         EXPECT_EQ(ERROR_SUCCESS, EventUnregister(handle));
 
-    EXPECT_EQ(0u, StartTraceSession(nullptr, 0, 0, [](auto, auto) {}, nullptr));
+    EXPECT_EQ(0u, StartTraceSession(
+                      nullptr, 0, 0, [](auto, auto) {}, nullptr));
     EXPECT_EQ(0u, StartTraceSession(&id, 0, 0, nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
@@ -304,7 +308,8 @@ TEST(EventTracingThreads, WritersAndSessionsChangingConcurrently)
             ++context->afterStop;
         const char expected = static_cast<char>('a' + record->Descriptor->Id);
         for (ULONG f = 0; f < record->FieldCount; ++f) {
-            const std::string field(reinterpret_cast<const char*>(record->Fields[f].Ptr), record->Fields[f].Size);
+            const std::string field(reinterpret_cast<const char*>(record->Fields[f].Ptr),
+                                    record->Fields[f].Size);
             if (record->FieldCount != 2 || field != std::string(64, expected))
                 ++context->torn;
         }

@@ -61,7 +61,8 @@ private:
         auto* self = static_cast<TraceRecorder*>(context);
         RecordedEvent event{*record->Descriptor, record->ThreadId, {}};
         for (win::ULONG i = 0; i < record->FieldCount; ++i)
-            event.fields.emplace_back(reinterpret_cast<const char*>(record->Fields[i].Ptr), record->Fields[i].Size);
+            event.fields.emplace_back(reinterpret_cast<const char*>(record->Fields[i].Ptr),
+                                      record->Fields[i].Size);
         std::lock_guard<std::mutex> lock(self->mMutex);
         self->mEvents.push_back(std::move(event));
     }
