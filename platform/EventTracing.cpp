@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -166,10 +167,35 @@ void callEnableCallbacks(const Session& session, bool enabled)
     }
 }
 
+// The process and thread ids stamped on every delivered event, each asked of the system once:
+// getpid and gettid are system calls, slower than the rest of a delivery. A forked child asks
+// again.
+constinit std::atomic<DWORD> gProcessId{0};
+constinit thread_local DWORD tThreadId = 0;
+
+void forgetIdsInChild()
+{
+    gProcessId.store(0, std::memory_order_relaxed);
+    tThreadId = 0; // the child's only thread is the one that forked
+}
+
+DWORD currentProcessId()
+{
+    DWORD id = gProcessId.load(std::memory_order_relaxed);
+    if (id == 0) [[unlikely]] {
+        static const bool registered = ::pthread_atfork(nullptr, nullptr, &forgetIdsInChild) == 0;
+        (void)registered;
+        id = static_cast<DWORD>(::getpid());
+        gProcessId.store(id, std::memory_order_relaxed);
+    }
+    return id;
+}
+
 DWORD currentThreadId()
 {
-    thread_local DWORD threadId = static_cast<DWORD>(::gettid());
-    return threadId;
+    if (tThreadId == 0) [[unlikely]]
+        tThreadId = static_cast<DWORD>(::gettid());
+    return tThreadId;
 }
 
 ULONGLONG monotonicNanoseconds()
@@ -197,8 +223,7 @@ ULONGLONG monotonicNanoseconds()
                                     provider.id.high.load(std::memory_order_relaxed)};
     std::memcpy(&id, words, sizeof id);
     const TRACE_EVENT_RECORD record{
-        &id,   &event, monotonicNanoseconds(), static_cast<DWORD>(::getpid()), currentThreadId(),
-        count, fields};
+        &id, &event, monotonicNanoseconds(), currentProcessId(), currentThreadId(), count, fields};
 
     const std::size_t used = gSessionSlotsInUse.load(std::memory_order_acquire);
     for (std::size_t i = 0; i < used; ++i) {
