@@ -42,6 +42,9 @@ constinit std::size_t gBufferUsed = 0;
 constinit bool gBufferOverflowed = false; // the event being formatted went to the file in part
 // Set at load and cleared at exit, each on the one thread running then.
 constinit win::TRACEHANDLE gSession = 0;
+// The process that owns the file. A forked child inherits the session and the open file but
+// writes nothing to it and leaves its end to the parent, so the file stays one valid array.
+constinit win::DWORD gOwnerProcess = 0;
 
 // ---------------------------------------------------------------------------------------------
 // JSON text
@@ -328,6 +331,8 @@ void writeEvent(JsonOut& out, const win::TRACE_EVENT_RECORD& record)
 
 void receiveEvent(const win::TRACE_EVENT_RECORD* record, win::PVOID)
 {
+    if (record->ProcessId != gOwnerProcess)
+        return;
     win::CriticalSectionGuard guard(gLock);
     if (gFile == nullptr)
         return;
@@ -420,6 +425,7 @@ void startTraceFileFromEnvironment()
     std::FILE* file = std::fopen(path, "w");
     if (file == nullptr)
         return; // no trace, and no word about it: tracing must never disturb the program
+    gOwnerProcess = win::GetCurrentProcessId();
     // The layer above buffers whole events, so the file itself needs no buffer.
     std::setvbuf(file, nullptr, _IONBF, 0);
     std::fputs("[", file);
@@ -437,6 +443,10 @@ void startTraceFileFromEnvironment()
 
 void finishTraceFile()
 {
+    // A forked child must not wait for deliveries its parent's threads had in progress at the
+    // fork, nor end the parent's file.
+    if (gOwnerProcess != win::GetCurrentProcessId())
+        return;
     // Stopping first waits for every delivery in progress, so nothing is written after the end.
     if (gSession != 0)
         win::StopTraceSession(gSession);

@@ -179,25 +179,6 @@ void forgetIdsInChild()
     tThreadId = 0; // the child's only thread is the one that forked
 }
 
-DWORD currentProcessId()
-{
-    DWORD id = gProcessId.load(std::memory_order_relaxed);
-    if (id == 0) [[unlikely]] {
-        static const bool registered = ::pthread_atfork(nullptr, nullptr, &forgetIdsInChild) == 0;
-        (void)registered;
-        id = static_cast<DWORD>(::getpid());
-        gProcessId.store(id, std::memory_order_relaxed);
-    }
-    return id;
-}
-
-DWORD currentThreadId()
-{
-    if (tThreadId == 0) [[unlikely]]
-        tThreadId = static_cast<DWORD>(::gettid());
-    return tThreadId;
-}
-
 ULONGLONG monotonicNanoseconds()
 {
     timespec now;
@@ -223,7 +204,7 @@ ULONGLONG monotonicNanoseconds()
                                     provider.id.high.load(std::memory_order_relaxed)};
     std::memcpy(&id, words, sizeof id);
     const TRACE_EVENT_RECORD record{
-        &id, &event, monotonicNanoseconds(), currentProcessId(), currentThreadId(), count, fields};
+        &id, &event, monotonicNanoseconds(), GetCurrentProcessId(), GetCurrentThreadId(), count, fields};
 
     const std::size_t used = gSessionSlotsInUse.load(std::memory_order_acquire);
     for (std::size_t i = 0; i < used; ++i) {
@@ -245,6 +226,25 @@ ULONGLONG monotonicNanoseconds()
 }
 
 } // namespace
+
+DWORD GetCurrentProcessId()
+{
+    DWORD id = gProcessId.load(std::memory_order_relaxed);
+    if (id == 0) [[unlikely]] {
+        static const bool registered = ::pthread_atfork(nullptr, nullptr, &forgetIdsInChild) == 0;
+        (void)registered;
+        id = static_cast<DWORD>(::getpid());
+        gProcessId.store(id, std::memory_order_relaxed);
+    }
+    return id;
+}
+
+DWORD GetCurrentThreadId()
+{
+    if (tThreadId == 0) [[unlikely]]
+        tThreadId = static_cast<DWORD>(::gettid());
+    return tThreadId;
+}
 
 ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
                     REGHANDLE* RegHandle)

@@ -452,6 +452,14 @@ OXWIN_API HMODULE GetModuleHandleW(LPCWSTR moduleName);
 OXWIN_API void* GetProcAddress(HMODULE module, LPCSTR procName);
 
 // ---------------------------------------------------------------------------------------------
+// Process and thread ids
+
+/// getpid(), asked of the system once per process (a forked child asks again).
+OXWIN_API DWORD GetCurrentProcessId();
+/// gettid(), asked of the system once per thread.
+OXWIN_API DWORD GetCurrentThreadId();
+
+// ---------------------------------------------------------------------------------------------
 // Event tracing: providers
 //
 // An in-process event-tracing system. Providers register under a GUID and write events; trace
@@ -522,7 +530,6 @@ using PENABLECALLBACK = void (*)(LPCGUID SourceId, ULONG IsEnabled, UCHAR Level,
                                  ULONGLONG MatchAllKeyword, EVENT_FILTER_DESCRIPTOR* FilterData,
                                  PVOID CallbackContext);
 
-
 /// Most fields one event may carry, and most payload bytes (the system's 64 KB less the header
 /// it adds to every event).
 inline constexpr ULONG MAX_EVENT_DATA_DESCRIPTORS = 128;
@@ -545,7 +552,8 @@ OXWIN_API BOOLEAN EventEnabled(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* Even
 /// is dropped); ERROR_INVALID_HANDLE for an invalid handle, ERROR_INVALID_PARAMETER for a null
 /// descriptor, more than MAX_EVENT_DATA_DESCRIPTORS fields or fields without data,
 /// ERROR_ARITHMETIC_OVERFLOW when the fields add up to more than MAX_EVENT_PAYLOAD_SIZE bytes;
-/// a refused event reaches no session.
+/// a refused event reaches no session. The fields themselves are looked at only when some session
+/// may want the event: a write nobody wants returns ERROR_SUCCESS without reading them.
 OXWIN_API ULONG EventWrite(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* EventDescriptor, ULONG UserDataCount,
                            EVENT_DATA_DESCRIPTOR* UserData);
 

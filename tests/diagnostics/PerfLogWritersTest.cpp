@@ -31,6 +31,12 @@ struct WriterCase {
     std::vector<std::string> payload;
 };
 
+// Test names and failure messages show the call, not the case's bytes.
+void PrintTo(const WriterCase& writerCase, std::ostream* out)
+{
+    *out << writerCase.call;
+}
+
 std::string pointerBytes(const void* p)
 {
     return valueBytes(p);

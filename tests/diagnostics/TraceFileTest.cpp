@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -84,6 +85,18 @@ TEST(TraceFileWriter, Everything)
     for (std::thread& thread : threads)
         thread.join();
     std::thread([] { PerfLog_WriteOxRxClassLifetimeEvent(kLifetimeClass, u"Lifetime", false); }).join();
+
+    // A forked child writes through the inherited session and ends normally: neither its event
+    // nor a second closing bracket may reach the parent's file.
+    const pid_t child = ::fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        PerfLog_WriteCommandFailedEvent(u"child");
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // Only what the level and keyword switches admit reaches the file.
@@ -229,7 +242,8 @@ TEST_F(TraceFileCheck, DemoTraceHoldsTheTourAsSlices)
 }
 
 // Guards against escapes that break the JSON, texts that lose characters, map values shown as
-// bare numbers, threads' slices interleaving, and unparseable switches narrowing the trace.
+// bare numbers, threads' slices interleaving, unparseable switches narrowing the trace, and a forked
+// child writing into its parent's file.
 TEST_F(TraceFileCheck, EverythingIsRenderedFaithfully)
 {
     const std::vector<JsonValue> events = load("everything.json");
@@ -264,6 +278,7 @@ TEST_F(TraceFileCheck, EverythingIsRenderedFaithfully)
     EXPECT_EQ(std::string(kLongTextLength, 'x'), args(*byId[45][0]).stringAt("Message"));
     EXPECT_EQ(1u, byId[105].size()) << "level 19 recorded";
     EXPECT_EQ(1u, byId[46].size()) << "keyword-less event recorded";
+    EXPECT_EQ(0u, byId[203].size()) << "the forked child's event";
 
     // The lifetime ends on another thread: an async pair joined by the class's address.
     ASSERT_EQ(1u, byId[37].size());
