@@ -58,21 +58,21 @@ namespace {
 
 using oxheap::gProcessAllocator;
 
-void* oxHeapAlloc(void* heap, std::size_t size)
+void* oxHeapAlloc(void* heap, std::size_t size) noexcept
 {
     if (heap == nullptr) [[likely]]
         return gProcessAllocator.malloc(size);
     return oxheap::allocFromHeap(heap, size);
 }
 
-void* oxTryHeapAlloc(void* heap, std::size_t size)
+void* oxTryHeapAlloc(void* heap, std::size_t size) noexcept
 {
     if (heap == nullptr)
         return gProcessAllocator.tryAlloc(size);
     return win::HeapAlloc(heap, 0, size);
 }
 
-void oxHeapFree(void* heap, void* p)
+void oxHeapFree(void* heap, void* p) noexcept
 {
     if (heap == nullptr) {
         gProcessAllocator.free(p);
@@ -81,28 +81,28 @@ void oxHeapFree(void* heap, void* p)
     win::HeapFree(heap, 0, p);
 }
 
-void* oxHeapReAlloc(void* heap, void* p, std::size_t size)
+void* oxHeapReAlloc(void* heap, void* p, std::size_t size) noexcept
 {
     if (heap == nullptr) [[likely]]
         return gProcessAllocator.realloc(p, size);
     return oxheap::reallocInHeap(heap, p, size);
 }
 
-std::size_t oxHeapSize(void* heap, const void* p)
+std::size_t oxHeapSize(void* heap, const void* p) noexcept
 {
     if (heap == nullptr)
         return gProcessAllocator.msize(p);
     return win::HeapSize(heap, 0, p);
 }
 
-bool oxHeapValidate(void* heap, const void* p)
+bool oxHeapValidate(void* heap, const void* p) noexcept
 {
     if (heap == nullptr)
         return gProcessAllocator.validate(p);
     return win::HeapValidate(heap, 0, p) != 0;
 }
 
-bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes, std::uint32_t& overhead)
+bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes, std::uint32_t& overhead) noexcept
 {
     count = 0;
     bytes = 0;
@@ -122,7 +122,7 @@ bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes, std::uin
     return true;
 }
 
-void* oxHeapCreate(std::uint32_t)
+void* oxHeapCreate(std::uint32_t) noexcept
 {
     constexpr std::size_t kInitialCommit = 4096;
     win::HANDLE heap = win::HeapCreate(0, kInitialCommit, 0);
@@ -137,38 +137,38 @@ void* oxHeapCreate(std::uint32_t)
     return heap;
 }
 
-void oxHeapDestroy(void* heap)
+void oxHeapDestroy(void* heap) noexcept
 {
     if (heap != nullptr)
         win::HeapDestroy(heap);
 }
 
-void* __oxMalloc(std::size_t size)
+void* __oxMalloc(std::size_t size) noexcept
 {
     return gProcessAllocator.malloc(size);
 }
 
-void __oxFree(void* p)
+void __oxFree(void* p) noexcept
 {
     gProcessAllocator.free(p);
 }
 
-void* __oxRealloc(void* p, std::size_t size)
+void* __oxRealloc(void* p, std::size_t size) noexcept
 {
     return oxHeapReAlloc(nullptr, p, size);
 }
 
-unsigned int __oxMsize(const void* p)
+unsigned int __oxMsize(const void* p) noexcept
 {
     return static_cast<unsigned int>(oxHeapSize(nullptr, p));
 }
 
-unsigned int oxMsize(const void* p)
+unsigned int oxMsize(const void* p) noexcept
 {
     return static_cast<unsigned int>(oxHeapSize(nullptr, p));
 }
 
-OXCHAR* __oxStrdup(const OXCHAR* s)
+OXCHAR* __oxStrdup(const OXCHAR* s) noexcept
 {
     if (s == nullptr)
         return nullptr;
@@ -182,7 +182,7 @@ OXCHAR* __oxStrdup(const OXCHAR* s)
     return copy;
 }
 
-bool oxCallOutOfMemHandler(std::size_t size)
+bool oxCallOutOfMemHandler(std::size_t size) noexcept
 {
     if (oxheap::tNoOutOfMemHandler)
         return false;
@@ -200,41 +200,41 @@ OxNoOutOfMemHandlerScope::~OxNoOutOfMemHandlerScope()
     oxheap::tNoOutOfMemHandler = mPrevious;
 }
 
-void* OxHeapOperators::allocRawMem(std::size_t size)
+void* OxHeapOperators::allocRawMem(std::size_t size) noexcept
 {
     return gProcessAllocator.malloc(size);
 }
 
-void OxHeapOperators::freeRawMem(void* p)
+void OxHeapOperators::freeRawMem(void* p) noexcept
 {
     gProcessAllocator.free(p);
 }
 
-void* OxHeapOperators::allocRawMem(std::size_t size, const char*, int)
+void* OxHeapOperators::allocRawMem(std::size_t size, const char*, int) noexcept
 {
     return oxHeapAlloc(nullptr, size);
 }
 
-void OxHeapOperators::freeRawMem(void* p, const char*, int)
+void OxHeapOperators::freeRawMem(void* p, const char*, int) noexcept
 {
     oxHeapFree(nullptr, p);
 }
 
-void establishHeapErrorHandler(void (*)(const OXCHAR*)) {}
+void establishHeapErrorHandler(void (*)(const OXCHAR*)) noexcept {}
 
-void OxHeapDump(int, int, const OXCHAR*) {}
+void OxHeapDump(int, int, const OXCHAR*) noexcept {}
 
-int oxDbgOverhead()
+int oxDbgOverhead() noexcept
 {
     return 0;
 }
 
-int oxfirst_entry()
+int oxfirst_entry() noexcept
 {
     return 0;
 }
 
-int oxMgcEp000000()
+int oxMgcEp000000() noexcept
 {
     return 0;
 }

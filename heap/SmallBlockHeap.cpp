@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kLargestRequest = 0x80000000u;
 } // namespace
 
-void* __oxMallocAligned(std::size_t size)
+void* __oxMallocAligned(std::size_t size) noexcept
 {
     if (size > kLargestRequest) [[unlikely]] {
         oxCallOutOfMemHandler(size);
@@ -23,17 +23,17 @@ void* __oxMallocAligned(std::size_t size)
     return std::malloc(size);
 }
 
-void __oxFreeAligned(void* p)
+void __oxFreeAligned(void* p) noexcept
 {
     std::free(p);
 }
 
-unsigned int __oxMsizeAligned(const void* p)
+unsigned int __oxMsizeAligned(const void* p) noexcept
 {
     return static_cast<unsigned int>(win::_msize(p));
 }
 
-unsigned int oxMsizeAligned(const void* p)
+unsigned int oxMsizeAligned(const void* p) noexcept
 {
     return __oxMsizeAligned(p);
 }

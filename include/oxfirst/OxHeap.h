@@ -43,46 +43,47 @@ OXFIRST_API OxProcessAllocatorKind oxProcessAllocatorKind();
 
 /// Heap 0: the process allocator's malloc. Otherwise HeapAlloc(heap, 0, size), retried for as
 /// long as the new handler succeeds. Null on failure.
-OXFIRST_API void* oxHeapAlloc(void* heap, std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* oxHeapAlloc(void* heap, std::size_t size) noexcept;
 /// Heap 0: the process allocator's tryAlloc. Otherwise one HeapAlloc(heap, 0, size), no retry.
-OXFIRST_API void* oxTryHeapAlloc(void* heap, std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* oxTryHeapAlloc(void* heap, std::size_t size) noexcept;
 /// Heap 0: the process allocator's free. Otherwise HeapFree(heap, 0, p); a block that is not
 /// the heap's own is left alone.
-OXFIRST_API void oxHeapFree(void* heap, void* p);
+OXFIRST_API void oxHeapFree(void* heap, void* p) noexcept;
 /// Heap 0: the process allocator's realloc. Otherwise HeapReAlloc (HeapAlloc when p is null),
 /// retried like oxHeapAlloc. Null on failure, and p is then still valid.
-OXFIRST_API void* oxHeapReAlloc(void* heap, void* p, std::size_t size);
+OXFIRST_API void* oxHeapReAlloc(void* heap, void* p, std::size_t size) noexcept;
 /// Heap 0: the process allocator's msize. Otherwise HeapSize(heap, 0, p), which is SIZE_MAX
 /// for a pointer that is not a live block of that heap.
-OXFIRST_API std::size_t oxHeapSize(void* heap, const void* p);
+OXFIRST_API std::size_t oxHeapSize(void* heap, const void* p) noexcept;
 /// Heap 0: true for any p. Otherwise whether p is a live block of that heap (p null: whether
 /// the whole heap is consistent).
-OXFIRST_API bool oxHeapValidate(void* heap, const void* p);
+OXFIRST_API bool oxHeapValidate(void* heap, const void* p) noexcept;
 /// Counts the busy blocks of `heap`, their bytes and their overhead bytes. All three are set to
 /// 0 first; false for heap 0 and for a handle that is not a live heap.
-OXFIRST_API bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes, std::uint32_t& overhead);
+OXFIRST_API bool oxHeapWalk(void* heap, std::uint32_t& count, std::uint32_t& bytes,
+                            std::uint32_t& overhead) noexcept;
 /// A new growable private heap switched to the low-fragmentation setting; the argument is
 /// ignored. Null when the system refuses even after the new handler has had its chances.
-OXFIRST_API void* oxHeapCreate(std::uint32_t ignored);
+OXFIRST_API void* oxHeapCreate(std::uint32_t ignored) noexcept;
 /// Destroys a heap made by oxHeapCreate with every block in it. Null is ignored.
-OXFIRST_API void oxHeapDestroy(void* heap);
+OXFIRST_API void oxHeapDestroy(void* heap) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Process-allocator entry points
 
 /// The process allocator's malloc; no retry of its own.
-OXFIRST_API void* __oxMalloc(std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* __oxMalloc(std::size_t size) noexcept;
 /// The process allocator's free.
-OXFIRST_API void __oxFree(void* p);
+OXFIRST_API void __oxFree(void* p) noexcept;
 /// oxHeapReAlloc(0, p, size).
-OXFIRST_API void* __oxRealloc(void* p, std::size_t size);
+OXFIRST_API void* __oxRealloc(void* p, std::size_t size) noexcept;
 /// oxHeapSize(0, p) truncated to 32 bits.
-OXFIRST_API unsigned int __oxMsize(const void* p);
+OXFIRST_API unsigned int __oxMsize(const void* p) noexcept;
 /// oxHeapSize(0, p) truncated to 32 bits.
-OXFIRST_API unsigned int oxMsize(const void* p);
+OXFIRST_API unsigned int oxMsize(const void* p) noexcept;
 /// A copy of `s` with its terminator, from the process allocator; null for null and when the
 /// allocation fails. Release it with __oxFree.
-OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s);
+[[gnu::malloc]] OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // The small-block heap
@@ -90,20 +91,20 @@ OXFIRST_API OXCHAR* __oxStrdup(const OXCHAR* s);
 /// A block from the small-block heap for requests of 1 to 4096 bytes that have a size class,
 /// from the C runtime otherwise (and always while the heap is switched off). Requests above
 /// 2 GB inform the out-of-memory handler and fail with null.
-OXFIRST_API void* __oxMallocAligned(std::size_t size);
+[[gnu::malloc]] OXFIRST_API void* __oxMallocAligned(std::size_t size) noexcept;
 /// Frees a block of __oxMallocAligned; a block that is not in the small-block heap goes to the
 /// C runtime's free. Null is ignored.
-OXFIRST_API void __oxFreeAligned(void* p);
+OXFIRST_API void __oxFreeAligned(void* p) noexcept;
 /// The block size of p's class when p is in the small-block heap, else the C runtime's size of p
 /// truncated to 32 bits.
-OXFIRST_API unsigned int __oxMsizeAligned(const void* p);
+OXFIRST_API unsigned int __oxMsizeAligned(const void* p) noexcept;
 /// The same as __oxMsizeAligned.
-OXFIRST_API unsigned int oxMsizeAligned(const void* p);
+OXFIRST_API unsigned int oxMsizeAligned(const void* p) noexcept;
 
 /// Gives the C runtime's new handler a chance to free memory for a request of `size` bytes.
 /// False when the calling thread has suppressed the handler (see OxNoOutOfMemHandlerScope),
 /// when there is no handler, or when the handler gives up; true when it asks for a retry.
-OXFIRST_API bool oxCallOutOfMemHandler(std::size_t size);
+OXFIRST_API bool oxCallOutOfMemHandler(std::size_t size) noexcept;
 
 /// While an object of this class lives, oxCallOutOfMemHandler answers false on the creating
 /// thread without calling anything, so an allocation made meanwhile fails instead of invoking
@@ -120,14 +121,14 @@ private:
 };
 
 // Entry points kept for modules that call them; they do nothing.
-OXFIRST_API void establishHeapErrorHandler(void (*handler)(const OXCHAR*));
-OXFIRST_API void OxHeapDump(int, int, const OXCHAR*);
+OXFIRST_API void establishHeapErrorHandler(void (*handler)(const OXCHAR*)) noexcept;
+OXFIRST_API void OxHeapDump(int, int, const OXCHAR*) noexcept;
 /// Returns 0.
-OXFIRST_API int oxDbgOverhead();
+OXFIRST_API int oxDbgOverhead() noexcept;
 /// Returns 0, as oxDbgOverhead.
-OXFIRST_API int oxfirst_entry();
+OXFIRST_API int oxfirst_entry() noexcept;
 /// Returns 0, as oxDbgOverhead.
-OXFIRST_API int oxMgcEp000000();
+OXFIRST_API int oxMgcEp000000() noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Raw memory for the library's classes
@@ -135,13 +136,13 @@ OXFIRST_API int oxMgcEp000000();
 class OXFIRST_API OxHeapOperators {
 public:
     /// The process allocator's malloc (the same operation as __oxMalloc).
-    static void* allocRawMem(std::size_t size);
+    static void* allocRawMem(std::size_t size) noexcept;
     /// The process allocator's free (the same operation as __oxFree).
-    static void freeRawMem(void* p);
+    static void freeRawMem(void* p) noexcept;
     /// oxHeapAlloc(0, size): retried through the new handler. File and line are ignored.
-    static void* allocRawMem(std::size_t size, const char* file, int line);
+    static void* allocRawMem(std::size_t size, const char* file, int line) noexcept;
     /// oxHeapFree(0, p). File and line are ignored.
-    static void freeRawMem(void* p, const char* file, int line);
+    static void freeRawMem(void* p, const char* file, int line) noexcept;
 };
 
 /// Base of classes whose instances come from the library heap. Its allocation functions are
