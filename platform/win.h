@@ -55,14 +55,18 @@ inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 
 OXWIN_API DWORD GetLastError();
 OXWIN_API void SetLastError(DWORD error);
@@ -540,5 +544,162 @@ OXWIN_API WCHAR* _wcsdup(const WCHAR* text);
 /// `bufferMax`; an empty string gives 0 too. Whenever `bufferMax` > 0 and `buffer` is not null,
 /// the buffer is terminated, also on failure.
 OXWIN_API int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMax);
+
+// Modules
+//
+// A module counts only while it is loaded; nothing here ever loads one. "X.dll" is looked for
+// among the loaded objects as "X.dll" and as "libX.so" (file names compared without regard to
+// ASCII letter case, as Windows compares module names); a name without an extension gets ".dll"
+// first, as on Windows.
+
+/// The handle of the loaded module of that name (a path names exactly that file), the main
+/// program's for null. Null with ERROR_MOD_NOT_FOUND when no such module is loaded. The handle
+/// takes no reference: it stays valid while the module stays loaded.
+OXWIN_API HMODULE GetModuleHandleW(LPCWSTR moduleName);
+/// The address of the export `procName` of `module`. Null with ERROR_INVALID_HANDLE for a null
+/// module, ERROR_PROC_NOT_FOUND for a null name, an ordinal (a "name" below 0x10000) or a name
+/// the module does not export.
+OXWIN_API void* GetProcAddress(HMODULE module, LPCSTR procName);
+
+// ---------------------------------------------------------------------------------------------
+// Process and thread ids
+
+/// getpid(), asked of the system once per process (a forked child asks again).
+OXWIN_API DWORD GetCurrentProcessId();
+/// gettid(), asked of the system once per thread.
+OXWIN_API DWORD GetCurrentThreadId();
+
+// ---------------------------------------------------------------------------------------------
+// Event tracing: providers
+//
+// An in-process event-tracing system. Providers register under a GUID and write events; trace
+// sessions (started through the consumer interface below) enable a provider by level and keyword
+// mask and receive, synchronously on the writing thread, each written event they enable.
+//
+// Whether a session enables an event: the event's level is at most the session's level (a
+// session level of 0 enables every level), and the event's keyword mask is 0 or shares a bit with
+// the session's match-any mask. EventEnabled is true when some session enables the event.
+//
+// Everything here is safe to call from any thread. A write that no session enables reads two
+// words of the provider's record and returns: no lock, no allocation, no system call.
+
+using UCHAR = std::uint8_t;
+using USHORT = std::uint16_t;
+using ULONGLONG = std::uint64_t;
+using BOOLEAN = std::uint8_t;
+using PVOID = void*;
+
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+
+    friend constexpr bool operator==(const GUID&, const GUID&) = default;
+};
+static_assert(sizeof(GUID) == 16);
+using LPCGUID = const GUID*;
+
+/// A provider's registration; 0 is never a valid one.
+using REGHANDLE = std::uint64_t;
+
+/// The constant part of an event: what it is, for the system and for sessions to filter on.
+struct EVENT_DESCRIPTOR {
+    USHORT Id;
+    UCHAR Version;
+    UCHAR Channel;
+    UCHAR Level;
+    UCHAR Opcode;
+    USHORT Task;
+    ULONGLONG Keyword;
+};
+static_assert(sizeof(EVENT_DESCRIPTOR) == 16);
+
+/// One payload field: `Size` bytes at address `Ptr`.
+struct EVENT_DATA_DESCRIPTOR {
+    ULONGLONG Ptr;
+    ULONG Size;
+    ULONG Reserved;
+};
+static_assert(sizeof(EVENT_DATA_DESCRIPTOR) == 16);
+
+struct EVENT_FILTER_DESCRIPTOR {
+    ULONGLONG Ptr;
+    ULONG Size;
+    ULONG Type;
+};
+
+inline constexpr ULONG EVENT_CONTROL_CODE_DISABLE_PROVIDER = 0;
+inline constexpr ULONG EVENT_CONTROL_CODE_ENABLE_PROVIDER = 1;
+
+/// Told of each session that enables the provider (IsEnabled 1, with that session's level and
+/// match-any mask; MatchAllKeyword is 0) and of each that stops (IsEnabled 0, level and masks 0).
+/// Called on the thread that starts or stops the session, after the change took effect, so
+/// EventEnabled already answers for it; calls are serialised with each other.
+using PENABLECALLBACK = void (*)(LPCGUID SourceId, ULONG IsEnabled, UCHAR Level, ULONGLONG MatchAnyKeyword,
+                                 ULONGLONG MatchAllKeyword, EVENT_FILTER_DESCRIPTOR* FilterData,
+                                 PVOID CallbackContext);
+
+/// Most fields one event may carry, and most payload bytes (the system's 64 KB less the header
+/// it adds to every event).
+inline constexpr ULONG MAX_EVENT_DATA_DESCRIPTORS = 128;
+inline constexpr ULONG MAX_EVENT_PAYLOAD_SIZE = 65536 - 80;
+
+/// Registers a provider and writes its handle to `*RegHandle` (0 on failure). Sessions already
+/// started for `ProviderId` enable it at once: `EnableCallback` (may be null) is called for each
+/// of them before EventRegister returns. One GUID may be registered more than once. Answers
+/// ERROR_SUCCESS, ERROR_INVALID_PARAMETER for a null GUID or handle pointer, or
+/// ERROR_NO_SYSTEM_RESOURCES when the process holds 64 registrations already.
+OXWIN_API ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
+                              REGHANDLE* RegHandle);
+/// Ends a registration; later writes with the handle are refused. ERROR_INVALID_HANDLE for a
+/// handle that is not registered.
+OXWIN_API ULONG EventUnregister(REGHANDLE RegHandle);
+/// Whether some session enables the event for this provider. FALSE for an invalid handle or a
+/// null descriptor.
+OXWIN_API BOOLEAN EventEnabled(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* EventDescriptor);
+/// Hands the event to every session that enables it. ERROR_SUCCESS also when none does (the event
+/// is dropped); ERROR_INVALID_HANDLE for an invalid handle, ERROR_INVALID_PARAMETER for a null
+/// descriptor, more than MAX_EVENT_DATA_DESCRIPTORS fields or fields without data,
+/// ERROR_ARITHMETIC_OVERFLOW when the fields add up to more than MAX_EVENT_PAYLOAD_SIZE bytes;
+/// a refused event reaches no session. The fields themselves are looked at only when some session
+/// may want the event: a write nobody wants returns ERROR_SUCCESS without reading them.
+OXWIN_API ULONG EventWrite(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* EventDescriptor, ULONG UserDataCount,
+                           EVENT_DATA_DESCRIPTOR* UserData);
+
+// ---------------------------------------------------------------------------------------------
+// Event tracing: trace sessions (the consumer side)
+//
+// A session enables one provider GUID with a level and a match-any keyword mask until it is
+// stopped. Starting and stopping call the enable callbacks of the providers registered under
+// that GUID, as the system does. At most 64 sessions run at a time.
+
+/// One event as a session receives it. Valid only during the callback: copy what is kept.
+struct TRACE_EVENT_RECORD {
+    LPCGUID ProviderId;
+    const EVENT_DESCRIPTOR* Descriptor;
+    ULONGLONG Timestamp; // nanoseconds of CLOCK_MONOTONIC, taken once per write
+    DWORD ProcessId;
+    DWORD ThreadId; // the writing thread (gettid)
+    ULONG FieldCount;
+    const EVENT_DATA_DESCRIPTOR* Fields; // FieldCount fields, in the order written
+};
+
+/// Receives each event the session enables, on the writing thread, possibly on several threads
+/// at once. It may write events and start or stop sessions.
+using PTRACE_EVENT_CALLBACK = void (*)(const TRACE_EVENT_RECORD* Event, PVOID Context);
+
+/// A running session; 0 is never a valid one.
+using TRACEHANDLE = std::uint64_t;
+
+/// Starts a session for `ProviderId` (level 0 enables every level) that hands events to
+/// `Callback`. Returns its handle, or 0 with ERROR_INVALID_PARAMETER for a null GUID or
+/// callback, or ERROR_NO_SYSTEM_RESOURCES when 64 sessions are running.
+OXWIN_API TRACEHANDLE StartTraceSession(LPCGUID ProviderId, UCHAR Level, ULONGLONG MatchAnyKeyword,
+                                        PTRACE_EVENT_CALLBACK Callback, PVOID Context);
+/// Stops the session. When it returns, the session's callback will not be called again and is
+/// running on no other thread (a callback may stop its own session; it then finishes its own
+/// call). FALSE with ERROR_INVALID_HANDLE for a handle that is not running.
+OXWIN_API BOOL StopTraceSession(TRACEHANDLE Session);
 
 } // namespace win

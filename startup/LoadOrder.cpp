@@ -12,14 +12,22 @@
 //   104  create the TLS destructor registry, before any thread can allocate a stack-heap slot.
 //   105  watch for process exit, so the unload work below can tell an exit from an unload.
 //        Armed by the loading thread, which is the thread whose end is the process's end.
+//   110  register the performance provider, so that the modules linking the library can write
+//        events from their own initialisers; it needs nothing but the platform layer.
+//   111  start the trace file when OX_TRACE_FILE asks for one. After 110 so the provider is
+//        registered when the session's enable reaches it (either order works, this one is
+//        simpler to reason about); it is finished by the destructor of the same priority.
 //
 // At unload, destructor 102 runs the small-block heap's unload work after every other
 // destructor of the library (a lower destructor priority runs later), so objects destroyed
 // at unload may still free their blocks.
 //
 // The order is the ELF one: lower priorities run first, all of them before the constructors of
-// the modules that link the library, and destructors run in reverse.
+// the modules that link the library, and destructors run in reverse, after every destructor and
+// atexit handler of the program and of the modules loaded after the library.
 
+#include "diagnostics/PerfProvider.h"
+#include "diagnostics/TraceFile.h"
 #include "heap/HeapInternal.h"
 #include "platform/win.h"
 
@@ -53,6 +61,22 @@ namespace {
 [[gnu::destructor(102)]] void tearDownSmallBlockHeapAtUnload()
 {
     oxheap::tearDownSmallBlockHeap();
+}
+
+[[gnu::constructor(110)]] void registerPerformanceProviderAtLoad()
+{
+    oxperf::registerProvider();
+}
+
+[[gnu::constructor(111)]] void startTraceFileAtLoad()
+{
+    oxperf::startTraceFileFromEnvironment();
+}
+
+// The last events of the process reach the file, and the file ends as valid JSON.
+[[gnu::destructor(111)]] void finishTraceFileAtExit()
+{
+    oxperf::finishTraceFile();
 }
 
 } // namespace

@@ -8,3 +8,7 @@ void showStrings();
 
 /// The allocators: a heap report of a few heaps, grouped per heap and sorted by total.
 void heapTour();
+
+/// Writes a few performance events: a command, a document opened, a class created and ended.
+/// With OX_TRACE_FILE set they land in that trace file.
+void perfLogTour();

@@ -82,5 +82,6 @@ int main()
     heapTour();
     showFatalReport();
     showStrings();
+    perfLogTour();
     return 0;
 }

@@ -9,3 +9,4 @@
 #include <oxfirst/OxRxCallbacks.h>
 #include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>
+#include <oxfirst/PerfLog.h>

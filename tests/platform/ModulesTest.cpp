@@ -1,0 +1,72 @@
+// tests/platform/ModulesTest.cpp
+// Modules by name: found only once loaded, under their Windows and their ELF names in any letter
+// case, and never loaded by the lookup itself. The stand-in module is libOxCore.so, built beside
+// the tests; loading it is this test's own doing.
+
+#include "platform/win.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+namespace {
+
+using namespace win;
+
+bool isLoaded(const char* path)
+{
+    void* handle = ::dlopen(path, RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr)
+        ::dlclose(handle);
+    return handle != nullptr;
+}
+
+// Guards against a lookup that loads the module it is asked about, and against answers before
+// the module is there. The module stays loaded afterwards (it must not be unloaded in a process
+// that may have cached its addresses).
+TEST(ModuleLookup, FindsModulesOnlyOnceLoadedUnderEveryName)
+{
+    ASSERT_FALSE(isLoaded(OXFIRST_TEST_OXCORE_PATH)) << "the stand-in must not be loaded before this test";
+    SetLastError(0);
+    EXPECT_EQ(nullptr, GetModuleHandleW(u"OxCore.dll"));
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, GetLastError());
+    EXPECT_EQ(nullptr, GetModuleHandleW(OXFIRST_TEST_OXCORE_PATH_UTF16));
+    EXPECT_FALSE(isLoaded(OXFIRST_TEST_OXCORE_PATH));
+
+    void* loaded = ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_NOW);
+    ASSERT_NE(nullptr, loaded);
+    const auto expected = reinterpret_cast<HMODULE>(loaded);
+    EXPECT_EQ(expected, GetModuleHandleW(u"OxCore.dll"));
+    EXPECT_EQ(expected, GetModuleHandleW(u"oxcore.DLL"));
+    EXPECT_EQ(expected, GetModuleHandleW(u"OxCore"));
+    EXPECT_EQ(expected, GetModuleHandleW(u"libOxCore.so"));
+    EXPECT_EQ(expected, GetModuleHandleW(OXFIRST_TEST_OXCORE_PATH_UTF16));
+    EXPECT_EQ(nullptr, GetModuleHandleW(u"Ox.dll"));
+    EXPECT_EQ(nullptr, GetModuleHandleW(u"OxCore.dl"));
+    EXPECT_EQ(nullptr, GetModuleHandleW(u""));
+    EXPECT_NE(nullptr, GetModuleHandleW(nullptr));
+}
+
+// Guards against GetProcAddress answering with a dependency's symbol, an ordinal or a null name.
+TEST(ModuleLookup, ProcAddressesAreTheModulesOwnExports)
+{
+    void* loaded = ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_NOW);
+    ASSERT_NE(nullptr, loaded);
+    const auto module = reinterpret_cast<HMODULE>(loaded);
+    EXPECT_EQ(::dlsym(loaded, "oxPreviewOrPlotting"), GetProcAddress(module, "oxPreviewOrPlotting"));
+    EXPECT_NE(nullptr, GetProcAddress(module, "oxPreviewOrPlotting"));
+
+    SetLastError(0);
+    EXPECT_EQ(nullptr, GetProcAddress(module, "noSuchExport"));
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, GetLastError());
+    ASSERT_NE(nullptr, ::dlsym(loaded, "malloc")) << "the dependency's symbol is visible to dlsym";
+    EXPECT_EQ(nullptr, GetProcAddress(module, "malloc"));
+    EXPECT_EQ(nullptr, GetProcAddress(module, nullptr));
+    EXPECT_EQ(nullptr, GetProcAddress(module, reinterpret_cast<LPCSTR>(std::uintptr_t{7})));
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, GetLastError());
+    EXPECT_EQ(nullptr, GetProcAddress(nullptr, "oxPreviewOrPlotting"));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    ::dlclose(loaded);
+}
+
+} // namespace
