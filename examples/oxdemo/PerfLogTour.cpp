@@ -32,7 +32,7 @@ void perfLogTour()
     const auto* rxClass = reinterpret_cast<const OxRxClass*>(&gDemoClass);
     PerfLog_WriteOxRxClassLifetimeEvent(rxClass, u"DemoClass", true);
     PerfLog_WriteStartCommandEvent(u"OPEN");
-    openDocument(u"Floor plan.dwg");
+    openDocument(u"Floor plan.oxd");
     PerfLog_WriteEndCommandEvent(u"OPEN");
     PerfLog_WriteOxRxClassLifetimeEvent(rxClass, u"DemoClass", false);
 

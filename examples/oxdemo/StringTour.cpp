@@ -71,7 +71,7 @@ void showStrings()
     OxString saved;
     saved.loadString(102);
     OxString message;
-    message.format(saved.kwszPtr(), u"plan.dwg");
+    message.format(saved.kwszPtr(), u"plan.oxd");
     std::printf("  resource 101: \"%s\"; resource 102 formatted: \"%s\"\n", welcome.utf8Ptr(),
                 message.utf8Ptr());
 }

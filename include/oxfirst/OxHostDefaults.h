@@ -49,8 +49,8 @@ OXHOST_API void oxInstallHostDefaults();
 /// - `p`: the pointer as 16 upper-case hex digits, without prefix.
 /// - `n`: takes its pointer argument and writes nothing; a format must not be able to write
 ///   to memory.
-/// - `%%` prints one `%`. An unknown conversion prints its whole specification literally, and
-///   a format that ends inside a specification prints the unfinished specification.
+/// - `%%` prints one `%`. An unknown conversion prints its whole directive literally, and
+///   a format that ends inside a directive prints the unfinished directive.
 ///
 /// Like printf, the formatter reads exactly the arguments that the format names, in order; it
 /// cannot tell when fewer were passed. The library never passes a format with more conversions

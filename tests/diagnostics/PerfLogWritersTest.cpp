@@ -44,7 +44,7 @@ std::string pointerBytes(const void* p)
 
 // clang-format off
 const WriterCase kWriterCases[] = {
-    {"PerfLog_WriteReadDrawingEvent(name, true)", [] { PerfLog_WriteReadDrawingEvent(u"a.dwg", true); }, 1, {wideBytes(u"a.dwg")}},
+    {"PerfLog_WriteReadDrawingEvent(name, true)", [] { PerfLog_WriteReadDrawingEvent(u"a.oxd", true); }, 1, {wideBytes(u"a.oxd")}},
     {"PerfLog_WriteReadDrawingEvent(null, false)", [] { PerfLog_WriteReadDrawingEvent(nullptr, false); }, 2, {wideBytes(u"")}},
     {"PerfLog_WriteOxApAppInitEvent(true)", [] { PerfLog_WriteOxApAppInitEvent(true); }, 3, {}},
     {"PerfLog_WriteOxApAppInitEvent(false)", [] { PerfLog_WriteOxApAppInitEvent(false); }, 4, {}},
@@ -87,8 +87,8 @@ const WriterCase kWriterCases[] = {
     {"PerfLog_WriteBolNotifyEvent(false)", [] { PerfLog_WriteBolNotifyEvent(false); }, 49, {}},
     {"PerfLog_WriteSlaveCreatedEvent(data)", [] { PerfLog_WriteSlaveCreatedEvent(0x7FFFFFFF); }, 52, {valueBytes(0x7FFFFFFF)}},
     {"PerfLog_WriteSlaveReadyEvent()", [] { PerfLog_WriteSlaveReadyEvent(); }, 53, {}},
-    {"PerfLog_WriteOpenDrawingMessageEvent(name, true)", [] { PerfLog_WriteOpenDrawingMessageEvent(u"b.dwg", true); }, 54, {wideBytes(u"b.dwg")}},
-    {"PerfLog_WriteOpenDrawingMessageEvent(name, false)", [] { PerfLog_WriteOpenDrawingMessageEvent(u"b.dwg", false); }, 55, {wideBytes(u"b.dwg")}},
+    {"PerfLog_WriteOpenDrawingMessageEvent(name, true)", [] { PerfLog_WriteOpenDrawingMessageEvent(u"b.oxd", true); }, 54, {wideBytes(u"b.oxd")}},
+    {"PerfLog_WriteOpenDrawingMessageEvent(name, false)", [] { PerfLog_WriteOpenDrawingMessageEvent(u"b.oxd", false); }, 55, {wideBytes(u"b.oxd")}},
     {"PerfLog_WriteRegenInstanceMessageEvent(true)", [] { PerfLog_WriteRegenInstanceMessageEvent(true); }, 56, {}},
     {"PerfLog_WriteRegenInstanceMessageEvent(false)", [] { PerfLog_WriteRegenInstanceMessageEvent(false); }, 57, {}},
     {"PerfLog_WriteRegenInstanceCompleteMessageEvent(true)", [] { PerfLog_WriteRegenInstanceCompleteMessageEvent(true); }, 58, {}},
@@ -133,8 +133,8 @@ const WriterCase kWriterCases[] = {
     {"PerfLog_WriteInvalidateGsNodeEvent(hint)", [] { PerfLog_WriteInvalidateGsNodeEvent(0x80000000u); }, 112, {valueBytes(0x80000000u)}},
     {"PerfLog_WriteQueueDrawThreadRequestEvent(id, null)", [] { PerfLog_WriteQueueDrawThreadRequestEvent(kPointer, nullptr); }, 113, {pointerBytes(kPointer), narrowBytes("")}},
     {"PerfLog_WriteProcessedDrawThreadRequestEvent(id, name)", [] { PerfLog_WriteProcessedDrawThreadRequestEvent(kPointer, "caf\xe9"); }, 114, {pointerBytes(kPointer), narrowBytes("caf\xe9")}},
-    {"PerfLog_WriteSaveToCloudEvent(name, flag, true)", [] { PerfLog_WriteSaveToCloudEvent(u"c.dwg", true, true); }, 164, {wideBytes(u"c.dwg"), valueBytes(true)}},
-    {"PerfLog_WriteSaveToCloudEvent(name, flag, false)", [] { PerfLog_WriteSaveToCloudEvent(u"c.dwg", false, false); }, 165, {wideBytes(u"c.dwg"), valueBytes(false)}},
+    {"PerfLog_WriteSaveToCloudEvent(name, flag, true)", [] { PerfLog_WriteSaveToCloudEvent(u"c.oxd", true, true); }, 164, {wideBytes(u"c.oxd"), valueBytes(true)}},
+    {"PerfLog_WriteSaveToCloudEvent(name, flag, false)", [] { PerfLog_WriteSaveToCloudEvent(u"c.oxd", false, false); }, 165, {wideBytes(u"c.oxd"), valueBytes(false)}},
     {"PerfLog_WriteDispatchInputEvent(message, true)", [] { PerfLog_WriteDispatchInputEvent(0x100, true); }, 166, {valueBytes(0x100u)}},
     {"PerfLog_WriteDispatchInputEvent(message, false)", [] { PerfLog_WriteDispatchInputEvent(0x100, false); }, 0, {}},
     {"PerfLog_WriteInvokeCommandEvent(parameters, ilk)", [] { PerfLog_WriteInvokeCommandEvent(u"_LINE 0,0", 5); }, 200, {wideBytes(u"_LINE 0,0"), valueBytes(5)}},

@@ -52,10 +52,10 @@ TEST(TraceFileWriter, Everything)
     if (!isTracing())
         GTEST_SKIP() << kOwnProcess;
     PerfLog_WriteStartCommandEvent(u"LINE");
-    PerfLog_WriteOpenDocumentEvent(u"plan.dwg", true);
+    PerfLog_WriteOpenDocumentEvent(u"plan.oxd", true);
     PerfLog_WriteDocLockEvent(nullptr, 32, nullptr, true);
     PerfLog_WriteDocLockEvent(nullptr, 3, u"ERASE", false);
-    PerfLog_WriteOpenDocumentEvent(u"plan.dwg", false);
+    PerfLog_WriteOpenDocumentEvent(u"plan.oxd", false);
     PerfLog_WriteEndCommandEvent(u"LINE");
 
     PerfLog_WriteModelTraversalEvent(6, true);
@@ -65,7 +65,7 @@ TEST(TraceFileWriter, Everything)
     PerfLog_WriteInvokeCommandEvent(kTrickyCommand, -7);
     PerfLog_WriteProcessedDrawThreadRequestEvent(nullptr, "caf\xe9");
     PerfLog_WriteSaveToCloudEvent(nullptr, true, true);
-    PerfLog_WriteSaveToCloudEvent(u"c.dwg", false, false);
+    PerfLog_WriteSaveToCloudEvent(u"c.oxd", false, false);
     PerfLog_WriteAddRenderNodeEvent(1, 2); // diagnostic level
     PerfLog_WriteBolLifetimeEvent(true);   // no keyword
     PerfLog_WriteBolLifetimeEvent(false);
@@ -235,7 +235,7 @@ TEST_F(TraceFileCheck, DemoTraceHoldsTheTourAsSlices)
         shape);
     ASSERT_EQ(8u, events.size());
     EXPECT_EQ("OPEN", args(events[1]).stringAt("Command"));
-    EXPECT_EQ("Floor plan.dwg", args(events[2]).stringAt("data"));
+    EXPECT_EQ("Floor plan.oxd", args(events[2]).stringAt("data"));
     EXPECT_EQ("kWrite", args(events[3]).stringAt("Mode"));
     EXPECT_EQ(events[0].stringAt("id"), events[7].stringAt("id"));
     EXPECT_EQ("DemoClass", args(events[0]).stringAt("OxRxClassName"));
