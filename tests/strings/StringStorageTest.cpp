@@ -7,26 +7,10 @@
 
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 using namespace oxtest;
 
 namespace {
-
-// Whether `s` has the kind and then reads back the text (narrow text as held, wide as produced).
-template <typename Text>
-::testing::AssertionResult holds(const OxString& s, int kind, const Text& text)
-{
-    const int actual = s.kind();
-    Text read;
-    if constexpr (std::is_same_v<Text, std::string>)
-        read = narrowText(s);
-    else
-        read = wideText(s);
-    if (actual == kind && read == text)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "kind " << actual << ", text " << ::testing::PrintToString(read);
-}
 
 const unsigned char* rawBytes(const OxString& s)
 {

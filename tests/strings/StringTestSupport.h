@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 namespace oxtest {
 
@@ -64,6 +65,21 @@ inline std::u16string wideText(const OxString& s)
 inline std::string narrowText(const OxString& s)
 {
     return s.ansiPtr();
+}
+
+/// Whether `s` has the kind and then reads back the text (narrow text as held, wide as produced).
+template <typename Text>
+::testing::AssertionResult holds(const OxString& s, int kind, const Text& text)
+{
+    const int actual = s.kind();
+    Text read;
+    if constexpr (std::is_same_v<Text, std::string>)
+        read = narrowText(s);
+    else
+        read = wideText(s);
+    if (actual == kind && read == text)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "kind " << actual << ", text " << ::testing::PrintToString(read);
 }
 
 /// A string holding both forms (kind 5), made from ANSI bytes; needs the ANSI converter.
