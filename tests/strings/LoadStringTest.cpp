@@ -16,26 +16,17 @@ namespace {
 int gModuleToken = 0;
 const auto kModule = reinterpret_cast<win::HINSTANCE>(&gModuleToken);
 
-win::HINSTANCE appModule()
-{
-    return kModule;
-}
-
 // Registers texts of the given lengths under ids equal to their lengths (id 1 is empty).
 class LoadString : public WithHostConverters {
 protected:
     void SetUp() override
     {
         WithHostConverters::SetUp();
-        std::vector<win::test::StringResource> table;
-        for (std::size_t length : kLengths) {
-            mTexts.push_back(std::u16string(length, u'x'));
-            mTexts.back()[0] = u'<';
-        }
+        std::vector<win::test::StringResource> table{{1, u""}, {7, u"Seven s"}};
+        for (std::size_t length : kLengths)
+            mTexts.push_back(u"<" + std::u16string(length - 1, u'x'));
         for (std::size_t i = 0; i < mTexts.size(); ++i)
             table.push_back({static_cast<win::UINT>(kLengths[i]), mTexts[i].c_str()});
-        table.push_back({1, u""});
-        table.push_back({7, u"Seven s"});
         win::test::registerStringTable(kModule, table.data(), table.size());
     }
     void TearDown() override
@@ -50,8 +41,8 @@ protected:
 
 } // namespace
 
-// A text that fills a buffer to its last unit might have been cut, so the next size is tried:
-// 63 units need the second try, 511 the third; all of them load whole.
+// A text that fills a buffer to its last unit taken as whole (it might have been cut): 63 units
+// need the second try, 511 the third; all of them must load whole.
 TEST_F(LoadString, LoadsTextsAroundEveryBufferSize)
 {
     for (std::size_t i = 0; i < std::size(kLengths); ++i) {
@@ -61,7 +52,9 @@ TEST_F(LoadString, LoadsTextsAroundEveryBufferSize)
     }
 }
 
-// Failures leave the text as it was: a null or -1 module, a missing id, an empty string.
+// Failures that clobber the text: a null, -1 or unknown module, a missing id, an empty string,
+// no resource-module callback; a text that still fills the largest buffer (16777216 units)
+// accepted though it may be cut.
 TEST_F(LoadString, FailuresKeepTheOldText)
 {
     OxString s(u"kept");
@@ -71,13 +64,18 @@ TEST_F(LoadString, FailuresKeepTheOldText)
     EXPECT_FALSE(s.loadString(reinterpret_cast<win::HINSTANCE>(~std::uintptr_t(0)), 7));
     EXPECT_FALSE(s.loadString(reinterpret_cast<win::HINSTANCE>(&s), 7));
     EXPECT_FALSE(s.loadString(7)); // no resource-module callback
+    const std::u16string huge(16777215, u'h');
+    const win::test::StringResource table[] = {{5, huge.c_str()}};
+    win::test::registerStringTable(kModule, table, 1);
+    EXPECT_FALSE(s.loadString(kModule, 5));
     EXPECT_EQ(u"kept", wideText(s));
 }
 
-// The host's callback names the module for loadString(id) and the resource-string selector.
+// The host's callback ignored by loadString(id), the resource-string selector or the module
+// constructor.
 TEST_F(LoadString, HostCallbackNamesTheModule)
 {
-    OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle(appModule);
+    OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle([] { return kModule; });
     OxString s;
     EXPECT_TRUE(s.loadString(7));
     EXPECT_EQ(u"Seven s", wideText(s));
@@ -86,15 +84,4 @@ TEST_F(LoadString, HostCallbackNamesTheModule)
     EXPECT_TRUE(OxString(OxString::kFormatResourceString, 999).isEmpty());
     EXPECT_EQ(u"Seven s", wideText(OxString(kModule, 7)));
     EXPECT_TRUE(OxString(kModule, 999).isEmpty());
-}
-
-// A text that still fills the largest buffer (16777216 units) cannot be known to be whole.
-TEST_F(LoadString, TextFillingTheLargestBufferFails)
-{
-    const std::u16string huge(16777215, u'h');
-    const win::test::StringResource table[] = {{5, huge.c_str()}};
-    win::test::registerStringTable(kModule, table, 1);
-    OxString s(u"kept");
-    EXPECT_FALSE(s.loadString(kModule, 5));
-    EXPECT_EQ(u"kept", wideText(s));
 }

@@ -4,9 +4,7 @@
 
 #include "StringTestSupport.h"
 
-#include <cstring>
-#include <functional>
-#include <variant>
+#include <vector>
 
 using namespace oxtest;
 
@@ -16,107 +14,70 @@ constexpr const char* kEmpty = "Parsing Empty OxString";
 constexpr const char* kInvalid = "Parsing Invalid Char in OxString";
 constexpr const char* kOverflow = "Overflow While Parsing OxString";
 
-using Parser = std::function<std::uint64_t(const OxString&, int)>;
-
-struct Parsers {
-    const char* name;
-    Parser parse;
+struct Expect {
+    const char* text;
+    const char* message; // the failure, or null for success with `value`
+    std::uint64_t value = 0;
 };
 
 // Each parser with its result widened to 64 bits (signed kinds two's complement in their width).
-const Parsers kDeci{"asDeci",
-                    [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asDeci(o))); }};
-const Parsers kUDeci{"asUDeci", [](const OxString& s, int o) { return std::uint64_t(s.asUDeci(o)); }};
-const Parsers kHex{"asHex",
-                   [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asHex(o))); }};
-const Parsers kUHex{"asUHex", [](const OxString& s, int o) { return std::uint64_t(s.asUHex(o)); }};
-const Parsers kDeci64{"asDeci64", [](const OxString& s, int o) { return std::uint64_t(s.asDeci64(o)); }};
-const Parsers kUDeci64{"asUDeci64", [](const OxString& s, int o) { return s.asUDeci64(o); }};
-const Parsers kHex64{"asHex64", [](const OxString& s, int o) { return std::uint64_t(s.asHex64(o)); }};
-const Parsers kUHex64{"asUHex64", [](const OxString& s, int o) { return s.asUHex64(o); }};
-const Parsers kHandle{"asOxDbHandle", [](const OxString& s, int o) { return s.asOxDbHandle(o).value; }};
-
-struct Case {
-    const Parsers* parser;
-    const char* text;
-    std::variant<std::uint64_t, const char*> expected; // the value, or the failure message
+struct Parser {
+    const char* name;
+    std::uint64_t (*parse)(const OxString&, int);
+    std::vector<Expect> cases;
 };
 
-// The message thrown with kOnErrorThrow, or null when the parse succeeded with `*value`.
-const char* parseOrMessage(const Parsers& parser, const OxString& s, std::uint64_t* value)
-{
-    try {
-        *value = parser.parse(s, OxString::kOnErrorThrow | OxString::kEmptyIsError);
-        return nullptr;
-    } catch (const char* message) {
-        return message;
-    }
-}
-
-const Case kCases[] = {
-    {&kDeci, "-42", std::uint64_t(0xFFFFFFD6)},
-    {&kDeci, "2147483647", std::uint64_t(0x7FFFFFFF)},
-    {&kDeci, "-2147483648", std::uint64_t(0x80000000)},
-    {&kDeci, "4294967295", std::uint64_t(0xFFFFFFFF)}, // the magnitude fits: it wraps
-    {&kDeci, "4294967296", kOverflow},
-    {&kDeci, "-4294967296", kOverflow},
-    {&kDeci, "+42", kInvalid},
-    {&kDeci, " 42", kInvalid},
-    {&kDeci, "42 ", kInvalid},
-    {&kDeci, "--1", kInvalid},
-    {&kDeci, "1F", kInvalid},
-    {&kDeci, "-", kEmpty},
-    {&kDeci, "", kEmpty},
-    {&kUDeci, "-42", kInvalid},
-    {&kUDeci, "4294967295", std::uint64_t(4294967295u)},
-    {&kUDeci, "4294967296", kOverflow},
-    {&kUDeci, "99999999999999999999999", kOverflow},
-    {&kUDeci, "007", std::uint64_t(7)},
-    {&kHex, "1F", std::uint64_t(31)},
-    {&kHex, "0x1F", kInvalid},
-    {&kHex, "7fffffff", std::uint64_t(0x7FFFFFFF)},
-    {&kHex, "FFFFFFFF", std::uint64_t(0xFFFFFFFF)},
-    {&kHex, "-1", std::uint64_t(0xFFFFFFFF)},
-    {&kHex, "100000000", kOverflow},
-    {&kHex, "1g", kInvalid},
-    {&kUHex, "aBcDeF", std::uint64_t(0xABCDEF)},
-    {&kUHex, "-1", kInvalid},
-    {&kUHex, "fffffffff", kOverflow},
-    {&kDeci64, "9223372036854775807", std::uint64_t(0x7FFFFFFFFFFFFFFF)},
-    {&kDeci64, "-9223372036854775808", std::uint64_t(0x8000000000000000)},
-    {&kDeci64, "18446744073709551616", kOverflow},
-    {&kDeci64, "12x", kInvalid},
-    {&kUDeci64, "18446744073709551615", ~std::uint64_t(0)},
-    {&kUDeci64, "18446744073709551616", kOverflow},
-    {&kUDeci64, "4294967296", std::uint64_t(4294967296)},
-    {&kHex64, "ffffffffffffffff", ~std::uint64_t(0)},
-    {&kHex64, "-8000000000000000", std::uint64_t(0x8000000000000000)},
-    {&kHex64, "10000000000000000", kOverflow},
-    {&kUHex64, "FFFFFFFFFFFFFFFF", ~std::uint64_t(0)},
-    {&kUHex64, "1ffffffffffffffff", kOverflow},
-    {&kHandle, "1f", std::uint64_t(0x1F)},
-    {&kHandle, "-1f", kInvalid},
+// clang-format off
+const Parser kParsers[] = {
+    {"asDeci", [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asDeci(o))); },
+     {{"-42", nullptr, 0xFFFFFFD6}, {"2147483647", nullptr, 0x7FFFFFFF}, {"-2147483648", nullptr, 0x80000000},
+      {"4294967295", nullptr, 0xFFFFFFFF}, // the magnitude fits: it wraps
+      {"4294967296", kOverflow}, {"-4294967296", kOverflow}, {"+42", kInvalid}, {" 42", kInvalid},
+      {"42 ", kInvalid}, {"--1", kInvalid}, {"1F", kInvalid}, {"-", kEmpty}, {"", kEmpty}}},
+    {"asUDeci", [](const OxString& s, int o) { return std::uint64_t(s.asUDeci(o)); },
+     {{"-42", kInvalid}, {"4294967295", nullptr, 4294967295u}, {"4294967296", kOverflow},
+      {"99999999999999999999999", kOverflow}, {"007", nullptr, 7}}},
+    {"asHex", [](const OxString& s, int o) { return std::uint64_t(std::uint32_t(s.asHex(o))); },
+     {{"1F", nullptr, 31}, {"0x1F", kInvalid}, {"7fffffff", nullptr, 0x7FFFFFFF}, {"FFFFFFFF", nullptr, 0xFFFFFFFF},
+      {"-1", nullptr, 0xFFFFFFFF}, {"100000000", kOverflow}, {"1g", kInvalid}}},
+    {"asUHex", [](const OxString& s, int o) { return std::uint64_t(s.asUHex(o)); },
+     {{"aBcDeF", nullptr, 0xABCDEF}, {"-1", kInvalid}, {"fffffffff", kOverflow}}},
+    {"asDeci64", [](const OxString& s, int o) { return std::uint64_t(s.asDeci64(o)); },
+     {{"9223372036854775807", nullptr, 0x7FFFFFFFFFFFFFFF}, {"-9223372036854775808", nullptr, 0x8000000000000000},
+      {"18446744073709551616", kOverflow}, {"12x", kInvalid}}},
+    {"asUDeci64", [](const OxString& s, int o) { return s.asUDeci64(o); },
+     {{"18446744073709551615", nullptr, ~0ull}, {"18446744073709551616", kOverflow},
+      {"4294967296", nullptr, 4294967296}}},
+    {"asHex64", [](const OxString& s, int o) { return std::uint64_t(s.asHex64(o)); },
+     {{"ffffffffffffffff", nullptr, ~0ull}, {"-8000000000000000", nullptr, 0x8000000000000000},
+      {"10000000000000000", kOverflow}}},
+    {"asUHex64", [](const OxString& s, int o) { return s.asUHex64(o); },
+     {{"FFFFFFFFFFFFFFFF", nullptr, ~0ull}, {"1ffffffffffffffff", kOverflow}}},
+    {"asOxDbHandle", [](const OxString& s, int o) { return s.asOxDbHandle(o).value; },
+     {{"1f", nullptr, 0x1F}, {"-1f", kInvalid}}},
 };
+// clang-format on
 
 class NumberParsing : public WithHostConverters {};
 
 } // namespace
 
-// Every case in narrow, wide and dual form: the parsers read whichever form is at hand and must
-// agree, with the exact message on failure.
+// Off-by-one at a width's boundaries, signs or prefixes accepted where they are not, a wrong or
+// missing message, or forms that disagree: every case in narrow, wide and dual form.
 TEST_F(NumberParsing, ParsesBoundariesAndRefusesWhatIsNotADigit)
 {
-    for (const Case& c : kCases) {
-        const std::string text = c.text;
-        for (const OxString& s : {OxString(c.text, false), OxString(c.text, true), dualString(c.text)}) {
-            std::uint64_t value = 0;
-            const char* message = parseOrMessage(*c.parser, s, &value);
-            if (std::holds_alternative<const char*>(c.expected)) {
-                EXPECT_STREQ(std::get<const char*>(c.expected), message)
-                    << c.parser->name << "(" << text << ")";
-            } else {
-                EXPECT_EQ(nullptr, message) << c.parser->name << "(" << text << ")";
-                EXPECT_EQ(std::get<std::uint64_t>(c.expected), value) << c.parser->name << "(" << text << ")";
+    for (const Parser& parser : kParsers) {
+        for (const Expect& c : parser.cases) {
+            for (const OxString& s : {OxString(c.text, false), OxString(c.text, true), dualString(c.text)}) {
+                const char* message = nullptr;
+                std::uint64_t value = 0;
+                try {
+                    value = parser.parse(s, OxString::kOnErrorThrow | OxString::kEmptyIsError);
+                } catch (const char* thrown) {
+                    message = thrown;
+                }
+                EXPECT_STREQ(c.message, message) << parser.name << "(" << c.text << ")";
+                EXPECT_EQ(c.value, value) << parser.name << "(" << c.text << ")";
             }
         }
     }
@@ -140,7 +101,6 @@ TEST_F(NumberParsing, OptionsDecideTheAnswerToAFailure)
     } catch (const char* message) {
         EXPECT_STREQ(kEmpty, message);
     }
-
     const OxString partial(u"12x");
     EXPECT_EQ(0, partial.asDeci64(0));
     EXPECT_EQ(-1, partial.asDeci64(OxString::kOnErrorReturnMinusOne));
@@ -148,13 +108,12 @@ TEST_F(NumberParsing, OptionsDecideTheAnswerToAFailure)
     EXPECT_EQ(~std::uint64_t(0), partial.asOxDbHandle(OxString::kOnErrorReturnMinusOne).value);
 }
 
-// Narrow bytes are read as signed values, so no byte above 0x7F can pass for a digit; digits of
-// other scripts count only where the C runtime classifies them as digits (glibc: 0-9 only).
+// Bytes above 0x7F read as digits (narrow bytes are signed), or digits of other scripts the C
+// runtime does not classify as digits (glibc: 0-9 only); handles that do not read back.
 TEST_F(NumberParsing, OnlyRuntimeDigitsCount)
 {
     EXPECT_EQ(-1, OxString("1\xB2", false).asDeci(OxString::kOnErrorReturnMinusOne));
     EXPECT_EQ(-1, OxString(u"\uFF11").asDeci(OxString::kOnErrorReturnMinusOne));
     EXPECT_EQ(-1, OxString(u"\u0661").asDeci(OxString::kOnErrorReturnMinusOne));
-    EXPECT_EQ(0x1Fu, OxString(OxDbHandle(0x1F)).asOxDbHandle(0).value);
     EXPECT_EQ(0xDEADBEEFCAFEull, OxString(OxDbHandle(0xDEADBEEFCAFEull)).asOxDbHandle(0).value);
 }

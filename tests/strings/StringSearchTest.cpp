@@ -5,8 +5,6 @@
 
 #include "StringTestSupport.h"
 
-#include "platform/win.h"
-
 #include <climits>
 
 using namespace oxtest;
@@ -17,9 +15,9 @@ class StringSearch : public WithHostConverters {};
 
 } // namespace
 
-// An empty pattern is found at the end (and produces the wide form to measure it); nothing is
-// found in the empty string.
-TEST_F(StringSearch, EmptyPatternsAndEmptyStrings)
+// An empty pattern found anywhere but the end (measuring it produces the wide form), anything
+// found in the empty string, or a set search that matches an empty or null set.
+TEST_F(StringSearch, EmptyPatternsSetsAndStrings)
 {
     EXPECT_EQ(0, OxString().find(u""));
     EXPECT_EQ(0, OxString().findRev(static_cast<const OXCHAR*>(nullptr)));
@@ -29,9 +27,18 @@ TEST_F(StringSearch, EmptyPatternsAndEmptyStrings)
     EXPECT_EQ(3, narrow.find(u""));
     EXPECT_EQ(OxString::kHeapDual, narrow.kind());
     EXPECT_EQ(3, OxString(u"abc").find(OxString()));
+    const OxString text(u"axbyc");
+    EXPECT_EQ(1, text.findOneOf(u"yx"));
+    EXPECT_EQ(3, text.findOneOfRev(u"yx"));
+    EXPECT_EQ(-1, text.findOneOf(u"z"));
+    EXPECT_EQ(-1, text.findOneOf(u""));
+    EXPECT_EQ(-1, text.findOneOfRev(nullptr));
+    EXPECT_EQ(-1, OxString().findOneOf(u"a"));
+    EXPECT_EQ(3, OxString("caf\xE9", false).findOneOf(u"\u00E9"));
 }
 
-// Positions of first and last occurrences, overlapping ones included, in every form.
+// Overlapping occurrences skipped, answers that depend on the form, or two narrow-only strings
+// that produce a wide form instead of searching their bytes.
 TEST_F(StringSearch, FindsFirstAndLastOccurrences)
 {
     for (OxString text : {OxString(u"aaa"), OxString("aaa", false), dualString("aaa")}) {
@@ -45,68 +52,43 @@ TEST_F(StringSearch, FindsFirstAndLastOccurrences)
     EXPECT_EQ(12, sentence.findRev(u"the"));
     EXPECT_EQ(16, sentence.find(OxString("hat", false)));
     EXPECT_EQ(-1, sentence.find(u"The"));
+    const OxString bytes("caf\xE9 au lait", false); // two narrow strings search their bytes
+    EXPECT_EQ(5, bytes.find(OxString("au", false)));
+    EXPECT_EQ(3, bytes.findRev(OxString("\xE9", false)));
+    EXPECT_EQ(OxString::kInlineNarrow, bytes.kind());
 }
 
-// Two narrow-only strings search their bytes without producing a wide form.
-TEST_F(StringSearch, NarrowStringsSearchBytes)
-{
-    const OxString text("caf\xE9 au lait", false);
-    EXPECT_EQ(5, text.find(OxString("au", false)));
-    EXPECT_EQ(3, text.findRev(OxString("\xE9", false)));
-    EXPECT_EQ(OxString::kInlineNarrow, text.kind());
-}
-
-TEST_F(StringSearch, FindOneOfLooksForAnyUnitOfTheSet)
-{
-    const OxString text(u"axbyc");
-    EXPECT_EQ(1, text.findOneOf(u"yx"));
-    EXPECT_EQ(3, text.findOneOfRev(u"yx"));
-    EXPECT_EQ(-1, text.findOneOf(u"z"));
-    EXPECT_EQ(-1, text.findOneOf(u""));
-    EXPECT_EQ(-1, text.findOneOfRev(nullptr));
-    EXPECT_EQ(-1, OxString().findOneOf(u"a"));
-    EXPECT_EQ(3, OxString("caf\xE9", false).findOneOf(u"\u00E9"));
-}
-
-struct Cut {
-    int start;
-    int count;
-    const char* expected;
-};
-
-// Negative starts count as 0, negative counts run to the end, nothing overflows at the extremes.
-constexpr Cut kCuts[] = {
-    {2, -5, "cdef"},
-    {10, 2, ""},
-    {-3, 2, "ab"},
-    {0, INT_MAX, "abcdef"},
-    {INT_MAX, INT_MAX, ""},
-    {INT_MIN, 1, "a"},
-    {5, 1, "f"},
-    {6, -1, ""},
-    {1, 0, ""},
-    {0, -1, "abcdef"},
-};
-
+// Negative starts not taken as 0, negative counts not run to the end, overflow at the extremes,
+// or a cut that changes the form.
 TEST_F(StringSearch, SubstrCutsNarrowAsNarrowAndWideAsWide)
 {
     const OxString narrow("abcdef", false);
     const OxString wide(u"abcdef");
+    struct Cut {
+        int start, count;
+        const char* expected;
+    };
+    // clang-format off
+    constexpr Cut kCuts[] = {{2, -5, "cdef"}, {10, 2, ""}, {-3, 2, "ab"}, {0, INT_MAX, "abcdef"}, {INT_MAX, INT_MAX, ""},
+                             {INT_MIN, 1, "a"}, {5, 1, "f"}, {6, -1, ""}, {1, 0, ""}, {0, -1, "abcdef"}};
+    // clang-format on
     for (const Cut& cut : kCuts) {
         const std::string expected = cut.expected;
-        const OxString narrowPart = narrow.substr(cut.start, cut.count);
-        const OxString widePart = wide.substr(cut.start, cut.count);
-        EXPECT_EQ(expected, narrowText(narrowPart)) << cut.start << ", " << cut.count;
-        EXPECT_EQ(std::u16string(expected.begin(), expected.end()), wideText(widePart));
-        EXPECT_EQ(expected.empty() ? OxString::kEmpty : OxString::kInlineNarrow, narrowPart.kind());
-        EXPECT_EQ(expected.empty() ? OxString::kEmpty : OxString::kInlineWide, widePart.kind());
+        EXPECT_TRUE(holds(narrow.substr(cut.start, cut.count),
+                          expected.empty() ? OxString::kEmpty : OxString::kInlineNarrow, expected))
+            << cut.start << ", " << cut.count;
+        EXPECT_TRUE(holds(wide.substr(cut.start, cut.count),
+                          expected.empty() ? OxString::kEmpty : OxString::kInlineWide,
+                          std::u16string(expected.begin(), expected.end())))
+            << cut.start << ", " << cut.count;
     }
     EXPECT_EQ(OxString::kInlineNarrow, narrow.kind());
     EXPECT_TRUE(OxString().substr(0, 3).isEmpty());
     EXPECT_EQ(OxString::kHeapWide, OxString(u"0123456789").substr(1).kind());
 }
 
-// substrRev measures through the wide form, so its result is wide.
+// A tail cut from the narrow form (substrRev measures through the wide form, its result is wide),
+// or overflow at extreme counts.
 TEST_F(StringSearch, SubstrRevTakesTheTail)
 {
     const OxString text("abc", false);
@@ -119,23 +101,15 @@ TEST_F(StringSearch, SubstrRevTakesTheTail)
     EXPECT_EQ(u"abc", wideText(text.substrRev(INT_MAX)));
 }
 
-class CodePage932Search : public WithHostConverters {
-protected:
-    void SetUp() override
-    {
-        if (win::GetACP() != 932)
-            GTEST_SKIP() << "needs OX_ANSI_CODEPAGE=932";
-        WithHostConverters::SetUp();
-    }
-};
+class CodePage932Search : public WithCodePage932 {};
 
-// Narrow positions count bytes: the second character of a double-byte text is at byte 2.
+// Narrow positions that count characters instead of bytes, or a skip past a lead byte whose
+// trail byte is missing.
 TEST_F(CodePage932Search, NarrowPositionsAndCutsCountBytes)
 {
     const OxString text("\x82\xA0x", false);
     EXPECT_EQ(2, text.find(OxString("x", false)));
     EXPECT_EQ("x", narrowText(text.substr(2, -1)));
     EXPECT_EQ(1, OxString(u"\u3042x").find(u"x"));
-    // Skipping stops at a lead byte whose trail byte is missing: the skip never passes the end.
     EXPECT_EQ("\x82", narrowText(OxString("a\x82", false).substr(5, -1)));
 }

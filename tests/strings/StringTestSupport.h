@@ -1,14 +1,17 @@
 // tests/strings/StringTestSupport.h
-// What the string tests share: a fixture that installs liboxhost's formatter and ANSI converters
-// (and removes them again, so every test starts without callbacks), and a few readers.
+// What the string tests share: fixtures that install liboxhost's formatter and ANSI converters
+// (and remove them again, so every test starts without callbacks), and a few readers.
 #pragma once
 
 #include <oxfirst/OxHostDefaults.h>
 #include <oxfirst/OxString.h>
 
+#include "platform/win.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 namespace oxtest {
 
@@ -31,6 +34,27 @@ protected:
     }
 };
 
+/// For double-byte tests: skips unless the process runs with OX_ANSI_CODEPAGE=932 (their own
+/// ctest entry, which fails on a skip).
+class WithCodePage932 : public WithHostConverters {
+protected:
+    void SetUp() override
+    {
+        if (win::GetACP() != 932)
+            GTEST_SKIP() << "needs OX_ANSI_CODEPAGE=932";
+        WithHostConverters::SetUp();
+    }
+};
+
+/// A converter to wide text that counts its calls in gConversions and forwards to the host's.
+inline int gConversions = 0;
+inline int countingToWide(unsigned int page, int flags, const char* source, int length, OXCHAR* out,
+                          int capacity)
+{
+    ++gConversions;
+    return oxHostMultiByteToWideChar(page, flags, source, length, out, capacity);
+}
+
 /// The wide form (which a narrow-only string produces and caches).
 inline std::u16string wideText(const OxString& s)
 {
@@ -43,10 +67,19 @@ inline std::string narrowText(const OxString& s)
     return s.ansiPtr();
 }
 
-/// A narrow-only string (kind 1 or 3) holding `bytes`.
-inline OxString narrowString(const char* bytes)
+/// Whether `s` has the kind and then reads back the text (narrow text as held, wide as produced).
+template <typename Text>
+::testing::AssertionResult holds(const OxString& s, int kind, const Text& text)
 {
-    return OxString(bytes, false);
+    const int actual = s.kind();
+    Text read;
+    if constexpr (std::is_same_v<Text, std::string>)
+        read = narrowText(s);
+    else
+        read = wideText(s);
+    if (actual == kind && read == text)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "kind " << actual << ", text " << ::testing::PrintToString(read);
 }
 
 /// A string holding both forms (kind 5), made from ANSI bytes; needs the ANSI converter.
