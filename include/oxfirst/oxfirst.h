@@ -6,7 +6,13 @@
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxHeapInfo.h>
 #include <oxfirst/OxHostMemoryManager.h>
+#include <oxfirst/OxArray.h>
 #include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxDictionary.h>
+#include <oxfirst/OxRxObject.h>
+#include <oxfirst/OxRxSet.h>
+#include <oxfirst/OxRxTextString.h>
 #include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>
 #include <oxfirst/PerfLog.h>
