@@ -1,0 +1,113 @@
+// tests/support/RxTestSupport.h
+// The world the class-system tests build: a running type system, fatal reports captured as
+// text instead of ending the process, and TestObject, a plain registered class whose instances
+// compare by value and count their destructions.
+#pragma once
+
+#include <oxfirst/OxHostDefaults.h>
+#include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxRxClass.h>
+
+#include <string>
+#include <vector>
+
+namespace oxtest {
+
+/// Records every fatal report (without the leading '!') while alive; formats through liboxhost.
+class FatalReports {
+public:
+    FatalReports()
+    {
+        gReports().clear();
+        mPreviousFormat = OxRxTypeSysCallbacks::fmtout();
+        mPreviousFatal = OxRxTypeSysCallbacks::fatalError();
+        OxRxTypeSysCallbacks::setCallback_fmtout(oxHostFormat);
+        OxRxTypeSysCallbacks::setCallback_fatalError(record);
+    }
+    ~FatalReports()
+    {
+        OxRxTypeSysCallbacks::setCallback_fmtout(mPreviousFormat);
+        OxRxTypeSysCallbacks::setCallback_fatalError(mPreviousFatal);
+    }
+    FatalReports(const FatalReports&) = delete;
+    FatalReports& operator=(const FatalReports&) = delete;
+
+    const std::vector<std::u16string>& all() const { return gReports(); }
+    std::size_t count() const { return gReports().size(); }
+    /// The last report, or empty text.
+    std::u16string last() const { return gReports().empty() ? std::u16string() : gReports().back(); }
+    void clear() { gReports().clear(); }
+
+private:
+    static std::vector<std::u16string>& gReports()
+    {
+        static std::vector<std::u16string> reports;
+        return reports;
+    }
+    static void record(const OXCHAR* message)
+    {
+        gReports().emplace_back(message[0] == u'!' ? message + 1 : message);
+    }
+    OxRxTypeSysCallbacks::FmtOutCallback mPreviousFormat;
+    OxRxTypeSysCallbacks::FatalErrorCallback mPreviousFatal;
+};
+
+/// A plain class of the system: compares by value, clones, copies, counts destructions.
+class TestObject : public OxRxObject {
+    OX_RX_DECLARE_MEMBERS(TestObject)
+
+    explicit TestObject(int value = 0) : mValue(value) {}
+    ~TestObject() override { ++gDestroyed; }
+
+    OxRxObject* clone() const override { return new TestObject(mValue); }
+    Orka::ErrorStatus copyFrom(const OxRxObject* other) override
+    {
+        const TestObject* source = TestObject::cast(other);
+        if (source == nullptr)
+            return Orka::eWrongObjectType;
+        mValue = source->mValue;
+        return Orka::eOk;
+    }
+    int isEqualTo(const OxRxObject* other) const override
+    {
+        const TestObject* that = TestObject::cast(other);
+        return that != nullptr && that->mValue == mValue;
+    }
+    OxRx::Ordering comparedTo(const OxRxObject* other) const override
+    {
+        const TestObject* that = TestObject::cast(other);
+        if (that == nullptr)
+            return OxRx::kOrderNone;
+        return mValue < that->mValue   ? OxRx::kOrderLess
+               : mValue > that->mValue ? OxRx::kOrderGreater
+                                       : OxRx::kOrderEqual;
+    }
+
+    int value() const { return mValue; }
+    static inline int gDestroyed = 0;
+
+private:
+    int mValue;
+};
+
+/// Starts the type system with TestObject registered and linked; terminates it at the end.
+/// Fatal reports made meanwhile are captured (see reports()).
+class TypeSystemScope {
+public:
+    TypeSystemScope()
+    {
+        oxrxInitTypeSystem();
+        TestObject::rxInit();
+        oxrxBuildClassHierarchy();
+    }
+    ~TypeSystemScope() { oxrxTerminateTypeSystem(); }
+    TypeSystemScope(const TypeSystemScope&) = delete;
+    TypeSystemScope& operator=(const TypeSystemScope&) = delete;
+
+    FatalReports& reports() { return mReports; }
+
+private:
+    FatalReports mReports; // first in, last out: reports of the terminate are captured too
+};
+
+} // namespace oxtest
