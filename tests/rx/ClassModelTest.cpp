@@ -4,9 +4,12 @@
 // registration data.
 
 #include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxDictionary.h>
 #include <oxfirst/OxRxSet.h>
 
+#include "diagnostics/PerfManifest.h"
 #include "support/RxTestSupport.h"
+#include "support/TraceRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -159,6 +162,31 @@ TEST_F(ClassModel, RegistrationDataIsKept)
     EXPECT_EQ(nullptr, plain->create());
     EXPECT_EQ(nullptr, plain->descendants());
     EXPECT_EQ(0, builderCalls);
+}
+
+// A class's record announces its creation and its end to a trace session, and a session that
+// starts late is first told of every class alive.
+TEST(ClassLifetimeEvents, RecordsReportCreationAndEnd)
+{
+    oxtest::TypeSystemScope typeSystem;
+    OxRxDictionary* classes = static_cast<OxRxDictionary*>(oxrxSysRegistry()->lookup(u"ClassDictionary"));
+    const unsigned alive = classes->count();
+    TraceRecorder session(oxperf::kProviderId);
+    OxRxClass* traced = newOxRxClass(u"Traced", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    deleteOxRxClass(traced);
+    session.stop();
+
+    const std::vector<RecordedEvent> events = session.events();
+    ASSERT_EQ(alive + 2, events.size());
+    for (unsigned i = 0; i < alive; ++i)
+        EXPECT_EQ(37, events[i].descriptor.Id);
+    const RecordedEvent& created = events[alive];
+    const RecordedEvent& ended = events[alive + 1];
+    EXPECT_EQ(37, created.descriptor.Id);
+    EXPECT_EQ(38, ended.descriptor.Id);
+    EXPECT_EQ(valueBytes(traced), created.fields[0]);
+    EXPECT_EQ(wideBytes(u"Traced"), created.fields[1]);
+    EXPECT_EQ(created.fields, ended.fields);
 }
 
 } // namespace
