@@ -1,0 +1,360 @@
+// rx/ClassRegistry.cpp
+// The global state of the class system and its lifecycle: the system registry and the class
+// dictionary, registration (newOxRxClass, rxInit), linking classes to their parents, deletion,
+// and the fixed orders in which the type system starts and ends.
+
+#include <oxfirst/OxRxClass.h>
+
+#include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxRxDictionary.h>
+#include <oxfirst/OxRxSet.h>
+#include <oxfirst/OxRxTextString.h>
+#include <oxfirst/PerfLog.h>
+
+#include "rx/ImpClass.h"
+#include "rx/RegistryState.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace oxrx {
+
+constinit RegistryState gRegistry;
+
+OxRxClass* findClass(const OXCHAR* name) noexcept
+{
+    if (gRegistry.classDictionary == nullptr)
+        return nullptr;
+    return static_cast<OxRxClass*>(gRegistry.classDictionary->lookup(name));
+}
+
+namespace {
+
+// The library's own classes, in the order the type system registers them. Each later part of
+// the library adds its classes at their place here; names in comments are classes of parts
+// that do not exist yet and keep their place in the order.
+struct LibraryClass {
+    OxRxClass** slot;
+    void (*rxInit)();
+};
+
+// Registered after the root, then linked at once.
+const LibraryClass kCoreClasses[] = {
+    {&OxRxClass::gpDesc, &OxRxClass::rxInit},
+    {&OxRxTextString::gpDesc, &OxRxTextString::rxInit},
+    {&OxRxDictionary::gpDesc, &OxRxDictionary::rxInit},
+    {&OxRxDictionaryIterator::gpDesc, &OxRxDictionaryIterator::rxInit},
+    {&OxRxGenLinkedList::gpDesc, &OxRxGenLinkedList::rxInit},
+    {&OxRxGenLinkedListIterator::gpDesc, &OxRxGenLinkedListIterator::rxInit},
+    {&OxRxGenTypedDictionary::gpDesc, &OxRxGenTypedDictionary::rxInit},
+    {&OxRxIterator::gpDesc, &OxRxIterator::rxInit},
+    {&OxRxSet::gpDesc, &OxRxSet::rxInit},
+    {&OxRxImpDictionary::gpDesc, &OxRxImpDictionary::rxInit},
+    {&OxRxImpDictionaryIterator::gpDesc, &OxRxImpDictionaryIterator::rxInit},
+    {&OxRxImpSet::gpDesc, &OxRxImpSet::rxInit},
+    {&OxRxImpSetIterator::gpDesc, &OxRxImpSetIterator::rxInit},
+    // OxRxOverruleBase, OxRxOverrule, OxRxQueryXOverrule (overrules)
+    // OxRxCopyOnWriteObject (copy-on-write objects)
+};
+
+// After the core classes are linked: the value type "OxRxValueType" (registered and linked at
+// once), then, unlinked until the host builds the hierarchy: OxRxBoxedValue,
+// OxRxBoxedValueOnStack, OxRxMember, OxRxMethod, OxRxPropertyBase, OxRxProperty,
+// OxRxSubProperty, OxRxCollectionProperty, OxRxIndexedProperty, OxRxDictionaryProperty,
+// OxRxAttribute, OxRxFacetProvider, BoxedValueFacetProvider, OxRxMemberQueryContext,
+// OxRxMemberOverrule, OxRxPropertyOverrule, OxRxCollectionPropertyOverrule,
+// OxRxStatefulProperty, OxRxPropagatePropertyChange, OxRxResourceLoader, OxRxEnumTag.
+// Then the member query engine with the boxed-value facet provider, then the attribute
+// classes: OxRxLocalizedNameAttribute, OxRxAlternateLocalizedNameAttribute,
+// OxRxUiPlacementAttribute, OxRxDescriptionAttribute, OxRxRefersToAttribute,
+// OxRxDisplayAsAttribute, OxRxCOMAttribute, OxRxFlagsAttribute, OxRxFilePathAttribute,
+// OxRxUnitTypeAttribute, OxRxGenerateDynamicPropertiesAttribute,
+// OxRxUseDialogForReferredCollectionAttribute, OxRxDefaultValueAttribute,
+// OxRxCumulativeAttribute, OxRxAffinityAttribute, OxRxCategory.
+// None of these exists yet.
+
+constexpr int kClassDictionaryCapacity = 200;
+constexpr int kProtocolTableCapacity = 14;
+
+// Classes that may not be derived from; "OxDbVertex" only by the five vertex classes. Names
+// compare exactly.
+const char16_t* const kSealedParents[] = {
+    u"OxDb2dPolyline",         u"OxDb3dPolyline",        u"OxDbPolyFaceMesh", u"OxDbPolygonMesh",
+    u"OxDbViewport",           u"OxDbBlockBegin",        u"OxDbBlockEnd",     u"OxDbSequenceEnd",
+    u"OxDbMInsertBlock",       u"OxDbFaceRecord",        u"OxDb2dVertex",     u"OxDb3dPolylineVertex",
+    u"OxDbPolyFaceMeshVertex", u"OxDbPolygonMeshVertex",
+};
+const char16_t* const kVertexClasses[] = {
+    u"OxDbFaceRecord",         u"OxDb2dVertex",          u"OxDb3dPolylineVertex",
+    u"OxDbPolyFaceMeshVertex", u"OxDbPolygonMeshVertex",
+};
+
+bool sameText(const OXCHAR* left, const OXCHAR* right)
+{
+    return std::char_traits<OXCHAR>::length(left) == std::char_traits<OXCHAR>::length(right) &&
+           std::char_traits<OXCHAR>::compare(left, right, std::char_traits<OXCHAR>::length(left)) == 0;
+}
+
+bool isSealedParent(const OXCHAR* name, const OXCHAR* parentName)
+{
+    for (const char16_t* sealed : kSealedParents)
+        if (sameText(parentName, sealed))
+            return true;
+    if (!sameText(parentName, u"OxDbVertex"))
+        return false;
+    for (const char16_t* vertex : kVertexClasses)
+        if (sameText(name, vertex))
+            return false;
+    return true;
+}
+
+// A walk of the class dictionary in caller storage: it never allocates and is not told of
+// erasures, so the loop body must not erase.
+class ClassWalk {
+public:
+    explicit ClassWalk(OxRx::DictIterType order)
+    {
+        auto* classes = static_cast<OxRxImpDictionary*>(gRegistry.classDictionary);
+        if (classes != nullptr)
+            mpIterator = classes->placeIterator(mStorage, order);
+    }
+    ~ClassWalk()
+    {
+        if (mpIterator != nullptr)
+            mpIterator->~OxRxDictionaryIterator();
+    }
+    ClassWalk(const ClassWalk&) = delete;
+    ClassWalk& operator=(const ClassWalk&) = delete;
+
+    bool done() const { return mpIterator == nullptr || mpIterator->done(); }
+    void next() { mpIterator->next(); }
+    OxRxClass* rxClass() const { return static_cast<OxRxClass*>(mpIterator->object()); }
+
+private:
+    alignas(std::max_align_t) unsigned char mStorage[kOxRxDictionaryIteratorStorage];
+    OxRxDictionaryIterator* mpIterator = nullptr;
+};
+
+// Writes a lifetime start event for every class alive, so a trace session that starts late
+// still learns of the classes made before it.
+void writeClassList()
+{
+    for (ClassWalk walk(OxRx::kIterateById); !walk.done(); walk.next())
+        if (OxRxClass* rxClass = walk.rxClass())
+            PerfLog_WriteOxRxClassLifetimeEvent(rxClass, rxClass->name(), true);
+}
+
+void linkClass(OxRxClass* rxClass)
+{
+    OxRxImpClass* record = rxClass != nullptr ? rxClass->imp() : nullptr;
+    if (record == nullptr || record->mpParentName == nullptr)
+        return;
+    OxRxClass* parent = findClass(record->mpParentName);
+    // A parent that already derives from this class would close a cycle, and every parent walk
+    // through it would never end: it is refused as if it were not there.
+    if (parent != nullptr && parent->isDerivedFrom(rxClass))
+        parent = nullptr;
+    if (parent == nullptr && rxClass != OxRxObject::gpDesc)
+        oxrx_abort(u"Class '%s' parent named '%s' not found.", record->mpName, record->mpParentName);
+    if (parent != nullptr) {
+        OxRxImpClass* parentRecord = parent->imp();
+        if (parentRecord->mpChildren == nullptr)
+            parentRecord->mpChildren = newOxRxSet();
+        if (parentRecord->mpChildren != nullptr)
+            parentRecord->mpChildren->add(rxClass);
+        record->mpParent = parent;
+        record->mProtocolSlots = parentRecord->mProtocolSlots;
+    }
+    // Classes linked below this one earlier pick up the extensions they lack.
+    for (int index = 0; index < record->mProtocolSlots.logicalLength(); ++index)
+        if (OxRxObject* value = record->mProtocolSlots[index])
+            propagateProtocolSlot(rxClass, index, value, value);
+    OxHeapOperators::freeRawMem(record->mpParentName);
+    record->mpParentName = nullptr;
+}
+
+OxRxClass* registerClass(const OXCHAR* name, const OXCHAR* parentName, int firstVersion, int secondVersion,
+                         int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor,
+                         const OXCHAR* dxfName, const OXCHAR* appName,
+                         OxRxClass::AppNameCallback appNameCallback, OxRxClass::MemberBuilder memberBuilder,
+                         void* memberBuilderData)
+{
+    OxRxDictionary* classes = gRegistry.classDictionary;
+    if (classes == nullptr || name == nullptr || name[0] == 0)
+        return nullptr;
+    if (parentName != nullptr && isSealedParent(name, parentName)) {
+        oxrx_abort(u"Deriving from class %s is not allowed.", parentName);
+        return nullptr;
+    }
+    auto* rxClass = new (std::nothrow) OxRxClass;
+    if (rxClass == nullptr)
+        return nullptr;
+    auto* record = new OxRxImpClass(rxClass, name, parentName, firstVersion, secondVersion, proxyFlags,
+                                    pseudoConstructor, dxfName, appName, appNameCallback, memberBuilder,
+                                    memberBuilderData);
+    rxClass->setImp(record);
+    if (record == nullptr || !record->isComplete()) {
+        delete rxClass;
+        return nullptr;
+    }
+    // The dictionary owns its classes: taking the earlier class's place deletes it, and its
+    // record's destructor unhooks it from its parent, its children and the protocol tables
+    // before anything can reach it again.
+    const bool registeredBefore = classes->contains(name);
+    classes->insert(name, rxClass, nullptr);
+    if (registeredBefore)
+        oxrx_abort(u"Attempt to register class '%s' twice.", name);
+    if (OxRxTypeSysCallbacks::NewClassCallback callback = OxRxTypeSysCallbacks::newClassCallback())
+        callback(rxClass);
+    return rxClass;
+}
+
+void forgetAllLibraryClasses()
+{
+    for (const LibraryClass& entry : kCoreClasses)
+        *entry.slot = nullptr;
+    OxRxObject::gpDesc = nullptr;
+}
+
+} // namespace
+
+void forgetLibraryClass(const OxRxClass* rxClass) noexcept
+{
+    for (const LibraryClass& entry : kCoreClasses)
+        if (*entry.slot == rxClass)
+            *entry.slot = nullptr;
+    if (OxRxObject::gpDesc == rxClass)
+        OxRxObject::gpDesc = nullptr;
+}
+
+} // namespace oxrx
+
+using oxrx::gRegistry;
+
+OxRxClass* oxrxFindClassByName(OxRxClass** slot, const OXCHAR* name) noexcept
+{
+    OxRxClass* found = oxrx::findClass(name);
+    if (found != nullptr && slot != nullptr)
+        *slot = found;
+    return found;
+}
+
+void oxrxRegisterClass(OxRxClass** slot, const OXCHAR* name, const OXCHAR* parentName,
+                       OxRxObject* (*pseudoConstructor)()) noexcept
+{
+    if (slot == nullptr)
+        return;
+    if (*slot != nullptr) {
+        OxRxClass* found = oxrx::findClass(name);
+        if (found == *slot)
+            return;
+        if (found != nullptr)
+            oxrx_abort(u"Class mismatch");
+    }
+    *slot = newOxRxClass(name, parentName, 0, pseudoConstructor, nullptr, nullptr);
+}
+
+OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int proxyFlags,
+                        OxRxClass::PseudoConstructor pseudoConstructor, const OXCHAR* dxfName,
+                        const OXCHAR* appName)
+{
+    return oxrx::registerClass(name, parentName, 0, 0, proxyFlags, pseudoConstructor, dxfName, appName,
+                               nullptr, nullptr, nullptr);
+}
+
+OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int firstVersion, int secondVersion,
+                        int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor, const OXCHAR* dxfName,
+                        const OXCHAR* appName, OxRxClass::AppNameCallback appNameCallback)
+{
+    return oxrx::registerClass(name, parentName, firstVersion, secondVersion, proxyFlags, pseudoConstructor,
+                               dxfName, appName, appNameCallback, nullptr, nullptr);
+}
+
+OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int firstVersion, int secondVersion,
+                        int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor, const OXCHAR* dxfName,
+                        const OXCHAR* appName, OxRxClass::AppNameCallback appNameCallback,
+                        OxRxClass::MemberBuilder memberBuilder, void* memberBuilderData)
+{
+    return oxrx::registerClass(name, parentName, firstVersion, secondVersion, proxyFlags, pseudoConstructor,
+                               dxfName, appName, appNameCallback, memberBuilder, memberBuilderData);
+}
+
+void deleteOxRxClass(OxRxClass* rxClass)
+{
+    if (rxClass == nullptr || oxrxGetClassId(rxClass) != 0 || gRegistry.classDictionary == nullptr)
+        return;
+    if (OxRxTypeSysCallbacks::DeleteClassCallback callback = OxRxTypeSysCallbacks::deleteClassCallback())
+        if (!callback(rxClass))
+            return;
+    // Only the class object registered under its name is erased: a stray or already replaced
+    // object must not take the registered class with it.
+    const unsigned id = gRegistry.classDictionary->idOf(rxClass->name());
+    if (id != 0 && gRegistry.classDictionary->lookupById(id) == rxClass)
+        gRegistry.classDictionary->eraseById(id);
+}
+
+void oxrxBuildClassHierarchy()
+{
+    for (oxrx::ClassWalk walk(OxRx::kIterateByKey); !walk.done(); walk.next())
+        oxrx::linkClass(walk.rxClass());
+}
+
+OxRxDictionary* oxrxSysRegistry() noexcept
+{
+    return gRegistry.systemRegistry;
+}
+
+void oxrxInitTypeSystem()
+{
+    if (gRegistry.systemRegistry != nullptr)
+        return; // already running: a second start would orphan every class
+    gRegistry.systemRegistry = newOxRxDictionary();
+    gRegistry.classDictionary = newRxOpaqueDictionary(oxrx::kClassDictionaryCapacity, true, true, false);
+    if (gRegistry.systemRegistry == nullptr || gRegistry.classDictionary == nullptr) {
+        delete gRegistry.systemRegistry;
+        delete gRegistry.classDictionary;
+        gRegistry.systemRegistry = nullptr;
+        gRegistry.classDictionary = nullptr;
+        return;
+    }
+    gRegistry.systemRegistry->insert(u"ClassDictionary", gRegistry.classDictionary, nullptr);
+    gRegistry.protocolClasses = new (std::nothrow) OxArray<OxRxClass*>(oxrx::kProtocolTableCapacity);
+
+    if (OxRxObject::gpDesc != nullptr)
+        oxrx_abort(u"OxRxObject class object not found.");
+    // The root's parent name is the empty text: linking finds no such class and, for the root
+    // alone, says nothing.
+    OxRxObject::gpDesc =
+        newOxRxClass(u"OxRxObject", u"", 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    for (const oxrx::LibraryClass& entry : oxrx::kCoreClasses)
+        entry.rxInit();
+    oxrxBuildClassHierarchy();
+
+    PerfLog_RegisterOxRxClassListCallback(oxrx::writeClassList);
+}
+
+void oxrxTerminateTypeSystem()
+{
+    if (gRegistry.systemRegistry == nullptr && gRegistry.classDictionary == nullptr)
+        return;
+    // The value type "void" and the member query engine go first once they exist.
+    delete gRegistry.protocolClasses;
+    gRegistry.protocolClasses = nullptr;
+
+    // While terminating, class records skip unhooking: every class goes, so there is nothing
+    // left to keep consistent, and unhooking would walk a dictionary being destroyed.
+    gRegistry.terminating = true;
+    delete gRegistry.classDictionary;
+    gRegistry.classDictionary = nullptr;
+    gRegistry.terminating = false;
+
+    // Every library class pointer is forgotten, not only the few the lookups below need: a
+    // stale pointer would let a cast after termination read a deleted class. desc() then finds
+    // nothing until the next start registers the classes again.
+    oxrx::forgetAllLibraryClasses();
+
+    // The system registry does not own the class dictionary, which is gone already.
+    delete gRegistry.systemRegistry;
+    gRegistry.systemRegistry = nullptr;
+}

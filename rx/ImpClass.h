@@ -1,0 +1,76 @@
+// rx/ImpClass.h
+// The record behind every class object: names, parent and children, pseudo-constructor,
+// registration data, the protocol-extension slots and the member builder. A class object and
+// its record are created and destroyed together; the registry (ClassRegistry.cpp) fills the
+// record, and the record's destructor unhooks the class from the hierarchy and the protocol
+// tables.
+#pragma once
+
+#include <oxfirst/OxArray.h>
+#include <oxfirst/OxHeap.h>
+#include <oxfirst/OxRxClass.h>
+
+#include <cstdint>
+
+class OxRxImpClass : public OxBaseClassWithNew {
+public:
+    /// Room for this many protocols per class before the slot array grows.
+    static constexpr int kInitialProtocolSlots = 21;
+
+    /// Copies every string; a null pseudo-constructor is replaced by one that makes nothing.
+    /// Reports the class's creation to the performance event provider.
+    OxRxImpClass(OxRxClass* owner, const OXCHAR* name, const OXCHAR* parentName, int firstVersion,
+                 int secondVersion, int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor,
+                 const OXCHAR* dxfName, const OXCHAR* appName, OxRxClass::AppNameCallback appNameCallback,
+                 OxRxClass::MemberBuilder memberBuilder, void* memberBuilderData);
+    OxRxImpClass(const OxRxImpClass&) = delete;
+    OxRxImpClass& operator=(const OxRxImpClass&) = delete;
+    /// Reports the end, unhooks the class (unless the type system is terminating) and frees
+    /// what the record owns.
+    virtual ~OxRxImpClass();
+    /// True when `other` is a class object whose name equals this class's name.
+    virtual bool isEqualTo(const OxRxObject* other) const;
+
+    /// False when a copied string could not be allocated: the record is then unusable.
+    bool isComplete() const noexcept { return mpName != nullptr; }
+
+    OXCHAR* mpName = nullptr;       // owned; the key of the class in the class dictionary
+    OXCHAR* mpParentName = nullptr; // owned; null once linked (or registered without parent)
+    OxRxClass* mpParent = nullptr;  // null for a root and before linking
+    OxRxSet* mpChildren = nullptr;  // direct children, not owned by the set; null until the first links
+    OxRxClass::PseudoConstructor mpPseudoConstructor;
+    OXCHAR* mpAppName = nullptr; // owned or null
+    OXCHAR* mpDxfName = nullptr; // owned or null
+    int mProxyFlags;
+    int mFirstVersion;
+    int mSecondVersion;
+    int mProtocolIndex = -1; // this class's slot number when used as a protocol class
+    OxArray<OxRxObject*> mProtocolSlots{kInitialProtocolSlots, 8}; // extension in effect, by protocol index
+    OxRxClass::AppNameCallback mpAppNameCallback;
+    OxRxMemberCollection* mpMembers = nullptr; // owned; null until first asked for
+    OxRxClass* mpOwner;
+    OxRxClass::MemberBuilder mpMemberBuilder; // run once by members(), then cleared
+    void* mpMemberBuilderData;
+    std::uint16_t mClassId = 0; // host-assigned; 0 = none
+};
+
+namespace oxrx {
+
+/// The extension in effect for `rxClass` under protocol `index`; null beyond its slots.
+OxRxObject* protocolSlot(const OxRxImpClass* rxClass, int index) noexcept;
+/// Writes slot `index`, lengthening the slot array with nulls first. False when memory ran out.
+bool setProtocolSlot(OxRxImpClass* rxClass, int index, OxRxObject* value) noexcept;
+/// At `root` and through its whole subtree: a slot `index` that is null or holds `previous`
+/// takes `value`.
+void propagateProtocolSlot(OxRxClass* root, int index, OxRxObject* value, OxRxObject* previous) noexcept;
+/// Gives the protocol index of a destroyed protocol class back: every class whose slot holds
+/// the protocol class itself takes its parent's value there, and the table entry is cleared.
+void releaseProtocolIndex(OxRxImpClass* protocolClass) noexcept;
+/// The fatal report of getX and x: "Protocol Extension '%s' not found." with the protocol
+/// class's name (empty for null).
+void reportMissingExtension(const OxRxClass* protocolClass);
+/// Clears every class pointer of the library's own classes that holds `rxClass`, so that a
+/// deleted or replaced class is looked up again by name rather than read.
+void forgetLibraryClass(const OxRxClass* rxClass) noexcept;
+
+} // namespace oxrx

@@ -1,0 +1,76 @@
+// rx/RxObject.cpp
+// The root class: the default answers of every object (identity equality, no ordering, clone
+// through the class's pseudo-constructor and copyFrom) and the class-membership test.
+
+#include <oxfirst/OxRxObject.h>
+
+#include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxRxClass.h>
+
+#include "rx/ImpClass.h"
+
+constinit OxRxClass* OxRxObject::gpDesc = nullptr;
+
+OxRxObject::~OxRxObject() = default;
+
+OxRxClass* OxRxObject::isA() const
+{
+    return OxRxObject::desc();
+}
+
+OxRxObject* OxRxObject::clone() const
+{
+    const OxRxClass* rxClass = isA();
+    OxRxObject* copy = rxClass != nullptr ? rxClass->create() : nullptr;
+    if (copy == nullptr)
+        return nullptr;
+    if (copy->copyFrom(this) != Orka::eOk) {
+        delete copy;
+        return nullptr;
+    }
+    return copy;
+}
+
+Orka::ErrorStatus OxRxObject::copyFrom(const OxRxObject*)
+{
+    const OxRxClass* rxClass = isA();
+    oxrx_abort(u"Unimplemented %s::copyFrom() function invoked.\n",
+               rxClass != nullptr ? rxClass->name() : u"");
+    return Orka::eNotImplementedYet;
+}
+
+int OxRxObject::isEqualTo(const OxRxObject* other) const
+{
+    return other == this;
+}
+
+OxRx::Ordering OxRxObject::comparedTo(const OxRxObject*) const
+{
+    return OxRx::kOrderNone;
+}
+
+OxRxObject* OxRxObject::queryX(const OxRxClass* protocolClass) const
+{
+    return subQueryX(protocolClass);
+}
+
+OxRxObject* OxRxObject::x(const OxRxClass* protocolClass) const
+{
+    const OxRxClass* rxClass = isA();
+    if (rxClass == nullptr) {
+        oxrx::reportMissingExtension(protocolClass);
+        return nullptr;
+    }
+    return rxClass->getX(protocolClass);
+}
+
+OxRxObject* OxRxObject::subQueryX(const OxRxClass* protocolClass) const
+{
+    const OxRxClass* rxClass = isA();
+    return rxClass != nullptr ? rxClass->queryX(protocolClass) : nullptr;
+}
+
+bool oxrxIsKindOfSlow(const OxRxClass* objectClass, const OxRxClass* rxClass) noexcept
+{
+    return objectClass->isDerivedFrom(rxClass);
+}
