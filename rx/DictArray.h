@@ -16,7 +16,8 @@ struct DictEntry {
     OxRxObject* object;
 };
 
-class DictArray : public OxBaseClassWithNew {
+/// Exported for the tests only.
+class OXFIRST_API DictArray : public OxBaseClassWithNew {
 public:
     /// Allocates `initialCapacity` empty slots (a failure is the out-of-memory report and leaves
     /// no slots). `ownsKeys` is set exactly when no key index owns the keys.

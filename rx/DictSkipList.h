@@ -23,7 +23,8 @@ struct DictSkipListNode {
     }
 };
 
-class DictSkipList : public OxBaseClassWithNew {
+/// Exported for the tests only.
+class OXFIRST_API DictSkipList : public OxBaseClassWithNew {
 public:
     static constexpr std::uint32_t kMaxLevels = 32;
 

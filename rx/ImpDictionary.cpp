@@ -100,9 +100,15 @@ unsigned OxRxImpDictionary::findId(const OXCHAR* text) const noexcept
     return mpKeyIndex != nullptr ? mpKeyIndex->findId(text) : mpEntries->findKey(text);
 }
 
+// Null when memory runs out, also for the text's buffer (the key object then holds no text).
 OxRxTextString* OxRxImpDictionary::makeKey(const OXCHAR* text) const
 {
-    return new OxRxTextString(text, mIgnoreCase);
+    OxRxTextString* key = new OxRxTextString(text, mIgnoreCase);
+    if (key != nullptr && key->textLength() == 0 && !oxrx_dict::isEmptyText(text)) {
+        delete key;
+        return nullptr;
+    }
+    return key;
 }
 
 // Takes `key` in every case: stored, or deleted when the entry cannot be stored.

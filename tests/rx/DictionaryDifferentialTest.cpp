@@ -315,7 +315,7 @@ public:
 // or deleted twice (the sanitizer run), a key index out of order.
 TEST_P(DictionaryDifferential, AgreesWithAPlainModelOverManyRandomSteps)
 {
-    for (int i = 0; i < 6000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         ASSERT_NO_FATAL_FAILURE(step()) << "step " << i;
         if (HasFailure())
             FAIL() << "step " << i;
