@@ -50,8 +50,9 @@ public:
     InsertResult insert(OxRxTextString* key, unsigned id, unsigned* previousId = nullptr);
     /// Unlinks the node of `text`, deletes it and its key, and returns its id; 0 when absent.
     unsigned remove(const OXCHAR* text);
-    /// Gives the node of `id`'s key `oldText` the key `newKey`, which must compare equal to it
-    /// (a change of letter case only): the node keeps its place. Deletes the old key.
+    /// Gives the node of the key `oldText` the key `newKey`, which must compare equal to it (a
+    /// change of letter case only): the node keeps its place and id. Deletes the old key. False,
+    /// with nothing changed, when there is no such node or the keys differ.
     bool replaceEqualKey(const OXCHAR* oldText, OxRxTextString* newKey);
 
     const DictSkipListNode* first() const noexcept { return mpHead->links()[0]; }

@@ -300,6 +300,26 @@ TEST(DictArray, GrowsByTheRuleAndShrinkingDropsEntries)
     EXPECT_EQ(2u, array.nextEntry(1));
 }
 
+// Slots that cannot grow are reported, and the array stays as it was: the host's callback
+// returns and the caller goes on with it. (An address space that grants 64 GiB lazily stores.)
+TEST(DictArray, FailedGrowthIsReportedAndChangesNothing)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' allocators reserve such a block";
+#endif
+    oxtest::FatalReports reports;
+    DictArray array(3, /*ownsObjects*/ false, /*ownsKeys*/ true);
+    auto* key = new OxRxTextString(u"k");
+    TestObject object;
+    if (array.store(0xFFFFFFFEu, key, &object))
+        return;
+    delete key;
+    EXPECT_EQ(u"Out of Memory in DictArray 1\n", reports.last());
+    EXPECT_EQ(3u, array.capacity());
+    EXPECT_EQ(0u, array.highestId());
+    EXPECT_TRUE(array.store(3, new OxRxTextString(u"k"), &object));
+}
+
 // Heights come from the counter (1, 2, 1, 3, ... by insertion), a node taller than the list
 // gets the old head's height, the counter wraps at 2^31, and a descent that meets the node just
 // compared does not compare it again.
