@@ -127,13 +127,13 @@ class OXFIRST_API OxRxImpDictionary : public OxRxDictionary, public OxBaseClassW
     // containsText and idOfText: they build no key object and allocate nothing. The other
     // operations on text go through these virtuals with a key object on the stack.
     virtual OxRxObject* lookupText(const OxRxTextString* key) const;
-    /// Stores a clone of `key`.
+    /// Stores a new key with `key`'s text (the caller keeps `key`).
     virtual OxRxObject* insertText(const OxRxTextString* key, OxRxObject* object, unsigned* id);
     /// Takes ownership of `newKey` (deleted when the rename fails).
     virtual bool renameByIdText(unsigned id, OxRxTextString* newKey);
     /// Takes ownership of `newKey` (deleted when the rename fails).
     virtual bool renameText(const OxRxTextString* oldKey, OxRxTextString* newKey);
-    /// Stores a clone of `key`.
+    /// Stores a new key with `key`'s text (the caller keeps `key`).
     virtual bool insertAtText(const OxRxTextString* key, unsigned id, OxRxObject* object);
     virtual OxRxObject* eraseText(const OxRxTextString* key);
     virtual bool containsText(const OxRxTextString* key) const;
@@ -173,7 +173,7 @@ private:
 
 protected:
     DictSkipList* mpKeyIndex = nullptr; // present exactly when sorted
-    DictArray* mpEntries = nullptr;     // never null after construction
+    DictArray* mpEntries = nullptr;     // null only when construction ran out of memory
     OxRxSet* mpLiveIterators = nullptr; // iterators from makeIterator still attached; not owned
     int mIgnoreCase = 0;
 };
