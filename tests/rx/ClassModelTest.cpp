@@ -107,7 +107,7 @@ TEST_F(ClassModel, NamesCompareByCodeUnit)
     EXPECT_EQ(OxRx::kOrderGreater, propertyBase->comparedTo(property));
     EXPECT_EQ(OxRx::kOrderEqual, boxed->comparedTo(boxed));
     EXPECT_EQ(OxRx::kOrderGreater, lower->comparedTo(attribute)) << "'o' is above 'O'";
-    EXPECT_EQ(OxRx::kOrderGreater, nonAscii->comparedTo(lower)) << "units compare unsigned";
+    EXPECT_EQ(OxRx::kOrderGreater, nonAscii->comparedTo(attribute)) << "units compare unsigned";
 }
 
 // A class compared with something that is not a class object has no record to read.
