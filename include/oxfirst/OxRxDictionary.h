@@ -30,42 +30,52 @@ class OXFIRST_API OxRxDictionaryIterator : public OxRxIterator {
 };
 
 /// The dictionary interface. Ids are unsigned 32-bit; id 0 never names an entry. A null key
-/// counts as the empty text.
+/// counts as the empty text. Keys are unique ignoring ASCII letter case. An entry may hold a
+/// null object: it keeps its key and id, is counted and iterated, and lookupById answers null.
 class OXFIRST_API OxRxDictionary : public OxRxObject {
     OX_RX_DECLARE_MEMBERS(OxRxDictionary)
 
-    /// The object at `id`; null for 0, an id above the highest or an empty slot.
+    /// The object at `id`; null for 0, an id above the highest or an id without entry.
     virtual OxRxObject* lookupById(unsigned id) const = 0;
     virtual OxRxObject* lookup(const OXCHAR* key) const = 0;
-    /// Replaces the object of an existing id; the key stays. An invalid id is the fatal report
-    /// "Invalid Dictionary Array Index: %d" and stores nothing (null is returned). The previous
-    /// object is deleted (null returned) when the dictionary owns its objects, else returned.
+    /// Replaces the object of an existing id; the key stays. An id without entry (0, above the
+    /// highest, or a hole below it) is the fatal report "Invalid Dictionary Array Index: %d" and
+    /// stores nothing (null is returned). The previous object is deleted (null returned) when
+    /// the dictionary owns its objects, else returned; replacing an object by itself deletes
+    /// nothing.
     virtual OxRxObject* replaceAt(unsigned id, OxRxObject* object) = 0;
     /// Stores `object` under `key` and writes its id to `*id` when `id` is not null. An
     /// existing key keeps its id and gets the new object, as replaceAt. Returns null for a new
-    /// key. A new id is one past the highest id in use.
+    /// key. A new id is one past the highest id in use. `*id` is 0 when nothing was stored
+    /// (out of memory; a null key object in insertText).
     virtual OxRxObject* insert(const OXCHAR* key, OxRxObject* object, unsigned* id = nullptr) = 0;
-    /// Gives the entry at `id` the key `newKey`. False when `id` holds no key.
+    /// Gives the entry at `id` the key `newKey`. False, with nothing changed, when `id` holds no
+    /// entry or `newKey` is the key of another entry. The replaced key is deleted: a pointer
+    /// that keyOf gave for this id is then no longer valid.
     virtual bool renameById(unsigned id, const OXCHAR* newKey) = 0;
-    /// Renames the entry of `oldKey`. Only sorted dictionaries find the old key here: an
-    /// unsorted one answers false.
+    /// Renames the entry of `oldKey` as renameById does. Only sorted dictionaries find the old
+    /// key here: an unsorted one answers false.
     virtual bool rename(const OXCHAR* oldKey, const OXCHAR* newKey) = 0;
-    /// Stores `object` under `key` at `id`; false when `id` already holds an object or is 0.
+    /// Stores `object` under `key` at `id`; false when `id` is 0 or 0xFFFFFFFF, `id` already
+    /// holds an entry, or `key` is already the key of an entry.
     virtual bool insertAt(const OXCHAR* key, unsigned id, OxRxObject* object) = 0;
     /// Removes the entry at `id`. Returns its object when the dictionary does not own it, else
     /// deletes it and returns null; null when there is no such entry.
     virtual OxRxObject* eraseById(unsigned id) = 0;
     virtual OxRxObject* erase(const OXCHAR* key) = 0;
+    /// True when `id` holds an entry.
     virtual bool containsId(unsigned id) const = 0;
     virtual bool contains(const OXCHAR* key) const = 0;
     /// The id of `key`, or 0.
     virtual unsigned idOf(const OXCHAR* key) const = 0;
-    /// The key at `id`, or null.
+    /// The key at `id` ("" for the empty key), or null when `id` holds no entry. Valid until the
+    /// entry is erased or renamed.
     virtual const OXCHAR* keyOf(unsigned id) const = 0;
     virtual unsigned count() const = 0;
     /// A new iterator on the first entry; delete it when done. It survives the erasure of its
-    /// current entry (it moves on to the following one) and the deletion of the dictionary
-    /// (it is then done).
+    /// current entry (it moves on to the following one: the next call of next() then stays
+    /// there) and the deletion of the dictionary (it is then done). An order other than the two
+    /// of DictIterType gives an iterator that is done at once. Null when memory runs out.
     virtual OxRxDictionaryIterator* makeIterator(OxRx::DictIterType order = OxRx::kIterateByKey) const = 0;
     virtual bool ownsObjects() const = 0;
     /// True when the dictionary was made without ignore case. Keys ignore ASCII letter case
@@ -85,6 +95,8 @@ class OXFIRST_API OxRxImpDictionary : public OxRxDictionary, public OxBaseClassW
     using OxBaseClassWithNew::operator new;
     using OxBaseClassWithNew::operator delete;
 
+    /// Prefer the factories: they answer null when memory runs out during construction, while a
+    /// dictionary constructed directly is then unusable (isComplete() false).
     OxRxImpDictionary(std::uint32_t initialCapacity, bool ownsObjects, bool sorted, bool ignoreCase);
     OxRxImpDictionary(const OxRxImpDictionary&) = delete;
     OxRxImpDictionary& operator=(const OxRxImpDictionary&) = delete;
@@ -111,6 +123,9 @@ class OXFIRST_API OxRxImpDictionary : public OxRxDictionary, public OxBaseClassW
     bool sorted() const override;
 
     // The same operations on ready-made keys. A null key finds nothing and stores nothing.
+    // lookup, contains and idOf compare the caller's text directly and do not call lookupText,
+    // containsText and idOfText: they build no key object and allocate nothing. The other
+    // operations on text go through these virtuals with a key object on the stack.
     virtual OxRxObject* lookupText(const OxRxTextString* key) const;
     /// Stores a clone of `key`.
     virtual OxRxObject* insertText(const OxRxTextString* key, OxRxObject* object, unsigned* id);
@@ -124,7 +139,8 @@ class OXFIRST_API OxRxImpDictionary : public OxRxDictionary, public OxBaseClassW
     virtual bool containsText(const OxRxTextString* key) const;
     virtual unsigned idOfText(const OxRxTextString* key) const;
     /// Builds an iterator in `storage` (kOxRxDictionaryIteratorStorage bytes, pointer-aligned).
-    /// It is not told of erasures; destroy it with its destructor, not delete.
+    /// It is not told of erasures: erase nothing while it is in use. Destroy it with its
+    /// destructor, not delete, and before the dictionary. Null for null storage.
     virtual OxRxDictionaryIterator* placeIterator(void* storage, OxRx::DictIterType order) const;
 
     /// A new dictionary with the same settings, ids and keys; objects are cloned when owned.
@@ -136,8 +152,26 @@ class OXFIRST_API OxRxImpDictionary : public OxRxDictionary, public OxBaseClassW
     /// case, and objects that are isEqualTo.
     int isEqualTo(const OxRxObject* other) const override;
 
+    /// False when memory ran out while the dictionary was constructed.
+    bool isComplete() const noexcept;
+
 protected:
     friend class OxRxImpDictionaryIterator;
+    /// Copies every entry of `source` in id order to the same ids (new keys in this
+    /// dictionary's case mode, objects cloned when this one owns them). False when memory runs
+    /// out; the entries copied so far stay.
+    bool copyEntriesFrom(const OxRxImpDictionary& source);
+
+private:
+    unsigned findId(const OXCHAR* text) const noexcept;
+    OxRxTextString* makeKey(const OXCHAR* text) const;
+    bool storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object);
+    bool renameEntry(unsigned id, OxRxTextString* newKey);
+    OxRxObject* eraseEntry(unsigned id);
+    void eraseAll();
+    void notifyErasing(unsigned id) const;
+
+protected:
     DictSkipList* mpKeyIndex = nullptr; // present exactly when sorted
     DictArray* mpEntries = nullptr;     // never null after construction
     OxRxSet* mpLiveIterators = nullptr; // iterators from makeIterator still attached; not owned
@@ -185,6 +219,8 @@ class OXFIRST_API OxRxGenTypedDictionary : public OxRxImpDictionary {
     /// A null object stores nothing and answers null.
     OxRxObject* insertText(const OxRxTextString* key, OxRxObject* object, unsigned* id) override;
     OxRxObject* replaceAt(unsigned id, OxRxObject* object) override;
+    /// A typed dictionary of the same element class with the same entries.
+    OxRxObject* clone() const override;
     int isEqualTo(const OxRxObject* other) const override;
     /// True when `object` is of the element class or derived from it.
     virtual bool accepts(const OxRxObject* object) const;

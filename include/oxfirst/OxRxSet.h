@@ -37,7 +37,8 @@ class OXFIRST_API OxRxGenLinkedListIterator : public OxRxIterator {
     /// Moves to the next node (direction nonzero) or the previous one.
     int next() override;
     OxRxObject* object() const override;
-    /// True when `other` is a list iterator standing on the same node.
+    /// True when `other` is a list iterator standing on the same node (two done iterators are
+    /// equal).
     int isEqualTo(const OxRxObject* other) const override;
 
 private:
@@ -105,7 +106,8 @@ class OXFIRST_API OxRxSet : public OxRxObject {
     /// An iterator that is not one of this set's changes nothing.
     virtual void removeAt(OxRxIterator* iterator) = 0;
 
-    /// Removes the first element that is this very pointer.
+    /// Removes the first element that is this very pointer. The element is only unlinked, never
+    /// deleted, even by a set that owns its elements: ownership goes back to the caller.
     void removeByPointer(const OxRxObject* object);
 
 protected:
@@ -142,6 +144,11 @@ class OXFIRST_API OxRxImpSet : public OxRxSet, public OxBaseClassWithNew {
 
 protected:
     void subRemoveByPointer(const OxRxObject* object) override;
+    /// Unlinks the element `iterator` stands on, moves the iterator to the following one and
+    /// returns the element; null (and nothing changed) for an iterator that is done or is not an
+    /// OxRxImpSetIterator over this set.
+    OxRxObject* unlinkAt(OxRxIterator* iterator);
+
     OxRxGenLinkedList mList;
 };
 
@@ -178,16 +185,24 @@ class OXFIRST_API OxRxGenTypedSet : public OxRxImpSet {
     /// Deletes every element when owning.
     ~OxRxGenTypedSet() override;
 
-    /// Ignores objects that accepts() rejects.
+    /// Ignores objects that accepts() rejects, and in an owning set a pointer it already holds.
     void add(OxRxObject* object) override;
+    /// As add, but without the isEqualTo test.
     void append(OxRxObject* object) override;
-    /// Deletes the element first when owning.
+    /// Unlinks the element and then deletes it when owning.
     void removeAt(OxRxIterator* iterator) override;
+    /// Adds the elements of `other` when it is an OxRxImpSet (or derived). An owning set takes
+    /// clone()s of the elements of another owning typed set (skipping those it contains), so the
+    /// two never share an element; otherwise the elements themselves.
     void addAll(OxRxSet* other) override;
     /// True when `object` is of the element class or a class derived from it.
     virtual int accepts(OxRxObject* object) const;
 
+    /// A typed set with the same ownership and element class holding the elements, or their
+    /// clone()s when owning.
     OxRxObject* clone() const override;
+    /// True when `other` is a typed set with the same ownership and element class, and equal as
+    /// an OxRxImpSet.
     int isEqualTo(const OxRxObject* other) const override;
 
     int ownsElements() const noexcept { return mOwnsElements; }

@@ -23,7 +23,7 @@ class OXFIRST_API OxRxTextString : public OxBaseClassWithNew, public OxRxObject 
     /// False for null and for objects that are not text strings; otherwise whether both texts
     /// are empty, or equal ignoring ASCII letter case.
     int isEqualTo(const OxRxObject* other) const override;
-    /// compareText as an ordering.
+    /// compareText as an ordering; kOrderNone for null and for objects that are not text strings.
     OxRx::Ordering comparedTo(const OxRxObject* other) const override;
 
     /// The same as setText.
@@ -31,23 +31,27 @@ class OXFIRST_API OxRxTextString : public OxBaseClassWithNew, public OxRxObject 
     /// The buffer: null for an object that never held text.
     virtual OXCHAR* text() const;
     virtual const OXCHAR* constText() const;
-    /// Stores `text` (null counts as empty). The buffer is replaced only when the text is longer
-    /// than the capacity, and then by one of exactly the text's length plus the terminator.
+    /// Stores `text` (null counts as empty; it may point into this object's own buffer). The
+    /// buffer is replaced only when the text is longer than the capacity, and then by one of
+    /// exactly the text's length plus the terminator. When that allocation fails the object
+    /// keeps its buffer and its text becomes empty.
     virtual void setText(const OXCHAR* text);
     /// A copy of the text from the C runtime's malloc (release with free), or null when empty.
     virtual OXCHAR* duplicate() const;
     /// The unit at `index`, or 0 when `index` is not below the length.
     virtual OXCHAR charAt(unsigned index) const;
     virtual OXCHAR at(unsigned index) const;
-    /// Empties this text, then appends `other`'s.
+    /// Empties this text, then appends `other`'s; copying an object onto itself changes nothing.
     virtual void copyText(const OxRxTextString* other);
-    /// Appends `other`'s text; nothing happens when `other` or its text is null.
+    /// Appends `other`'s text (which may be this object's); nothing happens when `other` or its
+    /// text is null, or when a longer buffer cannot be allocated.
     virtual void appendText(const OxRxTextString* other);
     virtual unsigned textLength() const;
     /// -1, 0 or 1: this text against `other`'s text(), ignoring ASCII letter case (folded to
-    /// lower case, so '_' sorts before the letters). A null other text gives 0 for an empty
-    /// text and 1 otherwise; an empty text against a non-null one gives -1. An `other` that is
-    /// not a text string gives 1 (this text sorts after anything that is not text).
+    /// lower case, so '_' sorts before the letters). A null other text (or a null `other`)
+    /// gives 0 for an empty text and 1 otherwise; an empty text against a non-null one gives -1,
+    /// even when that one is empty too. An `other` that is not a text string gives 1 (this text
+    /// sorts after anything that is not text).
     virtual int compareText(const OxRxObject* other) const;
 
     int mode() const noexcept { return mMode; }

@@ -1,0 +1,192 @@
+// tests/rx/ClassModelTest.cpp
+// Objects and class objects: the parent walk, cast, clone through the pseudo-constructor,
+// ordering of class names by code unit, class ids, and what a class answers without optional
+// registration data.
+
+#include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxDictionary.h>
+#include <oxfirst/OxRxSet.h>
+
+#include "diagnostics/PerfManifest.h"
+#include "support/RxTestSupport.h"
+#include "support/TraceRecorder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using oxtest::TestObject;
+
+// A class chain registered by the test: Chain0 <- Chain1 <- ... <- Chain4, under TestObject.
+class ClassModel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const OXCHAR* parent = u"TestObject";
+        for (int i = 0; i < 5; ++i) {
+            mNames[i] = u"Chain" + std::u16string(1, static_cast<OXCHAR>(u'0' + i));
+            mChain[i] = newOxRxClass(mNames[i].c_str(), parent, 0, nullptr, nullptr, nullptr);
+            parent = mNames[i].c_str();
+        }
+        oxrxBuildClassHierarchy();
+    }
+
+    oxtest::TypeSystemScope mTypeSystem;
+    std::u16string mNames[5];
+    OxRxClass* mChain[5] = {};
+};
+
+// The parent walk compares pointers from the class upwards and stops at a root.
+TEST_F(ClassModel, DerivationFollowsParentLinksOnly)
+{
+    EXPECT_TRUE(mChain[4]->isDerivedFrom(mChain[4]));
+    EXPECT_TRUE(mChain[4]->isDerivedFrom(mChain[0]));
+    EXPECT_TRUE(mChain[4]->isDerivedFrom(OxRxObject::desc()));
+    EXPECT_FALSE(mChain[0]->isDerivedFrom(mChain[4]));
+    EXPECT_FALSE(OxRxObject::desc()->isDerivedFrom(mChain[0]));
+    EXPECT_FALSE(mChain[4]->isDerivedFrom(nullptr));
+    EXPECT_EQ(nullptr, OxRxObject::desc()->myParent());
+    EXPECT_EQ(TestObject::desc(), mChain[0]->myParent());
+}
+
+// cast answers by class, never by the static type of the pointer; null and unregistered
+// classes give null rather than a wrong pointer.
+TEST_F(ClassModel, CastAnswersByRegisteredClass)
+{
+    TestObject object(3);
+    const OxRxObject* asRoot = &object;
+    EXPECT_EQ(&object, TestObject::cast(asRoot));
+    EXPECT_EQ(asRoot, OxRxObject::cast(asRoot));
+    EXPECT_EQ(nullptr, OxRxClass::cast(asRoot));
+    EXPECT_EQ(nullptr, TestObject::cast(nullptr));
+    EXPECT_EQ(mChain[2], OxRxClass::cast(mChain[2]));
+    EXPECT_EQ(OxRxClass::desc(), mChain[2]->isA());
+    EXPECT_EQ(TestObject::desc(), object.isA());
+}
+
+// clone makes the object through its class and copies into it; a class without
+// pseudo-constructor gives null without calling copyFrom, and a root copyFrom is a fatal
+// report naming the class.
+TEST_F(ClassModel, CloneGoesThroughCreateAndCopyFrom)
+{
+    TestObject original(42);
+    OxRxObject* copy = original.clone();
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(42, static_cast<TestObject*>(copy)->value());
+    delete copy;
+
+    OxRxGenLinkedListIterator iterator; // a class that makes objects but does not copy them
+    mTypeSystem.reports().clear();
+    EXPECT_EQ(nullptr, iterator.clone());
+    EXPECT_EQ(u"Unimplemented OxRxGenLinkedListIterator::copyFrom() function invoked.\n",
+              mTypeSystem.reports().last());
+    EXPECT_EQ(Orka::eNotImplementedYet, iterator.copyFrom(&iterator));
+
+    mTypeSystem.reports().clear();
+    EXPECT_EQ(nullptr, mChain[0]->create());
+    OxRxSet* set = newOxRxSet();
+    OxRxIterator* setIterator = set->makeIterator(); // OxRxImpSetIterator: no pseudo-constructor
+    EXPECT_EQ(nullptr, setIterator->clone());
+    EXPECT_EQ(0u, mTypeSystem.reports().count()) << "copyFrom must not run without a new object";
+    delete setIterator;
+    delete set;
+}
+
+// Names order by UTF-16 code unit, not by a collation or letter case.
+TEST_F(ClassModel, NamesCompareByCodeUnit)
+{
+    OxRxClass* attribute = newOxRxClass(u"OxRxAttributeT", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    OxRxClass* boxed = newOxRxClass(u"OxRxBoxedValueT", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    OxRxClass* property = newOxRxClass(u"OxRxPropertyT", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    OxRxClass* propertyBase = newOxRxClass(u"OxRxPropertyTBase", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    OxRxClass* lower = newOxRxClass(u"oxRxLower", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    OxRxClass* nonAscii = newOxRxClass(u"OxRx\u00e9", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    EXPECT_EQ(OxRx::kOrderLess, attribute->comparedTo(boxed));
+    EXPECT_EQ(OxRx::kOrderGreater, boxed->comparedTo(attribute));
+    EXPECT_EQ(OxRx::kOrderLess, property->comparedTo(propertyBase));
+    EXPECT_EQ(OxRx::kOrderGreater, propertyBase->comparedTo(property));
+    EXPECT_EQ(OxRx::kOrderEqual, boxed->comparedTo(boxed));
+    EXPECT_EQ(OxRx::kOrderGreater, lower->comparedTo(attribute)) << "'o' is above 'O'";
+    EXPECT_EQ(OxRx::kOrderGreater, nonAscii->comparedTo(attribute)) << "units compare unsigned";
+}
+
+// A class compared with something that is not a class object has no record to read.
+TEST_F(ClassModel, ComparingWithANonClassIsUnordered)
+{
+    TestObject object;
+    OxRxClass bare; // a class object without record
+    EXPECT_EQ(OxRx::kOrderNone, mChain[0]->comparedTo(&object));
+    EXPECT_EQ(OxRx::kOrderNone, mChain[0]->comparedTo(nullptr));
+    EXPECT_EQ(OxRx::kOrderNone, mChain[0]->comparedTo(&bare));
+    EXPECT_EQ(OxRx::kOrderNone, bare.comparedTo(mChain[0]));
+    EXPECT_TRUE(mChain[0]->isEqualTo(mChain[0]));
+    EXPECT_FALSE(mChain[0]->isEqualTo(mChain[1]));
+}
+
+// The first class id stays; a class without record or a null class answers 0.
+TEST_F(ClassModel, ClassIdIsSetOnce)
+{
+    OxRxClass bare;
+    EXPECT_EQ(0, oxrxGetClassId(nullptr));
+    EXPECT_EQ(0, oxrxGetClassId(mChain[1]));
+    oxrxSetClassId(mChain[1], 5);
+    oxrxSetClassId(mChain[1], 9);
+    EXPECT_EQ(5, oxrxGetClassId(mChain[1]));
+    oxrxSetClassId(&bare, 5);
+    oxrxSetClassId(nullptr, 5);
+    EXPECT_EQ(0, oxrxGetClassId(&bare));
+}
+
+// Registration data comes back as given; missing optional texts are null, not empty.
+TEST_F(ClassModel, RegistrationDataIsKept)
+{
+    static int builderCalls = 0;
+    auto appNameCallback = [](const OxRxClass*, OXCHAR*&, int) {};
+    OxRxClass* full = newOxRxClass(
+        u"Full", u"OxRxObject", 3, 7, 0x11, nullptr, u"FULL", u"FullApp", appNameCallback,
+        [](OxRxMemberCollectionBuilder&, void*) { ++builderCalls; }, nullptr);
+    OxRxClass* plain = newOxRxClass(u"Plain", nullptr, 0, nullptr, nullptr, nullptr);
+    int first = -1, second = -1;
+    full->getClassVersion(first, second);
+    EXPECT_EQ(3, first);
+    EXPECT_EQ(7, second);
+    EXPECT_EQ(0x11, full->proxyFlags());
+    EXPECT_EQ(std::u16string(u"FULL"), full->dxfName());
+    EXPECT_EQ(std::u16string(u"FullApp"), full->appName());
+    EXPECT_NE(nullptr, full->appNameCallbackPtr());
+    EXPECT_EQ(nullptr, plain->dxfName());
+    EXPECT_EQ(nullptr, plain->appName());
+    EXPECT_EQ(nullptr, plain->appNameCallbackPtr());
+    plain->getClassVersion(first, second);
+    EXPECT_EQ(0, first + second);
+    EXPECT_EQ(nullptr, plain->create());
+    EXPECT_EQ(nullptr, plain->descendants());
+    EXPECT_EQ(0, builderCalls);
+}
+
+// A class's record announces its creation and its end to a trace session, and a session that
+// starts late is first told of every class alive.
+TEST(ClassLifetimeEvents, RecordsReportCreationAndEnd)
+{
+    oxtest::TypeSystemScope typeSystem;
+    OxRxDictionary* classes = static_cast<OxRxDictionary*>(oxrxSysRegistry()->lookup(u"ClassDictionary"));
+    const unsigned alive = classes->count();
+    TraceRecorder session(oxperf::kProviderId);
+    OxRxClass* traced = newOxRxClass(u"Traced", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+    deleteOxRxClass(traced);
+    session.stop();
+
+    const std::vector<RecordedEvent> events = session.events();
+    ASSERT_EQ(alive + 2, events.size());
+    for (unsigned i = 0; i < alive; ++i)
+        EXPECT_EQ(37, events[i].descriptor.Id);
+    const RecordedEvent& created = events[alive];
+    const RecordedEvent& ended = events[alive + 1];
+    EXPECT_EQ(37, created.descriptor.Id);
+    EXPECT_EQ(38, ended.descriptor.Id);
+    EXPECT_EQ(valueBytes(traced), created.fields[0]);
+    EXPECT_EQ(wideBytes(u"Traced"), created.fields[1]);
+    EXPECT_EQ(created.fields, ended.fields);
+}
+
+} // namespace

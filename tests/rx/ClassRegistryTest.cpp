@@ -1,0 +1,330 @@
+// tests/rx/ClassRegistryTest.cpp
+// The class registry and the type system's lifecycle: what a fresh start registers and links,
+// host registration and linking, sealed parents, the fatal reports and how processing goes on
+// after them, deletion with its veto and its unhooking, and repeated starts and ends.
+
+#include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxDictionary.h>
+#include <oxfirst/OxRxSet.h>
+#include <oxfirst/OxRxTextString.h>
+
+#include "support/RxTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+OxRxDictionary* classDictionary()
+{
+    OxRxDictionary* registry = oxrxSysRegistry();
+    return registry != nullptr ? static_cast<OxRxDictionary*>(registry->lookup(u"ClassDictionary")) : nullptr;
+}
+
+OxRxClass* findClass(const OXCHAR* name)
+{
+    OxRxDictionary* classes = classDictionary();
+    return classes != nullptr ? static_cast<OxRxClass*>(classes->lookup(name)) : nullptr;
+}
+
+std::u16string parentName(const OXCHAR* name)
+{
+    OxRxClass* rxClass = findClass(name);
+    if (rxClass == nullptr)
+        return u"<unregistered>";
+    return rxClass->myParent() != nullptr ? rxClass->myParent()->name() : u"<none>";
+}
+
+std::vector<std::u16string> childNames(const OxRxClass* rxClass)
+{
+    std::vector<std::u16string> names;
+    if (rxClass->descendants() == nullptr)
+        return names;
+    OxRxIterator* it = rxClass->descendants()->makeIterator();
+    for (; !it->done(); it->next())
+        names.emplace_back(static_cast<OxRxClass*>(it->object())->name());
+    delete it;
+    return names;
+}
+
+OxRxClass* registerClass(const OXCHAR* name, const OXCHAR* parent)
+{
+    return newOxRxClass(name, parent, 0, nullptr, nullptr, nullptr);
+}
+
+class ClassRegistry : public ::testing::Test {
+protected:
+    oxtest::TypeSystemScope mTypeSystem;
+    oxtest::FatalReports& reports() { return mTypeSystem.reports(); }
+};
+
+// A fresh start registers and links every library class under the parent it is documented
+// with, and gives exactly the container classes a pseudo-constructor.
+TEST_F(ClassRegistry, StartRegistersTheLibraryClassesLinked)
+{
+    struct Expected {
+        const OXCHAR* name;
+        const OXCHAR* parent;
+        bool makesObjects;
+    };
+    const Expected expected[] = {
+        {u"OxRxObject", u"<none>", false},
+        {u"OxRxClass", u"OxRxObject", false},
+        {u"OxRxTextString", u"OxRxObject", false},
+        {u"OxRxDictionary", u"OxRxObject", false},
+        {u"OxRxDictionaryIterator", u"OxRxIterator", false},
+        {u"OxRxGenLinkedList", u"OxRxObject", true},
+        {u"OxRxGenLinkedListIterator", u"OxRxIterator", true},
+        {u"OxRxGenTypedDictionary", u"OxRxImpDictionary", true},
+        {u"OxRxIterator", u"OxRxObject", false},
+        {u"OxRxSet", u"OxRxObject", false},
+        {u"OxRxImpDictionary", u"OxRxDictionary", true},
+        {u"OxRxImpDictionaryIterator", u"OxRxDictionaryIterator", false},
+        {u"OxRxImpSet", u"OxRxSet", true},
+        {u"OxRxImpSetIterator", u"OxRxIterator", false},
+    };
+    ASSERT_NE(nullptr, classDictionary());
+    EXPECT_TRUE(classDictionary()->sorted());
+    EXPECT_TRUE(classDictionary()->ownsObjects());
+    for (const Expected& entry : expected) {
+        SCOPED_TRACE(std::string(entry.name, entry.name + std::char_traits<OXCHAR>::length(entry.name)));
+        EXPECT_EQ(std::u16string(entry.parent), parentName(entry.name));
+        OxRxObject* made = findClass(entry.name)->create();
+        EXPECT_EQ(entry.makesObjects, made != nullptr);
+        if (made != nullptr) {
+            EXPECT_EQ(findClass(entry.name), made->isA());
+        }
+        delete made;
+    }
+    EXPECT_EQ(nullptr, findClass(u"OxRxGenTypedSet")) << "the library does not register it";
+    EXPECT_EQ(OxRxObject::desc(), findClass(u"OxRxObject"));
+    EXPECT_EQ(OxRxImpDictionary::desc(), classDictionary()->isA());
+    EXPECT_EQ(0u, reports().count());
+}
+
+// A host class stays a root until the hierarchy is built; then it is its parent's child.
+TEST_F(ClassRegistry, HostClassIsLinkedOnlyByBuildingTheHierarchy)
+{
+    static std::vector<OxRxClass*> announced;
+    announced.clear();
+    OxRxTypeSysCallbacks::setCallback_newClassCallback(
+        [](OxRxClass* rxClass) { announced.push_back(rxClass); });
+    OxRxClass* shape = registerClass(u"Shape", u"OxRxObject");
+    OxRxClass* circle = registerClass(u"Circle", u"Shape");
+    OxRxTypeSysCallbacks::setCallback_newClassCallback(nullptr);
+
+    EXPECT_EQ((std::vector<OxRxClass*>{shape, circle}), announced);
+    EXPECT_EQ(nullptr, circle->myParent());
+    EXPECT_FALSE(circle->isDerivedFrom(shape));
+    oxrxBuildClassHierarchy();
+    EXPECT_EQ(shape, circle->myParent());
+    EXPECT_TRUE(circle->isDerivedFrom(OxRxObject::desc()));
+    EXPECT_EQ(std::vector<std::u16string>{u"Circle"}, childNames(shape));
+    oxrxBuildClassHierarchy(); // linking twice adds no second child
+    EXPECT_EQ(1, shape->descendants()->count());
+}
+
+// Sealed parents are refused before anything is allocated; "OxDbVertex" only for the vertex
+// classes; the comparison is exact, so other letter cases pass.
+TEST_F(ClassRegistry, SealedParentsAreRefused)
+{
+    const unsigned before = classDictionary()->count();
+    EXPECT_EQ(nullptr, registerClass(u"MyPolyline", u"OxDb2dPolyline"));
+    EXPECT_EQ(u"Deriving from class OxDb2dPolyline is not allowed.", reports().last());
+    EXPECT_EQ(nullptr, registerClass(u"MyVertex", u"OxDbVertex"));
+    EXPECT_EQ(u"Deriving from class OxDbVertex is not allowed.", reports().last());
+    EXPECT_EQ(before, classDictionary()->count());
+
+    reports().clear();
+    EXPECT_NE(nullptr, registerClass(u"OxDb2dVertex", u"OxDbVertex"));
+    EXPECT_NE(nullptr, registerClass(u"OxDbPolygonMeshVertex", u"OxDbVertex"));
+    EXPECT_NE(nullptr, registerClass(u"MyOther", u"oxdb2dpolyline"));
+    EXPECT_EQ(0u, reports().count());
+}
+
+// A missing parent is reported once, with both names; the class stays a root and is not
+// linked (or reported) again.
+TEST_F(ClassRegistry, MissingParentIsReportedOnceAndLeavesARoot)
+{
+    OxRxClass* orphan = registerClass(u"Orphan", u"NoSuchParent");
+    oxrxBuildClassHierarchy();
+    EXPECT_EQ(std::vector<std::u16string>{u"Class 'Orphan' parent named 'NoSuchParent' not found."},
+              reports().all());
+    EXPECT_EQ(nullptr, orphan->myParent());
+    registerClass(u"NoSuchParent", u"OxRxObject");
+    oxrxBuildClassHierarchy();
+    EXPECT_EQ(1u, reports().count());
+    EXPECT_EQ(nullptr, orphan->myParent());
+}
+
+// Two classes naming each other as parent would make every parent walk endless; the link that
+// would close the loop is refused.
+TEST_F(ClassRegistry, ParentLoopIsRefused)
+{
+    OxRxClass* first = registerClass(u"LoopA", u"LoopB");
+    OxRxClass* second = registerClass(u"LoopB", u"LoopA");
+    OxRxClass* self = registerClass(u"LoopSelf", u"LoopSelf");
+    oxrxBuildClassHierarchy();
+    EXPECT_EQ(2u, reports().count());
+    EXPECT_FALSE(first->isDerivedFrom(OxRxObject::desc()));
+    EXPECT_FALSE(second->isDerivedFrom(OxRxObject::desc()));
+    EXPECT_EQ(nullptr, self->myParent());
+}
+
+// Registering a name twice reports it; the new class takes the place, and the earlier one's
+// children and parent no longer point at it.
+TEST_F(ClassRegistry, RegisteringANameTwiceReplacesTheClass)
+{
+    OxRxClass* base = registerClass(u"Twice", u"OxRxObject");
+    OxRxClass* child = registerClass(u"TwiceChild", u"Twice");
+    oxrxBuildClassHierarchy();
+    ASSERT_EQ(base, child->myParent());
+
+    OxRxClass* replacement = registerClass(u"twice", u"OxRxObject");
+    EXPECT_EQ(u"Attempt to register class 'twice' twice.", reports().last());
+    EXPECT_EQ(replacement, findClass(u"Twice"));
+    EXPECT_EQ(nullptr, child->myParent());
+    for (const std::u16string& name : childNames(OxRxObject::desc()))
+        EXPECT_NE(u"Twice", name);
+    oxrxBuildClassHierarchy();
+    EXPECT_EQ(replacement->myParent(), OxRxObject::desc());
+}
+
+// rxInit keeps a class that is registered as itself; a different object under its name is a
+// mismatch, after which the class is registered again (and so replaces that object).
+TEST_F(ClassRegistry, RxInitDetectsAMismatch)
+{
+    OxRxClass* before = oxtest::TestObject::desc();
+    oxtest::TestObject::rxInit();
+    EXPECT_EQ(before, oxtest::TestObject::desc());
+    EXPECT_EQ(0u, reports().count());
+
+    OxRxClass* impostor = registerClass(u"TestObject", u"OxRxObject");
+    oxtest::TestObject::gpDesc = before; // a stale pointer, compared but never read
+    reports().clear();
+    oxtest::TestObject::rxInit();
+    ASSERT_EQ(2u, reports().count());
+    EXPECT_EQ(u"Class mismatch", reports().all()[0]);
+    EXPECT_EQ(u"Attempt to register class 'TestObject' twice.", reports().all()[1]);
+    EXPECT_NE(impostor, oxtest::TestObject::desc());
+    EXPECT_EQ(findClass(u"TestObject"), oxtest::TestObject::desc());
+}
+
+// Deletion: a class id or a veto keeps the class; otherwise it goes and its children become
+// roots; a class object not registered under its name takes nothing with it.
+TEST_F(ClassRegistry, DeletionHonoursIdsVetoAndUnhooksChildren)
+{
+    OxRxClass* parent = registerClass(u"Doomed", u"OxRxObject");
+    OxRxClass* child = registerClass(u"DoomedChild", u"Doomed");
+    oxrxBuildClassHierarchy();
+
+    OxRxClass* kept = registerClass(u"Kept", u"OxRxObject");
+    oxrxSetClassId(kept, 7);
+    deleteOxRxClass(kept);
+    EXPECT_EQ(kept, findClass(u"Kept"));
+
+    static int asked = 0;
+    OxRxTypeSysCallbacks::setCallback_deleteClassCallback([](OxRxClass*) {
+        ++asked;
+        return false;
+    });
+    deleteOxRxClass(parent);
+    EXPECT_EQ(1, asked);
+    EXPECT_EQ(parent, findClass(u"Doomed"));
+    OxRxTypeSysCallbacks::setCallback_deleteClassCallback(nullptr);
+
+    OxRxClass stray; // no record: named "" and registered nowhere
+    deleteOxRxClass(&stray);
+    deleteOxRxClass(nullptr);
+
+    const std::size_t childrenOfRoot = childNames(OxRxObject::desc()).size();
+    deleteOxRxClass(parent);
+    EXPECT_EQ(nullptr, findClass(u"Doomed"));
+    EXPECT_EQ(nullptr, child->myParent());
+    EXPECT_FALSE(child->isDerivedFrom(OxRxObject::desc()));
+    EXPECT_EQ(childrenOfRoot - 1, childNames(OxRxObject::desc()).size());
+    EXPECT_EQ(0u, reports().count());
+}
+
+// Registering while a walk of the class dictionary runs neither breaks the walk nor loses the
+// new classes (they sort before every class walked, so the walk does not meet them).
+TEST_F(ClassRegistry, RegisteringDuringAWalkOfTheClasses)
+{
+    OxRxDictionaryIterator* it = classDictionary()->makeIterator(OxRx::kIterateByKey);
+    int visited = 0;
+    for (; !it->done() && visited < 1000; it->next(), ++visited)
+        if (visited % 3 == 0)
+            registerClass((u"AWalk" + std::u16string(1, static_cast<OXCHAR>(u'A' + visited % 26)) +
+                           std::u16string(1, static_cast<OXCHAR>(u'a' + visited / 26)))
+                              .c_str(),
+                          u"OxRxObject");
+    delete it;
+    EXPECT_LT(visited, 1000);
+    EXPECT_NE(nullptr, findClass(u"AWalkAa"));
+    EXPECT_NE(nullptr, findClass(u"AWalkDa"));
+}
+
+// Lookups through desc() find classes by registered name once, in any letter case of the
+// dictionary key, and the system registry holds the class dictionary.
+TEST_F(ClassRegistry, SystemRegistryHoldsTheClassDictionary)
+{
+    OxRxDictionary* registry = oxrxSysRegistry();
+    ASSERT_NE(nullptr, registry);
+    EXPECT_FALSE(registry->sorted());
+    EXPECT_FALSE(registry->ownsObjects());
+    EXPECT_EQ(classDictionary(), registry->lookup(u"classdictionary"));
+    EXPECT_EQ(findClass(u"OxRxSet"), findClass(u"oxrxset"));
+}
+
+// Starting twice keeps the running system; ending twice, or without a start, does nothing;
+// a restart gives new class objects that work.
+TEST(TypeSystemLifecycle, StartsAndEndsAnyNumberOfTimes)
+{
+    oxtest::FatalReports reports;
+    oxrxTerminateTypeSystem();
+    oxrxTerminateTypeSystem();
+    EXPECT_EQ(nullptr, oxrxSysRegistry());
+    EXPECT_EQ(nullptr, OxRxObject::desc());
+    EXPECT_EQ(nullptr, OxRxSet::desc()) << "nothing to look classes up in";
+    EXPECT_EQ(nullptr, registerClass(u"Early", u"OxRxObject"));
+
+    oxrxInitTypeSystem();
+    OxRxDictionary* registry = oxrxSysRegistry();
+    OxRxClass* firstSetClass = OxRxSet::desc();
+    oxrxInitTypeSystem();
+    EXPECT_EQ(registry, oxrxSysRegistry());
+    EXPECT_EQ(firstSetClass, OxRxSet::desc());
+
+    oxrxTerminateTypeSystem();
+    EXPECT_EQ(nullptr, oxrxSysRegistry());
+    EXPECT_EQ(nullptr, OxRxClass::gpDesc);
+    EXPECT_EQ(nullptr, OxRxTextString::gpDesc);
+    EXPECT_EQ(nullptr, OxRxDictionary::gpDesc);
+    EXPECT_EQ(nullptr, OxRxObject::gpDesc);
+
+    oxrxInitTypeSystem();
+    OxRxSet* set = newOxRxSet();
+    EXPECT_NE(nullptr, OxRxImpSet::cast(set));
+    EXPECT_TRUE(set->isA()->isDerivedFrom(OxRxSet::desc()));
+    delete set;
+    oxrxTerminateTypeSystem();
+    EXPECT_EQ(0u, reports.count());
+}
+
+// A root class pointer left set at start (a start without its end) is reported, and the root
+// is registered anew.
+TEST(TypeSystemLifecycle, LeftoverRootPointerIsReported)
+{
+    oxtest::FatalReports reports;
+    OxRxClass leftover;
+    OxRxObject::gpDesc = &leftover;
+    oxrxInitTypeSystem();
+    EXPECT_EQ(std::vector<std::u16string>{u"OxRxObject class object not found."}, reports.all());
+    EXPECT_NE(&leftover, OxRxObject::desc());
+    EXPECT_EQ(u"OxRxObject", std::u16string(OxRxObject::desc()->name()));
+    oxrxTerminateTypeSystem();
+}
+
+} // namespace

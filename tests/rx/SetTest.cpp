@@ -1,0 +1,174 @@
+// tests/rx/SetTest.cpp
+// Sets: membership by the probe's isEqualTo, retain and removal while walking, iterators of
+// other sets, and the typed set's element class and ownership, with destructions counted.
+
+#include <oxfirst/OxRxSet.h>
+
+#include "support/RxTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using oxtest::TestObject;
+using SetPointer = std::unique_ptr<OxRxSet>;
+
+std::vector<int> valuesOf(const OxRxSet& set)
+{
+    std::vector<int> values;
+    std::unique_ptr<OxRxIterator> it(set.makeIterator());
+    for (; !it->done(); it->next())
+        values.push_back(static_cast<TestObject*>(it->object())->value());
+    return values;
+}
+
+class Sets : public ::testing::Test {
+protected:
+    void SetUp() override { TestObject::gDestroyed = 0; }
+    // A new object of `value` that the test deletes at its end.
+    TestObject* kept(int value) { return mKept.emplace_back(std::make_unique<TestObject>(value)).get(); }
+
+    oxtest::TypeSystemScope mScope;
+    std::vector<std::unique_ptr<TestObject>> mKept;
+};
+
+// Equality is the probe's isEqualTo, while removeByPointer looks for identity only.
+TEST_F(Sets, EqualObjectsCountOnceAndRemoveByPointerNeedsTheSamePointer)
+{
+    SetPointer set(newOxRxSet());
+    TestObject* first = kept(7);
+    TestObject* equal = kept(7);
+    for (OxRxObject* object : {first, equal, first, static_cast<TestObject*>(nullptr)})
+        set->add(object);
+    EXPECT_EQ(1, set->count());
+    EXPECT_TRUE(set->contains(equal));
+    set->removeByPointer(equal);
+    EXPECT_EQ(1, set->count());
+    set->remove(equal);
+    EXPECT_EQ(0, set->count());
+}
+
+// After a removal the walk must test the element that followed, not skip it: runs of removed
+// and kept elements at both ends and in the middle, and an empty other set.
+TEST_F(Sets, RetainKeepsExactlyTheElementsTheOtherSetContains)
+{
+    for (const std::string keep : {"-----", "x-x-x", "-x-x-", "--xx-", "xx---"}) {
+        SCOPED_TRACE(keep);
+        SetPointer set(newOxRxSet()), other(newOxRxSet());
+        std::vector<int> expected;
+        for (int i = 0; i < 5; ++i) {
+            set->add(kept(i));
+            if (keep[i] == 'x') {
+                other->add(kept(i)); // equal, not identical
+                expected.push_back(i);
+            }
+        }
+        set->retain(other.get());
+        EXPECT_EQ(expected, valuesOf(*set));
+    }
+}
+
+// removeAt moves the iterator to the next element; an iterator that is not this set's (another
+// set's over the same objects, a bare list iterator) must leave both sets as they were.
+TEST_F(Sets, RemoveAtAcceptsOnlyThisSetsIterators)
+{
+    SetPointer set(newOxRxSet()), other(newOxRxSet());
+    for (int i = 0; i < 3; ++i) {
+        set->add(kept(i));
+        other->add(mKept.back().get());
+    }
+    std::unique_ptr<OxRxIterator> foreign(other->makeIterator());
+    OxRxGenLinkedList list;
+    list.addNewLastEntry(mKept[0].get());
+    OxRxGenLinkedListIterator listIterator = list.resetIterator(1);
+    set->removeAt(foreign.get());
+    set->removeAt(&listIterator);
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), valuesOf(*set));
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), valuesOf(*other));
+
+    alignas(void*) unsigned char storage[kOxRxSetIteratorStorage];
+    OxRxIterator* it = set->placeIterator(storage);
+    it->next();
+    set->removeAt(it);
+    EXPECT_EQ(mKept[2].get(), it->object());
+    it->~OxRxIterator();
+    EXPECT_EQ((std::vector<int>{0, 2}), valuesOf(*set));
+}
+
+// The typed set's class is not registered, so every kind test against it fails, while the set
+// still tests its elements against its element class.
+TEST_F(Sets, TypedSetTakesOnlyItsElementClassAndHasNoClassOfItsOwn)
+{
+    SetPointer typed(newRxTypedOpaqueSet(0, TestObject::desc())), opaque(newRxOpaqueSet(0)),
+        plain(newOxRxSet());
+    for (OxRxObject* object : {static_cast<OxRxObject*>(kept(1)), static_cast<OxRxObject*>(plain.get())}) {
+        typed->append(object);
+        opaque->add(object);
+    }
+    opaque->add(typed.get());
+    EXPECT_EQ(1, typed->count());
+    EXPECT_EQ(2, opaque->count()); // not the typed set
+    EXPECT_EQ(nullptr, OxRxImpSet::cast(typed.get()));
+}
+
+// Owning sets delete what they give up through removeAt (remove, retain, clear) and on
+// destruction; removeByPointer hands the element back. Non-owning sets delete nothing.
+class TypedSetOwnership : public Sets, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TypedSetOwnership, DeletesElementsOnlyWhenOwning)
+{
+    const int owns = GetParam();
+    auto make = [&](int value) { return owns ? new TestObject(value) : kept(value); };
+    SetPointer set(newRxTypedOpaqueSet(owns, TestObject::desc())), other(newOxRxSet());
+    std::unique_ptr<TestObject> handedBack(new TestObject(9));
+    for (int value : {0, 1, 2, 3})
+        set->add(make(value));
+    set->add(handedBack.get());
+    set->removeByPointer(handedBack.get());
+    set->remove(kept(0));
+    other->add(kept(2));
+    set->retain(other.get());
+    EXPECT_EQ((std::vector<int>{2}), valuesOf(*set));
+    EXPECT_EQ(owns ? 3 : 0, TestObject::gDestroyed);
+    set->clear();
+    TestObject* four = make(4);
+    set->add(four);
+    set->append(four); // an owning set holding it twice would delete it twice
+    EXPECT_EQ(owns ? 1 : 2, set->count());
+    EXPECT_EQ(owns ? 4 : 0, TestObject::gDestroyed);
+    set.reset();
+    EXPECT_EQ(owns ? 5 : 0, TestObject::gDestroyed);
+}
+
+INSTANTIATE_TEST_SUITE_P(OwningAndNot, TypedSetOwnership, ::testing::Values(0, 1));
+
+// Two owning sets never share an element (it would be deleted twice): addAll and clone copy
+// between owning sets and share otherwise; equality needs the same ownership and class.
+TEST_F(Sets, OwningSetsCopyElementsFromOtherOwningSets)
+{
+    SetPointer owner(newRxTypedOpaqueSet(1, TestObject::desc())),
+        source(newRxTypedOpaqueSet(1, TestObject::desc()));
+    SetPointer borrower(newRxTypedOpaqueSet(0, TestObject::desc()));
+    for (int value : {1, 2})
+        source->add(new TestObject(value));
+    owner->add(new TestObject(1));
+    owner->addAll(source.get());
+    borrower->addAll(source.get());
+    EXPECT_EQ((std::vector<int>{1, 2}), valuesOf(*owner));
+
+    std::unique_ptr<OxRxObject> ownerCopy(owner->clone());
+    EXPECT_TRUE(owner->isEqualTo(ownerCopy.get()));
+    EXPECT_FALSE(owner->isEqualTo(borrower.get()));
+    borrower.reset();
+    EXPECT_EQ(0, TestObject::gDestroyed);
+    ownerCopy.reset();
+    owner.reset();
+    source.reset();
+    EXPECT_EQ(6, TestObject::gDestroyed);
+}
+
+} // namespace

@@ -1,0 +1,113 @@
+// tests/rx/TextStringTest.cpp
+// The text key: the lower-case folding order with its hand-over to the C runtime, null against
+// empty texts, the buffer that is reused until a longer text arrives, and copies.
+
+#include <oxfirst/OxRxTextString.h>
+
+#include "support/RxTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct Order {
+    const OXCHAR* left;
+    const OXCHAR* right;
+    int expected;
+};
+
+// Folding to upper case would put '_' after the letters; a comparison that stopped at the
+// shorter text would call prefixes equal; non-ASCII and control characters hand the rest of
+// both texts over, which compares ASCII letters without case too.
+TEST(TextOrder, FoldsAsciiToLowerCaseAndHandsTheRestOver)
+{
+    const Order orders[] = {{u"ABC", u"abc", 0},         {u"a_", u"aa", -1},
+                            {u"AA", u"a_", 1},           {u"_", u"A", -1},
+                            {u"ab", u"abc", -1},         {u"abc", u"AB", 1},
+                            {nullptr, u"", 0},           {u"", u"a", -1},
+                            {u"a\u00E9", u"aZ", 1},      {u"a\tB", u"A\tb", 0},
+                            {u"\u00E9x", u"\u00E9X", 0}, {u"\u00C4", u"\u00E4", -1}};
+    for (const Order& o : orders) {
+        SCOPED_TRACE(testing::Message() << "row " << (&o - orders));
+        EXPECT_EQ(o.expected, oxrxCompareTextNoCase(o.left, o.right));
+        EXPECT_EQ(-o.expected, oxrxCompareTextNoCase(o.right, o.left));
+    }
+}
+
+// Keys compare through the object interface: empty and null texts, objects that are not text.
+TEST(TextStringCompare, EmptyNullAndForeignObjects)
+{
+    OxRxTextString abc(u"ABC"), lower(u"abc"), never, emptied(u"x"), other(u"y");
+    emptied.setText(u"");
+    other.setText(u"");
+    oxtest::TestObject notText;
+    EXPECT_TRUE(abc.isEqualTo(&lower));
+    EXPECT_EQ(OxRx::kOrderEqual, abc.comparedTo(&lower));
+    EXPECT_TRUE(never.isEqualTo(&emptied));
+    EXPECT_FALSE(abc.isEqualTo(&never) || abc.isEqualTo(&notText) || abc.isEqualTo(nullptr));
+    EXPECT_EQ(1, abc.compareText(&never));      // other text null
+    EXPECT_EQ(0, never.compareText(&never));    // both null
+    EXPECT_EQ(-1, never.compareText(&abc));     // own text empty
+    EXPECT_EQ(-1, emptied.compareText(&other)); // empty with buffer against empty with buffer
+    EXPECT_EQ(1, abc.compareText(&notText));
+    EXPECT_EQ(OxRx::kOrderNone, abc.comparedTo(&notText));
+}
+
+// The buffer is kept for any text that fits and replaced by one of exactly the new length
+// otherwise; emptying keeps it, while a text that never held anything has none.
+TEST(TextStringBuffer, ReusedUntilALongerTextArrives)
+{
+    const std::u16string ten(10, u'a'), twenty(20, u'b'), thirty(30, u'c');
+    OxRxTextString text(nullptr, 5);
+    EXPECT_EQ(nullptr, text.text());
+    EXPECT_EQ(nullptr, text.duplicate());
+    EXPECT_EQ(u'\0', text.charAt(0));
+    text.setText(twenty.c_str());
+    const OXCHAR* buffer = text.text();
+    text.setText(ten.c_str());
+    EXPECT_EQ(buffer, text.text());
+    EXPECT_EQ(20u, text.capacity());
+    EXPECT_EQ(u'\0', text.at(10));
+    text.setText(thirty.c_str());
+    EXPECT_EQ(30u, text.capacity());
+    text.setText(u"");
+    EXPECT_EQ(0u, text.textLength());
+    EXPECT_EQ(std::u16string(), text.text());
+}
+
+// Texts taken from the object's own buffer must survive the buffer's replacement or reuse.
+TEST(TextStringBuffer, OwnTextAsSourceIsSafe)
+{
+    OxRxTextString text(u"abcd");
+    text.appendText(&text);
+    EXPECT_EQ(std::u16string(u"abcdabcd"), text.text());
+    EXPECT_EQ(8u, text.capacity());
+    text.setText(text.text() + 6);
+    EXPECT_EQ(std::u16string(u"cd"), text.text());
+    text.copyText(&text);
+    EXPECT_EQ(std::u16string(u"cd"), text.text());
+    text.appendText(&text); // in place: the source's terminator is overwritten first
+    EXPECT_EQ(std::u16string(u"cdcd"), text.text());
+    EXPECT_EQ(8u, text.capacity());
+}
+
+// Copies carry the text, never the mode; duplicate() belongs to the C runtime's heap.
+TEST(TextStringCopy, CloneCopyAndDuplicateTakeTheTextButNotTheMode)
+{
+    OxRxTextString original(u"Key", 3);
+    std::unique_ptr<OxRxObject> clone(original.clone());
+    OxRxTextString copy(original);
+    auto* cloned = static_cast<OxRxTextString*>(clone.get());
+    EXPECT_EQ(std::u16string(u"Key"), cloned->text());
+    EXPECT_EQ(0, cloned->mode() + copy.mode());
+    EXPECT_TRUE(copy.isEqualTo(&original));
+    OXCHAR* duplicate = original.duplicate();
+    EXPECT_EQ(std::u16string(u"Key"), duplicate);
+    std::free(duplicate);
+}
+
+} // namespace
