@@ -80,8 +80,26 @@ OX_RX_DEFINE_MEMBERS(BenchLevel4, u"BenchLevel4", u"BenchLevel3", nullptr)
 OX_RX_DEFINE_MEMBERS(BenchLevel5, u"BenchLevel5", u"BenchLevel4", nullptr)
 OX_RX_DEFINE_MEMBERS(BenchOther, u"BenchOther", u"OxRxObject", nullptr)
 
+// Hides a pointer's value from the optimiser, which must assume the empty asm changed it: no
+// test below can be folded or devirtualised. A register operand only: benchmark's
+// DoNotOptimize on a writable lvalue uses a two-alternative asm operand that g++ 12 may
+// miscompile (seen as a garbage pointer under the sanitizers).
+template <typename T>
+T* opaque(T* pointer) noexcept
+{
+    asm volatile("" : "+r"(pointer));
+    return pointer;
+}
+
+// Keeps a result alive through benchmark's read-only DoNotOptimize.
+template <typename T>
+void keep(const T& value)
+{
+    benchmark::DoNotOptimize(value);
+}
+
 // Made out of line and handed out as root pointers: the compiler sees neither the dynamic type
-// nor the object, and every loop below launders the pointer through DoNotOptimize as well.
+// nor the object, and every loop below launders the pointer through opaque() as well.
 [[gnu::noinline]] OxRxObject* makeRxObject(int depth)
 {
     if (depth == 1)
@@ -222,10 +240,9 @@ void rxCast(benchmark::State& state, int depth)
     typeSystemForClassTests();
     OxRxObject* object = makeRxObject(depth);
     for (auto _ : state) {
-        const OxRxObject* probe = object;
-        benchmark::DoNotOptimize(probe);
+        const OxRxObject* probe = opaque(object);
         Target* result = Target::cast(probe);
-        benchmark::DoNotOptimize(result);
+        keep(result);
     }
     delete object;
 }
@@ -236,10 +253,9 @@ void rxIsDerivedFrom(benchmark::State& state, int depth)
     typeSystemForClassTests();
     OxRxObject* object = makeRxObject(depth);
     for (auto _ : state) {
-        const OxRxObject* probe = object;
-        benchmark::DoNotOptimize(probe);
+        const OxRxObject* probe = opaque(object);
         bool result = probe->isA()->isDerivedFrom(Target::desc());
-        benchmark::DoNotOptimize(result);
+        keep(result);
     }
     delete object;
 }
@@ -249,10 +265,9 @@ void plainDynamicCast(benchmark::State& state, int depth)
 {
     PlainRoot* object = makePlainObject(depth);
     for (auto _ : state) {
-        PlainRoot* probe = object;
-        benchmark::DoNotOptimize(probe);
+        PlainRoot* probe = opaque(object);
         Target* result = dynamic_cast<Target*>(probe);
-        benchmark::DoNotOptimize(result);
+        keep(result);
     }
     delete object;
 }
@@ -267,7 +282,7 @@ void dictionaryLookupByName(benchmark::State& state, unsigned classCount, Regist
     std::size_t next = 0;
     for (auto _ : state) {
         OxRxObject* found = classes->lookup(probes[next].key.c_str());
-        benchmark::DoNotOptimize(found);
+        keep(found);
         if (++next == probes.size())
             next = 0;
     }
@@ -286,7 +301,7 @@ void mapLookupByName(benchmark::State& state, unsigned classCount)
     for (auto _ : state) {
         auto found = map.find(keys[next]);
         OxRxObject* object = found != map.end() ? found->second : nullptr;
-        benchmark::DoNotOptimize(object);
+        keep(object);
         if (++next == keys.size())
             next = 0;
     }
@@ -302,7 +317,7 @@ void hashLookupByName(benchmark::State& state, unsigned classCount)
     for (auto _ : state) {
         auto found = map.find(probes[next].key);
         OxRxObject* object = found != map.end() ? found->second : nullptr;
-        benchmark::DoNotOptimize(object);
+        keep(object);
         if (++next == probes.size())
             next = 0;
     }
@@ -323,7 +338,7 @@ void dictionaryLookupById(benchmark::State& state, unsigned classCount)
     std::size_t next = 0;
     for (auto _ : state) {
         OxRxObject* found = classes->lookupById(ids[next]);
-        benchmark::DoNotOptimize(found);
+        keep(found);
         if (++next == ids.size())
             next = 0;
     }
@@ -344,7 +359,7 @@ void vectorLookupById(benchmark::State& state, unsigned classCount)
     for (auto _ : state) {
         const unsigned id = ids[next];
         OxRxObject* found = id < table.size() ? table[id] : nullptr;
-        benchmark::DoNotOptimize(found);
+        keep(found);
         if (++next == ids.size())
             next = 0;
     }
@@ -361,7 +376,7 @@ void hashLookupById(benchmark::State& state, unsigned classCount)
     for (auto _ : state) {
         auto found = map.find(ids[next]);
         OxRxObject* object = found != map.end() ? found->second : nullptr;
-        benchmark::DoNotOptimize(object);
+        keep(object);
         if (++next == ids.size())
             next = 0;
     }
@@ -395,7 +410,7 @@ void dictionaryInsert(benchmark::State& state)
         for (const std::u16string& key : keys) {
             unsigned id = 0;
             dictionary->insert(key.c_str(), &object, &id);
-            benchmark::DoNotOptimize(id);
+            keep(id);
         }
         state.PauseTiming();
         delete dictionary;
@@ -413,7 +428,7 @@ void mapInsert(benchmark::State& state)
         auto* map = new Map;
         for (const std::u16string& key : keys) {
             auto placed = map->try_emplace(key, &object);
-            benchmark::DoNotOptimize(placed);
+            keep(placed.second);
         }
         state.PauseTiming();
         delete map;
