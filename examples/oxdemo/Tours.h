@@ -12,3 +12,7 @@ void heapTour();
 /// Writes a few performance events: a command, a document opened, a class created and ended.
 /// With OX_TRACE_FILE set they land in that trace file.
 void perfLogTour();
+
+/// The runtime class system: starts the type system, registers a few shape classes, prints their
+/// hierarchy, class tests and a sorted dictionary, then terminates, restarts and terminates again.
+void rxTour();

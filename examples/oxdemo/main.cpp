@@ -82,6 +82,7 @@ int main()
     heapTour();
     showFatalReport();
     showStrings();
+    rxTour();
     perfLogTour();
     return 0;
 }
