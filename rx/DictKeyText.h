@@ -1,11 +1,13 @@
 // rx/DictKeyText.h
 // How the dictionaries compare key texts. Every comparison works on the texts themselves
-// (oxrxCompareTextNoCase, the comparison behind the text string's isEqualTo and compareText),
+// (oxtext::compareNoCase, the comparison behind the text string's isEqualTo and compareText),
 // never through a virtual call on a key object: a text string's isEqualTo tests its argument's
 // class, and the class is looked up in the class dictionary, which is itself a dictionary.
 #pragma once
 
 #include <oxfirst/OxRxTextString.h>
+
+#include "strings/TextCompare.h"
 
 namespace oxrx_dict {
 
@@ -23,7 +25,7 @@ inline int compareKeyTexts(const OXCHAR* probe, const OXCHAR* stored) noexcept
     const bool storedEmpty = isEmptyText(stored);
     if (probeEmpty || storedEmpty)
         return probeEmpty == storedEmpty ? 0 : (probeEmpty ? -1 : 1);
-    return oxrxCompareTextNoCase(probe, stored);
+    return oxtext::compareNoCase(probe, stored);
 }
 
 inline bool keyTextsEqual(const OXCHAR* left, const OXCHAR* right) noexcept

@@ -70,7 +70,15 @@ OxRxObject* OxRxObject::subQueryX(const OxRxClass* protocolClass) const
     return rxClass != nullptr ? rxClass->queryX(protocolClass) : nullptr;
 }
 
+// The parent walk of OxRxClass::isDerivedFrom, repeated here so that a cast makes one call
+// into the library rather than two.
 bool oxrxIsKindOfSlow(const OxRxClass* objectClass, const OxRxClass* rxClass) noexcept
 {
-    return objectClass->isDerivedFrom(rxClass);
+    for (const OxRxClass* current = objectClass; current != nullptr;) {
+        if (current == rxClass)
+            return true;
+        const OxRxImpClass* record = current->imp();
+        current = record != nullptr ? record->mpParent : nullptr;
+    }
+    return false;
 }

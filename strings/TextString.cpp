@@ -7,6 +7,7 @@
 #include <oxfirst/OxRxTextString.h>
 
 #include "platform/win.h"
+#include "strings/TextCompare.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -39,42 +40,18 @@ int sign(int value) noexcept
     return value < 0 ? -1 : value > 0 ? 1 : 0;
 }
 
-OXCHAR foldToLower(OXCHAR unit) noexcept
-{
-    return unit >= u'A' && unit <= u'Z' ? static_cast<OXCHAR>(unit | 0x20) : unit;
-}
-
 } // namespace
+
+int oxtext::compareRestNoCase(const OXCHAR* left, const OXCHAR* right) noexcept
+{
+    return sign(win::_wcsicmp(left, right));
+}
 
 OX_RX_DEFINE_MEMBERS(OxRxTextString, u"OxRxTextString", u"OxRxObject", nullptr)
 
-// Printable ASCII is compared here, folded to lower case, so '_' (0x5F) sorts before the
-// letters. The first unit outside it on either side (0x80 and above, or a control character
-// other than the terminator) hands the rest of both texts to the C runtime's comparison.
 int oxrxCompareTextNoCase(const OXCHAR* left, const OXCHAR* right) noexcept
 {
-    static constexpr OXCHAR kEmpty[] = {0};
-    if (left == nullptr)
-        left = kEmpty;
-    if (right == nullptr)
-        right = kEmpty;
-    for (;; ++left, ++right) {
-        const OXCHAR mine = *left;
-        const OXCHAR theirs = *right;
-        if (mine == 0)
-            return theirs == 0 ? 0 : -1;
-        if (mine < 0x20 || mine >= 0x80)
-            break;
-        if (theirs == 0)
-            return 1;
-        if (theirs < 0x20 || theirs >= 0x80)
-            break;
-        const OXCHAR a = foldToLower(mine);
-        const OXCHAR b = foldToLower(theirs);
-        if (a != b)
-            return a < b ? -1 : 1;
-    }
-    return sign(win::_wcsicmp(left, right));
+    return oxtext::compareNoCase(left != nullptr ? left : u"", right != nullptr ? right : u"");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +208,7 @@ int OxRxTextString::isEqualTo(const OxRxObject* other) const
         return mLength == 0;
     if (mLength == 0)
         return 0;
-    return oxrxCompareTextNoCase(mpBuffer, that->mpBuffer) == 0;
+    return oxtext::compareNoCase(mpBuffer, that->mpBuffer) == 0;
 }
 
 // Empty texts are not ordered symmetrically: an empty text against another empty text that has
@@ -249,7 +226,7 @@ int OxRxTextString::compareText(const OxRxObject* other) const
         return mLength != 0 ? 1 : 0;
     if (mLength == 0 || mpBuffer == nullptr)
         return -1;
-    return oxrxCompareTextNoCase(mpBuffer, otherText);
+    return oxtext::compareNoCase(mpBuffer, otherText);
 }
 
 // Something that is not a text has no place in the order of texts.
