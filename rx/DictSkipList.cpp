@@ -11,16 +11,27 @@
 
 #include <bit>
 #include <cstring>
+#include <string>
 
 namespace {
 
 const OXCHAR kEmptyText[] = u"";
 
+bool sameText(const OXCHAR* left, const OXCHAR* right) noexcept
+{
+    if (left == nullptr)
+        left = kEmptyText;
+    if (right == nullptr)
+        right = kEmptyText;
+    return std::char_traits<OXCHAR>::compare(left, right, std::char_traits<OXCHAR>::length(left) + 1) == 0;
+}
+
 } // namespace
 
-DictSkipListNode* DictSkipList::allocateNode(std::uint32_t height) noexcept
+DictSkipListNode* DictSkipList::allocateNode(std::uint32_t height, std::size_t textUnits) noexcept
 {
-    const std::size_t size = sizeof(DictSkipListNode) + height * sizeof(DictSkipListNode*);
+    const std::size_t size =
+        sizeof(DictSkipListNode) + height * sizeof(DictSkipListNode*) + textUnits * sizeof(OXCHAR);
     auto* node = static_cast<DictSkipListNode*>(OxHeapOperators::allocRawMem(size));
     if (node == nullptr)
         return nullptr;
@@ -36,7 +47,7 @@ void DictSkipList::freeNode(DictSkipListNode* node) noexcept
 
 DictSkipList* DictSkipList::create()
 {
-    DictSkipListNode* head = allocateNode(1);
+    DictSkipListNode* head = allocateNode(1, 0);
     if (head == nullptr)
         return nullptr;
     DictSkipList* list = new DictSkipList(head);
@@ -63,6 +74,10 @@ DictSkipList::~DictSkipList()
 DictSkipListNode* DictSkipList::search(const OXCHAR* text, DictSkipListNode** predecessors, bool toLevelZero,
                                        std::uint32_t* foundLevel, unsigned* comparisons) const noexcept
 {
+    // Node texts are never null (an empty key reads ""), so once the probe is not null either,
+    // the plain comparison orders the empty text first just as the key comparison does.
+    if (text == nullptr)
+        text = kEmptyText;
     DictSkipListNode* at = mpHead;
     const DictSkipListNode* lastCompared = nullptr;
     int lastResult = 0;
@@ -74,7 +89,7 @@ DictSkipListNode* DictSkipList::search(const OXCHAR* text, DictSkipListNode** pr
                 break;
             if (next != lastCompared) {
                 lastCompared = next;
-                lastResult = oxrx_dict::compareKeyTexts(text, next->text);
+                lastResult = oxtext::compareNoCase(text, next->text);
                 if (comparisons != nullptr)
                     ++*comparisons;
             }
@@ -118,9 +133,12 @@ DictSkipList::InsertResult DictSkipList::insert(OxRxTextString* key, unsigned id
         return InsertResult::kReplacedId;
     }
 
-    // The one allocation comes first, so running out of memory changes nothing.
+    // The one allocation comes first, so running out of memory changes nothing. The block has
+    // room for a copy of the key's text behind its links: a search then reads each text from
+    // the node it has already loaded instead of from the key's buffer elsewhere.
     const std::uint32_t level = static_cast<std::uint32_t>(std::countr_one(mLevelCounter));
-    DictSkipListNode* block = allocateNode(level + 1);
+    const std::size_t textUnits = text != nullptr ? std::char_traits<OXCHAR>::length(text) + 1 : 0;
+    DictSkipListNode* block = allocateNode(level + 1, textUnits);
     if (block == nullptr)
         return InsertResult::kOutOfMemory;
     mLevelCounter = (mLevelCounter + 1u) & 0x7FFFFFFFu;
@@ -142,7 +160,13 @@ DictSkipList::InsertResult DictSkipList::insert(OxRxTextString* key, unsigned id
     }
     node->id = id;
     node->key = key;
-    node->text = text;
+    node->text = text != nullptr ? text : kEmptyText;
+    if (node == block && textUnits != 0) {
+        // An old head taking the entry has no room for the text and keeps reading the key's.
+        auto* copy = reinterpret_cast<OXCHAR*>(block->links() + block->height);
+        std::memcpy(copy, text, textUnits * sizeof(OXCHAR));
+        node->text = copy;
+    }
     for (std::uint32_t l = 0; l < node->height; ++l) {
         node->links()[l] = predecessors[l]->links()[l];
         predecessors[l]->links()[l] = node;
@@ -174,7 +198,7 @@ bool DictSkipList::replaceEqualKey(const OXCHAR* oldText, OxRxTextString* newKey
         return false;
     OxRxTextString* oldKey = node->key;
     node->key = newKey;
-    node->text = newText;
+    node->text = newText != nullptr ? newText : kEmptyText;
     delete oldKey;
     return true;
 }
@@ -188,7 +212,7 @@ bool DictSkipList::validate() const noexcept
     for (const DictSkipListNode* node = mpHead->links()[0]; node != nullptr; node = node->links()[0]) {
         ++count;
         if (node->key == nullptr || node->height == 0 || node->height > mTopLevel + 1 ||
-            node->text != node->key->constText())
+            !sameText(node->text, node->key->constText()))
             return false;
         const DictSkipListNode* next = node->links()[0];
         if (next != nullptr && oxrx_dict::compareKeyTexts(node->text, next->text) >= 0)

@@ -15,7 +15,8 @@ struct DictSkipListNode {
     unsigned id;
     std::uint32_t height; // number of links: levels 0 .. height-1
     OxRxTextString* key;  // owned; null in the head
-    const OXCHAR* text;   // key->constText(), read once: a stored key's text never changes
+    const OXCHAR* text;   // the key's text: a copy behind the links, or key->constText() in a
+                          // node that was once the head; a stored key's text never changes
     DictSkipListNode** links() noexcept { return reinterpret_cast<DictSkipListNode**>(this + 1); }
     DictSkipListNode* const* links() const noexcept
     {
@@ -63,7 +64,7 @@ public:
     // Observation for tests and checked builds.
     /// True when the list is well formed: level 0 strictly ascending with mCount nodes, every
     /// higher level a sub-sequence of the one below made of nodes tall enough for it, no node
-    /// taller than the head, every cached text the key's text.
+    /// taller than the head, every cached text equal to the key's text.
     bool validate() const noexcept;
     std::uint32_t levelCounter() const noexcept { return mLevelCounter; }
     void setLevelCounter(std::uint32_t counter) noexcept { mLevelCounter = counter & 0x7FFFFFFFu; }
@@ -73,7 +74,8 @@ public:
 
 private:
     explicit DictSkipList(DictSkipListNode* head) noexcept : mpHead(head) {}
-    static DictSkipListNode* allocateNode(std::uint32_t height) noexcept;
+    /// A zeroed block for a node of `height` links followed by `textUnits` units of text.
+    static DictSkipListNode* allocateNode(std::uint32_t height, std::size_t textUnits) noexcept;
     static void freeNode(DictSkipListNode* node) noexcept;
     /// Searches for `text`; fills `predecessors[level]` for levels top .. the level reached.
     /// Stops at the first level that finds the key unless `toLevelZero`. Returns the node found
