@@ -444,16 +444,20 @@ OxRxDictionaryIterator* OxRxImpDictionary::placeIterator(void* storage, OxRx::Di
 // ---------------------------------------------------------------------------------------------
 // Copies and comparison
 
-OxRxObject* OxRxImpDictionary::clone() const
+OxRxObject* OxRxImpDictionary::filledCopyOrNull(OxRxImpDictionary* copy, const OxRxImpDictionary& source)
 {
-    auto* copy = new OxRxImpDictionary(count(), ownsObjects(), sorted(), mIgnoreCase != 0);
     if (completeOrNull(copy) == nullptr)
         return nullptr;
-    if (!copy->copyEntriesFrom(*this)) {
+    if (!copy->copyEntriesFrom(source)) {
         delete copy;
         return nullptr;
     }
     return copy;
+}
+
+OxRxObject* OxRxImpDictionary::clone() const
+{
+    return filledCopyOrNull(new OxRxImpDictionary(count(), ownsObjects(), sorted(), mIgnoreCase != 0), *this);
 }
 
 Orka::ErrorStatus OxRxImpDictionary::copyFrom(const OxRxObject* other)
@@ -523,14 +527,7 @@ OxRxObject* OxRxGenTypedDictionary::replaceAt(unsigned id, OxRxObject* object)
 
 OxRxObject* OxRxGenTypedDictionary::clone() const
 {
-    auto* copy = new OxRxGenTypedDictionary(mpElementClass);
-    if (completeOrNull(copy) == nullptr)
-        return nullptr;
-    if (!copy->copyEntriesFrom(*this)) {
-        delete copy;
-        return nullptr;
-    }
-    return copy;
+    return filledCopyOrNull(new OxRxGenTypedDictionary(mpElementClass), *this);
 }
 
 int OxRxGenTypedDictionary::isEqualTo(const OxRxObject* other) const

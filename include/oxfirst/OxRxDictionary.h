@@ -161,6 +161,9 @@ protected:
     /// dictionary's case mode, objects cloned when this one owns them). False when memory runs
     /// out; the entries copied so far stay.
     bool copyEntriesFrom(const OxRxImpDictionary& source);
+    /// Fills a fresh `copy` with the entries of `source`; null (and the copy deleted) when it
+    /// could not be made or filled. The common end of every clone.
+    static OxRxObject* filledCopyOrNull(OxRxImpDictionary* copy, const OxRxImpDictionary& source);
 
 private:
     unsigned findId(const OXCHAR* text) const noexcept;
