@@ -19,6 +19,10 @@ enum DictIterType : std::int32_t {
 };
 } // namespace OxRx
 
+// The walk orders are also known by their short names.
+using OxRx::kIterateById;
+using OxRx::kIterateByKey;
+
 /// Iterator over a dictionary's entries.
 class OXFIRST_API OxRxDictionaryIterator : public OxRxIterator {
     OX_RX_DECLARE_MEMBERS(OxRxDictionaryIterator)

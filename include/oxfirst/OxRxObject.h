@@ -19,6 +19,9 @@ public:
     /// Every object is an OxRxObject: returns `object` unchanged.
     static OxRxObject* cast(const OxRxObject* object) noexcept { return const_cast<OxRxObject*>(object); }
 
+    OxRxObject() = default;
+    OxRxObject(const OxRxObject&) = default;
+    OxRxObject& operator=(const OxRxObject&) = default;
     virtual ~OxRxObject();
 
     /// The object's class; null when that class is not registered.
@@ -40,10 +43,6 @@ public:
     OxRxObject* x(const OxRxClass* protocolClass) const;
 
 protected:
-    OxRxObject() = default;
-    OxRxObject(const OxRxObject&) = default;
-    OxRxObject& operator=(const OxRxObject&) = default;
-
     /// The default extension lookup: isA()->queryX(protocolClass).
     virtual OxRxObject* subQueryX(const OxRxClass* protocolClass) const;
 };

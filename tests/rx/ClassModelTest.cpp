@@ -82,7 +82,17 @@ TEST_F(ClassModel, CloneGoesThroughCreateAndCopyFrom)
               mTypeSystem.reports().last());
     EXPECT_EQ(Orka::eNotImplementedYet, iterator.copyFrom(&iterator));
 
+    OxRxObject root; // the root answers identity, no order, and cannot copy
     mTypeSystem.reports().clear();
+    EXPECT_EQ(OxRxObject::desc(), root.isA());
+    EXPECT_TRUE(root.isEqualTo(&root));
+    EXPECT_FALSE(root.isEqualTo(&original));
+    EXPECT_EQ(OxRx::kOrderNone, root.comparedTo(&root));
+    EXPECT_EQ(Orka::eNotImplementedYet, root.copyFrom(&original));
+    EXPECT_EQ(u"Unimplemented OxRxObject::copyFrom() function invoked.\n", mTypeSystem.reports().last());
+
+    mTypeSystem.reports().clear();
+    EXPECT_EQ(nullptr, root.clone()) << "the root class makes no objects";
     EXPECT_EQ(nullptr, mChain[0]->create());
     OxRxSet* set = newOxRxSet();
     OxRxIterator* setIterator = set->makeIterator(); // OxRxImpSetIterator: no pseudo-constructor
