@@ -5,6 +5,7 @@
 // ends with the heap's own consistency check.
 
 #include <oxfirst/OxHeap.h>
+#include <oxfirst/OxHeapInfo.h>
 
 #include "heap/HeapTestHooks.h"
 #include "platform/TestControls.h"
@@ -134,74 +135,48 @@ TEST_F(SmallBlockHeap, BlocksOfAPageDoNotOverlap)
     }
 }
 
-// A fresh page is handed out from front to back; freeing its blocks in reverse keeps it in
-// bump mode, and the next allocation takes the lowest freed block again.
-TEST_F(SmallBlockHeap, ReverseFreesKeepBumpMode)
+// A fresh page hands out blocks front to back. Reverse frees keep it in bump mode; an
+// out-of-order free switches it to a free list, which hands back the most recently freed block
+// first and then the untouched rest in order. The first free of a full page picks the mode
+// again (its last block: bump mode; any other: a free list), and an emptied page leaves its
+// class.
+TEST_F(SmallBlockHeap, PagesSwitchBetweenBumpAndFreeListMode)
 {
-    void* first = firstBlockOfFreshPage(336, 12);
-    ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
-    void* second = allocate(336);
-    void* third = allocate(336);
-    EXPECT_EQ(base + 336, second);
-    EXPECT_EQ(base + 672, third);
-    release(third);
-    release(second);
-    EXPECT_FALSE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(11u, pageStateOf(first).freeCount);
-    EXPECT_EQ(second, allocate(336));
-}
-
-// Freeing out of order switches the page to free-list mode; the freed blocks come back first,
-// the most recently freed one first, and then the untouched rest of the page in order.
-TEST_F(SmallBlockHeap, OutOfOrderFreeSwitchesToFreeListMode)
-{
-    void* first = firstBlockOfFreshPage(336, 12);
-    ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
+    auto* base = static_cast<char*>(firstBlockOfFreshPage(336, 12));
+    ASSERT_NE(nullptr, base);
+    auto at = [base](int i) { return base + i * 336; };
     for (int i = 1; i < 4; ++i)
-        ASSERT_EQ(base + i * 336, allocate(336));
-    release(base + 336);
-    EXPECT_TRUE(pageStateOf(first).freeListMode);
-    release(base);
-    EXPECT_EQ(10u, pageStateOf(first).freeCount);
-    EXPECT_EQ(base, allocate(336));
-    EXPECT_EQ(base + 336, allocate(336));
-    EXPECT_EQ(base + 4 * 336, allocate(336));
-    EXPECT_EQ(base + 5 * 336, allocate(336));
-}
+        ASSERT_EQ(at(i), allocate(336));
+    release(at(3));
+    release(at(2));
+    EXPECT_FALSE(pageStateOf(base).freeListMode);
+    EXPECT_EQ(10u, pageStateOf(base).freeCount);
+    EXPECT_EQ(at(2), allocate(336));
+    EXPECT_EQ(at(3), allocate(336));
 
-// A full page whose last block comes back restarts in bump mode at that block; any other
-// block makes a one-entry free list.
-TEST_F(SmallBlockHeap, FirstFreeOfAFullPageChoosesTheMode)
-{
-    void* first = firstBlockOfFreshPage(512, 8);
-    ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
-    for (int i = 1; i < 8; ++i)
-        ASSERT_EQ(base + i * 512, allocate(512));
-    EXPECT_EQ(0u, pageStateOf(first).freeCount);
-    release(base + 7 * 512);
-    EXPECT_FALSE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(base + 7 * 512, allocate(512));
-    release(base + 2 * 512);
-    EXPECT_TRUE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(base + 2 * 512, allocate(512));
-}
+    release(at(1));
+    EXPECT_TRUE(pageStateOf(base).freeListMode);
+    release(at(0));
+    EXPECT_EQ(10u, pageStateOf(base).freeCount);
+    for (int i : {0, 1, 4, 5})
+        EXPECT_EQ(at(i), allocate(336));
 
-// A page whose blocks all come back leaves its class and serves any class next.
-TEST_F(SmallBlockHeap, EmptiedPageServesAnotherClass)
-{
-    void* first = firstBlockOfFreshPage(2048, 2);
-    ASSERT_NE(nullptr, first);
-    void* second = allocate(2048);
-    ASSERT_EQ(static_cast<char*>(first) + 2048, second);
-    release(second);
-    release(first);
+    for (int i = 6; i < 12; ++i)
+        ASSERT_EQ(at(i), allocate(336));
+    EXPECT_EQ(0u, pageStateOf(base).freeCount);
+    release(at(11));
+    EXPECT_FALSE(pageStateOf(base).freeListMode);
+    EXPECT_EQ(at(11), allocate(336));
+    release(at(2));
+    EXPECT_TRUE(pageStateOf(base).freeListMode);
+    EXPECT_EQ(at(2), allocate(336));
+
+    for (int i = 0; i < 12; ++i)
+        release(at(i));
     std::uint32_t freeCount = 0;
     bool freeListMode = false;
-    EXPECT_FALSE(oxheap::test::smallBlockPageState(first, &freeCount, &freeListMode));
-    EXPECT_TRUE(oxheap::test::isSmallBlock(first));
+    EXPECT_FALSE(oxheap::test::smallBlockPageState(base, &freeCount, &freeListMode));
+    EXPECT_TRUE(oxheap::test::isSmallBlock(base));
 }
 
 // Realloc copies what fits and always moves, even within one class; blocks of the C runtime
@@ -258,15 +233,6 @@ TEST_F(SmallBlockHeap, BadFreesAreIgnored)
     void* sixth = allocate(64);
     EXPECT_EQ(third, fifth);
     EXPECT_NE(fifth, sixth);
-}
-
-// Requests above 2 GB fail at once, after the out-of-memory handler has heard of them.
-TEST_F(SmallBlockHeap, HugeRequestsInformTheHandlerAndFail)
-{
-    NewHandlerScope handler({1, 1});
-    EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
-    EXPECT_EQ(1, handler.calls());
-    EXPECT_EQ(std::size_t{0x80000001}, handler.lastSize());
 }
 
 // A region whose pages all come back is released, unless it is the one region kept for
@@ -346,23 +312,36 @@ protected:
     OxFixedSizeHeap* mHeap = nullptr;
 };
 
-// A refused commit goes to the out-of-memory handler between attempts: 6 retries at most,
-// fewer when the handler gives up, and the request then fails with null.
-TEST_F(SmallBlockExhaustion, RefusedCommitIsRetriedSixTimesThenFails)
+// Out of memory ends in null after the handler had its say: a request above 2 GB after one
+// call, a refused commit after 6 retries at most (fewer when the handler gives up), and the
+// try-allocation of the older-Windows column without any call.
+TEST_F(SmallBlockExhaustion, FailuresAskTheHandlerABoundedNumberOfTimes)
 {
-    drain(false);
     {
-        win::test::failNextCommits(100);
+        NewHandlerScope handler({1, 1});
+        EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
+        EXPECT_EQ(1, handler.calls());
+        EXPECT_EQ(std::size_t{0x80000001}, handler.lastSize());
+    }
+    drain(false);
+    win::test::failNextCommits(100);
+    {
         NewHandlerScope handler({1, 1, 1, 1, 1, 1, 1, 1, 1});
         EXPECT_EQ(nullptr, __oxHeapMalloc(mHeap));
         EXPECT_EQ(6, handler.calls());
         EXPECT_EQ(0u, handler.lastSize() % 4096);
     }
+    win::test::failNextCommits(100);
     {
-        win::test::failNextCommits(100);
         NewHandlerScope handler({0});
         EXPECT_EQ(nullptr, __oxMallocAligned(4096));
         EXPECT_EQ(1, handler.calls());
+    }
+    {
+        NewHandlerScope handler({1, 1, 1});
+        OxNoOutOfMemHandlerScope quiet;
+        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
+        EXPECT_EQ(0, handler.calls());
     }
     {
         win::test::failNextCommits(2);
@@ -370,20 +349,6 @@ TEST_F(SmallBlockExhaustion, RefusedCommitIsRetriedSixTimesThenFails)
         EXPECT_NE(nullptr, __oxHeapMalloc(mHeap));
         EXPECT_EQ(2, handler.calls());
     }
-}
-
-// The try-allocation of the older-Windows column never calls the handler, even when a
-// commit is refused.
-TEST_F(SmallBlockExhaustion, TryAllocationNeverCallsTheHandler)
-{
-    drain(false);
-    win::test::failNextCommits(100);
-    NewHandlerScope handler({1, 1, 1});
-    {
-        OxNoOutOfMemHandlerScope quiet;
-        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
-    }
-    EXPECT_EQ(0, handler.calls());
 }
 
 // A new region whose first commit is refused stays reserved without pages; the next request
@@ -477,35 +442,54 @@ TEST_F(SmallBlockHeap, ThreadsAllocateAndFreeEachOthersBlocks)
     EXPECT_EQ(0, overlaps.load());
 }
 
-// The committed-size query and the heap walk run under the lock while other threads allocate.
-TEST_F(SmallBlockHeap, QueriesRunBesideAllocatingThreads)
+// The committed-size query, the consistency check and a heap report run under the locks while
+// another thread allocates from both kinds of heap.
+TEST_F(SmallBlockHeap, QueriesAndReportsRunBesideAllocatingThreads)
 {
     std::atomic<bool> stop{false};
     std::thread worker([&] {
+        void* heap = oxHeapCreate(0);
         std::vector<void*> blocks;
         while (!stop.load()) {
             for (int i = 0; i < 100; ++i)
                 blocks.push_back(__oxMallocAligned(1 + i * 40));
+            oxHeapFree(heap, oxHeapAlloc(heap, 64));
             for (void* p : blocks)
                 __oxFreeAligned(p);
             blocks.clear();
         }
+        oxHeapDestroy(heap);
     });
     OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(0u, smallBlocks.heapSize() % 4096);
         EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+        if (i % 10 == 0) {
+            OxHeapInfo info;
+            info.sort(OxHeapInfo::kSortByTotal);
+            EXPECT_GT(info.numEntries(), 0);
+        }
     }
     stop = true;
     worker.join();
 }
 
 // Load-time switches. These run in processes of their own started with "disableOrkaHeap" or
-// "CRTLeakReport" set (see tests/CMakeLists.txt) and skip themselves anywhere else.
+// "CRTLeakReport" set (see tests/CMakeLists.txt) and skip themselves anywhere else. Fixed-size
+// heaps stay on: they are the heap's pages, not the C runtime's. With no region in the process,
+// the small-block part of a report is only its summary row, {-1, 0}.
 TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
 {
     if (std::getenv("disableOrkaHeap") == nullptr && std::getenv("CRTLeakReport") == nullptr)
         GTEST_SKIP() << "needs disableOrkaHeap or CRTLeakReport at load";
+    OxHeapInfo info;
+    info.sort(OxHeapInfo::kSortBySize);
+    std::vector<std::pair<int, std::uint32_t>> rows;
+    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
+        if (e->heap() != nullptr && e->heap()->pool().low == kOxHeapPoolSmallBlock)
+            rows.emplace_back(e->inUse(), e->size());
+    EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{-1, 0}}), rows);
+
     for (std::size_t size : {1, 8, 100, 512, 1024, 4096}) {
         void* p = __oxMallocAligned(size);
         ASSERT_NE(nullptr, p);
@@ -513,10 +497,8 @@ TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
         EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p));
         __oxFreeAligned(p);
     }
-    // Fixed-size heaps are not switched off: they are the heap's pages, not the C runtime's.
     OxFixedSizeHeap* heap = __oxHeapCreate(24);
-    void* block = __oxHeapMalloc(heap);
-    EXPECT_TRUE(oxheap::test::isSmallBlock(block));
+    EXPECT_TRUE(oxheap::test::isSmallBlock(__oxHeapMalloc(heap)));
     __oxHeapDestroy(heap);
 }
 
