@@ -148,22 +148,19 @@ TEST_F(PrivateHeap, ForeignBlocksAndHandlesChangeNothing)
     EXPECT_TRUE(handler.calls() == 0 && local == 0);
 }
 
-// Every failed attempt on a real heap gets one call of the new handler, with the size asked for;
-// the loop ends when the handler gives up. The try-allocation is a single attempt.
+// Every failed attempt on a real heap gets one call of the new handler, with the size asked
+// for, until the handler gives up; the try-allocation is a single attempt. A handler that frees
+// memory makes the retried allocation (and reallocation) succeed.
 TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
 {
     SmallHeap heap;
-    NewHandlerScope handler({1, 1, 0});
-    EXPECT_EQ(nullptr, oxHeapAlloc(heap.handle, 1 << 20));
-    EXPECT_TRUE(handler.calls() == 3 && handler.lastSize() == std::size_t{1} << 20);
-    EXPECT_EQ(nullptr, oxTryHeapAlloc(heap.handle, 1 << 20));
-    EXPECT_EQ(3, handler.calls());
-}
-
-// A handler that frees memory makes the retried allocation (and reallocation) succeed.
-TEST(NewHandlerRetry, HandlerThatFreesMemoryLetsTheRetrySucceed)
-{
-    SmallHeap heap;
+    {
+        NewHandlerScope handler({1, 1, 0});
+        EXPECT_EQ(nullptr, oxHeapAlloc(heap.handle, 1 << 20));
+        EXPECT_TRUE(handler.calls() == 3 && handler.lastSize() == std::size_t{1} << 20);
+        EXPECT_EQ(nullptr, oxTryHeapAlloc(heap.handle, 1 << 20));
+        EXPECT_EQ(3, handler.calls());
+    }
     void* ballast = win::HeapAlloc(heap.handle, 0, 40 * 1024);
     ASSERT_NE(nullptr, ballast);
     NewHandlerScope handler({1}, [&] { win::HeapFree(heap.handle, 0, std::exchange(ballast, nullptr)); });

@@ -96,42 +96,34 @@ protected:
 
 // A request gets the block of its class, and the classes keep to their bounds: the first and
 // last request size of a class, and the sizes just outside the three big classes, which go
-// to the C runtime.
-TEST_F(SmallBlockHeap, RequestsGetTheBlockOfTheirClass)
+// to the C runtime. Blocks never overlap: each one written to its full size keeps its contents.
+TEST_F(SmallBlockHeap, RequestsGetNonOverlappingBlocksOfTheirClass)
 {
     const std::pair<std::size_t, unsigned> served[] = {
         {1, 8},       {8, 8},       {9, 16},      {17, 24},    {100, 104},   {200, 200},
         {201, 208},   {448, 448},   {449, 512},   {512, 512},  {1000, 1024}, {1024, 1024},
         {2000, 2048}, {2048, 2048}, {4000, 4096}, {4096, 4096}};
+    std::vector<std::pair<unsigned char*, unsigned>> written;
     for (auto [request, block] : served) {
-        void* p = allocate(request);
-        ASSERT_NE(nullptr, p) << request;
-        EXPECT_TRUE(oxheap::test::isSmallBlock(p)) << request;
-        EXPECT_EQ(block, __oxMsizeAligned(p)) << request;
-        EXPECT_EQ(block, oxMsizeAligned(p)) << request;
+        for (int i = 0; i < 520; ++i) { // more than the 512 blocks of a page of the smallest class
+            auto* p = static_cast<unsigned char*>(allocate(request));
+            ASSERT_NE(nullptr, p) << request;
+            ASSERT_TRUE(oxheap::test::isSmallBlock(p)) << request;
+            ASSERT_EQ(block, __oxMsizeAligned(p)) << request;
+            ASSERT_EQ(block, oxMsizeAligned(p)) << request;
+            std::memset(p, written.size() & 0xFF, block);
+            written.emplace_back(p, block);
+        }
+    }
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        auto [p, length] = written[i];
+        ASSERT_TRUE(std::all_of(p, p + length, [i](unsigned char c) { return c == (i & 0xFF); })) << i;
     }
     for (std::size_t request : {0, 513, 600, 999, 1025, 1999, 2049, 3999, 4097, 100000}) {
         void* p = allocate(request);
         ASSERT_NE(nullptr, p) << request;
         EXPECT_FALSE(oxheap::test::isSmallBlock(p)) << request;
         EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p)) << request;
-    }
-}
-
-// Blocks of one page never overlap: every block written to its full size keeps its contents.
-TEST_F(SmallBlockHeap, BlocksOfAPageDoNotOverlap)
-{
-    for (std::size_t size : {8, 24, 104, 336, 1024}) {
-        std::vector<unsigned char*> blocks;
-        for (int i = 0; i < 600; ++i) {
-            auto* p = static_cast<unsigned char*>(allocate(size));
-            ASSERT_NE(nullptr, p);
-            std::memset(p, i & 0xFF, __oxMsizeAligned(p));
-            blocks.push_back(p);
-        }
-        for (int i = 0; i < 600; ++i)
-            for (unsigned at = 0; at < size; ++at)
-                ASSERT_EQ(i & 0xFF, blocks[i][at]) << size << " block " << i;
     }
 }
 
@@ -235,52 +227,41 @@ TEST_F(SmallBlockHeap, BadFreesAreIgnored)
     EXPECT_NE(fifth, sixth);
 }
 
-// A region whose pages all come back is released, unless it is the one region kept for
-// reuse (the head of the available list while no reserve region is left).
-TEST_F(SmallBlockHeap, EmptiedRegionIsReleasedUnlessKeptForReuse)
+// Freed pages beyond the 16 committed free pages a region keeps are decommitted at once, so the
+// committed size falls back after a burst of frees. A region whose pages all come back is
+// released, unless it is the one region kept for reuse (the head of the available list while
+// no reserve region is left).
+TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
 {
     // Take whole regions: a region all of whose 254 pages are ours holds nobody else's blocks.
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     std::map<std::uintptr_t, std::vector<void*>> byRegion;
     for (int i = 0; i < 254 * 4; ++i) {
         void* p = allocate(4096);
         ASSERT_NE(nullptr, p);
         byRegion[regionOf(p)].push_back(p);
     }
-    std::vector<std::vector<void*>*> whole;
-    for (auto& [region, blocks] : byRegion)
-        if (blocks.size() == 254)
-            whole.push_back(&blocks);
-    ASSERT_GE(whole.size(), 2u);
-    std::vector<void*>& a = *whole[0];
-    std::vector<void*>& b = *whole[1];
-
-    for (std::size_t i = 1; i < a.size(); ++i)
-        release(a[i]);
-    for (std::size_t i = 1; i < b.size(); ++i)
-        release(b[i]);
-    const std::size_t reservations = win::test::liveReservationCount();
-    release(a[0]); // b is the head of the available list now: a goes
-    EXPECT_FALSE(oxheap::test::isSmallBlock(a[0]));
-    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
-    // b goes too unless it is kept for reuse; either way the count and the state agree.
-    release(b[0]);
-    EXPECT_EQ(oxheap::test::isSmallBlock(b[0]), win::test::liveReservationCount() == reservations - 1);
-}
-
-// Pages beyond the 16 committed free pages a region keeps are decommitted at once, so the
-// committed size falls back when a burst of blocks is freed.
-TEST_F(SmallBlockHeap, FreedPagesBeyondSixteenPerRegionAreDecommitted)
-{
-    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
-    std::vector<void*> burst;
-    for (int i = 0; i < 600; ++i)
-        burst.push_back(allocate(4096));
     const std::size_t full = smallBlocks.heapSize();
     EXPECT_EQ(0u, full % 4096);
-    EXPECT_GE(full, 600u * 4096);
-    for (void* p : burst)
-        release(p);
-    EXPECT_LE(smallBlocks.heapSize(), full - (600 - 5 * 16) * 4096u);
+    EXPECT_GE(full, 254u * 4 * 4096);
+    std::vector<void*> keep;
+    for (auto& [region, blocks] : byRegion)
+        if (blocks.size() == 254)
+            keep.push_back(blocks[0]);
+    ASSERT_GE(keep.size(), 2u);
+    for (auto& [region, blocks] : byRegion)
+        for (void* p : blocks)
+            if (p != keep[0] && p != keep[1])
+                release(p);
+    EXPECT_LE(smallBlocks.heapSize(), full - (254 * 4 - 2 - 16 * byRegion.size()) * 4096);
+
+    const std::size_t reservations = win::test::liveReservationCount();
+    release(keep[0]); // regions freed into later head the available list: the first region goes
+    EXPECT_FALSE(oxheap::test::isSmallBlock(keep[0]));
+    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
+    // The second goes too unless it is kept for reuse; either way the count and the state agree.
+    release(keep[1]);
+    EXPECT_EQ(oxheap::test::isSmallBlock(keep[1]), win::test::liveReservationCount() == reservations - 1);
 }
 
 // The fixture for the out-of-memory paths: uses up every free page the heap's regions hold,
