@@ -115,59 +115,52 @@ TEST(HeapReport, SortListsEveryRowOnceInEachOrder)
 }
 
 // A private heap appears under a heap object of its own name with its busy blocks folded and
-// region rows with the committed size; its rows carry no file, line or stack.
-TEST(HeapReport, PictureHoldsThePrivateHeaps)
+// region rows with the committed size; its rows carry no file, line or stack. The small-block
+// heap appears under the "OrkaHeap" heap object: its live blocks by class, and one summary row
+// with the committed size of the pages that carry blocks.
+TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
 {
     void* heap = oxHeapCreate(0);
     void* blocks[] = {oxHeapAlloc(heap, 24), oxHeapAlloc(heap, 24), oxHeapAlloc(heap, 1000)};
+    std::vector<void*> smallBlocks;
+    for (int i = 0; i < 5; ++i)
+        smallBlocks.push_back(__oxMallocAligned(100));
     char name[32];
     std::snprintf(name, sizeof name, "Win32Heap %x\n",
                   static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(heap)));
     const std::u16string expected(name, name + std::strlen(name));
     OxHeapInfo info;
     info.sort(OxHeapInfo::kSortBySize);
+
     int regions = 0;
     const Rows rows = rowsOf(info, [&](const OxHeapInfoEntry& e) {
         if (e.heap() == nullptr || e.heap()->name() != expected)
             return false;
         EXPECT_STREQ(e.inUse() == -1 ? "Region.dwCommittedSize" : ".none", e.file());
         EXPECT_TRUE(e.line() == 0 && e.stackBot() == nullptr);
-        if (e.inUse() == -1) {
-            ++regions;
-            EXPECT_GT(e.size(), 0u);
-        }
+        regions += e.inUse() == -1 && e.size() > 0;
         return e.inUse() != -1;
     });
     EXPECT_EQ((Rows{{2, 24}, {1, 1000}}), rows);
     EXPECT_GE(regions, 1);
-    for (void* p : blocks)
-        oxHeapFree(heap, p);
-    oxHeapDestroy(heap);
-}
 
-// The small-block heap appears under the "OrkaHeap" heap object: its live blocks by class,
-// and one last row with the committed size of the pages that carry blocks.
-TEST(HeapReport, PictureHoldsTheSmallBlockHeap)
-{
-    std::vector<void*> blocks;
-    for (int i = 0; i < 5; ++i)
-        blocks.push_back(__oxMallocAligned(100));
-    OxHeapInfo info;
-    info.sort(OxHeapInfo::kSortBySize);
-    const Rows rows = rowsOf(info, [](const OxHeapInfoEntry& e) {
+    const Rows small = rowsOf(info, [](const OxHeapInfoEntry& e) {
         if (e.heap() == nullptr || e.heap()->pool().low != kOxHeapPoolSmallBlock)
             return false;
         EXPECT_EQ(std::u16string_view(u"OrkaHeap"), e.heap()->name());
         return true;
     });
-    ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(-1, rows.back().first);
-    EXPECT_TRUE(rows.back().second % 4096 == 0 && rows.back().second >= 4096);
-    EXPECT_LE(rows.back().second, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize());
-    EXPECT_EQ(1, std::count_if(rows.begin(), rows.end(), [](auto r) { return r.first == -1; }));
+    auto isSummary = [](std::pair<int, std::uint32_t> r) { return r.first == -1; };
+    ASSERT_EQ(1, std::count_if(small.begin(), small.end(), isSummary));
+    const std::uint32_t committed = std::find_if(small.begin(), small.end(), isSummary)->second;
+    EXPECT_TRUE(committed % 4096 == 0 && committed >= 4096);
+    EXPECT_LE(committed, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize());
     EXPECT_TRUE(
-        std::any_of(rows.begin(), rows.end(), [](auto r) { return r.second == 104 && r.first >= 5; }));
+        std::any_of(small.begin(), small.end(), [](auto r) { return r.second == 104 && r.first >= 5; }));
     for (void* p : blocks)
+        oxHeapFree(heap, p);
+    oxHeapDestroy(heap);
+    for (void* p : smallBlocks)
         __oxFreeAligned(p);
 }
 

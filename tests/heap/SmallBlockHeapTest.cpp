@@ -364,62 +364,63 @@ TEST_F(SmallBlockExhaustion, RegionWhoseFirstCommitFailsHoldsNoPages)
     EXPECT_EQ(committedBefore + 64 * 1024, smallBlocks.heapSize());
 }
 
-// Blocks travel between threads: each thread allocates mixed sizes and hands half of them to
-// the next thread to free, while freeing what it received. The heap stays consistent and no
-// block is handed out twice while alive.
+// Blocks travel between threads: each thread allocates mixed sizes filled with its mark and
+// hands half of them to the next thread, which frees them while allocating its own. A block
+// handed out twice while alive shows up as a foreign mark; the heap stays consistent.
 TEST_F(SmallBlockHeap, ThreadsAllocateAndFreeEachOthersBlocks)
 {
     constexpr int kThreads = 4;
-    constexpr int kRounds = 20000;
+    using Block = std::pair<unsigned char*, std::size_t>;
     struct Mailbox {
         std::mutex lock;
-        std::vector<void*> blocks;
+        std::vector<Block> blocks;
     };
     std::vector<Mailbox> mailboxes(kThreads);
     std::atomic<int> overlaps{0};
+    auto freeMarked = [&](Block block, int mark) {
+        overlaps += block.first[0] != mark || block.first[block.second - 1] != mark;
+        __oxFreeAligned(block.first);
+    };
     auto work = [&](int self) {
         std::mt19937 random(self);
-        std::vector<std::pair<unsigned char*, std::size_t>> mine;
-        for (int round = 0; round < kRounds; ++round) {
+        std::vector<Block> mine;
+        for (int round = 0; round < 20000; ++round) {
             const std::size_t size = 1 + random() % 600;
-            auto* p = static_cast<unsigned char*>(__oxMallocAligned(size));
-            if (p == nullptr)
-                continue;
-            std::memset(p, self + 1, size);
-            mine.emplace_back(p, size);
+            if (auto* p = static_cast<unsigned char*>(__oxMallocAligned(size))) {
+                std::memset(p, self + 1, size);
+                mine.emplace_back(p, size);
+            }
             if (mine.size() > 64) {
-                auto [block, length] = mine[random() % mine.size()];
-                if (block[0] != self + 1 || block[length - 1] != self + 1)
-                    ++overlaps;
-                mine.erase(std::find(mine.begin(), mine.end(), std::make_pair(block, length)));
+                std::swap(mine[random() % mine.size()], mine.back());
                 if (random() % 2 == 0) {
                     std::lock_guard<std::mutex> guard(mailboxes[(self + 1) % kThreads].lock);
-                    mailboxes[(self + 1) % kThreads].blocks.push_back(block);
+                    mailboxes[(self + 1) % kThreads].blocks.push_back(mine.back());
                 } else {
-                    __oxFreeAligned(block);
+                    freeMarked(mine.back(), self + 1);
                 }
+                mine.pop_back();
             }
             if (round % 32 == 0) {
-                std::vector<void*> received;
+                std::vector<Block> received;
                 {
                     std::lock_guard<std::mutex> guard(mailboxes[self].lock);
                     received.swap(mailboxes[self].blocks);
                 }
-                for (void* block : received)
-                    __oxFreeAligned(block);
+                for (Block block : received)
+                    freeMarked(block, (self + kThreads - 1) % kThreads + 1);
             }
         }
-        for (auto [block, length] : mine)
-            __oxFreeAligned(block);
+        for (Block block : mine)
+            freeMarked(block, self + 1);
     };
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back(work, i);
     for (std::thread& thread : threads)
         thread.join();
-    for (Mailbox& mailbox : mailboxes)
-        for (void* block : mailbox.blocks)
-            __oxFreeAligned(block);
+    for (int i = 0; i < kThreads; ++i)
+        for (Block block : mailboxes[(i + 1) % kThreads].blocks)
+            freeMarked(block, i + 1);
     EXPECT_EQ(0, overlaps.load());
 }
 

@@ -138,13 +138,6 @@ public:
         return 1;
     }
     void freeSlot(std::uint32_t) override {}
-    void endFiber() // the fiber's values go to the destructor
-    {
-        for (auto& [slot, value] : mValues)
-            if (value != nullptr)
-                mDestructor(value);
-        mValues.clear();
-    }
 
     Destructor mDestructor = nullptr;
     std::uint32_t mSlots = 0;
@@ -181,7 +174,8 @@ TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
     EXPECT_EQ(arenaOfCaller().base, fiberBlock);
     EXPECT_TRUE(store.mReserved == 0 && store.mValues.size() == 1);
     oxStackHeapFree(fiberBlock);
-    store.endFiber();
+    for (auto& [slot, value] : store.mValues) // the fiber ends: its arena goes to the destructor
+        store.mDestructor(value);
 
     void* withoutParameter[1] = {nullptr};
     win::test::setCurrentFiber(withoutParameter);
