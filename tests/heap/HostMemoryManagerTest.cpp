@@ -54,8 +54,9 @@ TEST_F(HostMemoryManager, ReferencesAndInterfaces)
     EXPECT_EQ(1u, static_cast<IUnknown*>(object)->Release());
 }
 
-// One malloc object serves every CreateMalloc, whatever type is asked for; it keeps its heap
-// until both the manager and every caller have let it go, and its heap goes with it.
+// One malloc object serves every CreateMalloc, whatever type is asked for, with blocks from its
+// own private heap and the result codes of the contract; it keeps its heap until both the
+// manager and every caller have let it go, and its heap goes with it.
 TEST_F(HostMemoryManager, OneMallocServesEveryRequest)
 {
     const win::DWORD heapsBefore = win::GetProcessHeaps(0, nullptr);
@@ -71,33 +72,27 @@ TEST_F(HostMemoryManager, OneMallocServesEveryRequest)
     EXPECT_EQ(E_NOINTERFACE, first->QueryInterface(IID_IHostMemoryManager, &object));
     EXPECT_EQ(S_OK, first->QueryInterface(IID_IHostMalloc, &object));
     EXPECT_EQ(first, object);
+
+    EXPECT_EQ(E_POINTER, first->Alloc(16, eTaskCritical, nullptr));
+    void* block = nullptr;
+    ASSERT_EQ(S_OK, first->Alloc(100, eProcessCritical, &block));
+    std::memset(block, 0x42, 100);
+    void* tracked = nullptr;
+    char file[] = "Runtime.cpp";
+    ASSERT_EQ(S_OK, first->DebugAlloc(32, eAppDomainCritical, file, 7, &tracked));
+    EXPECT_NE(block, tracked);
+    void* tooBig = &tooBig;
+    EXPECT_EQ(E_OUTOFMEMORY, first->Alloc(SIZE_MAX / 2, eTaskCritical, &tooBig));
+    EXPECT_EQ(nullptr, tooBig);
+    for (void* p : {block, tracked, static_cast<void*>(nullptr)})
+        EXPECT_EQ(S_OK, first->Free(p));
+
     EXPECT_EQ(3u, first->Release());
     EXPECT_EQ(2u, second->Release());
     EXPECT_EQ(1u, first->Release());
     EXPECT_EQ(heapsBefore + 1, win::GetProcessHeaps(0, nullptr));
     EXPECT_EQ(0u, std::exchange(mManager, nullptr)->Release()); // the manager's reference was the last one
     EXPECT_EQ(heapsBefore, win::GetProcessHeaps(0, nullptr));
-}
-
-// Blocks come from the malloc's own private heap, with the result codes of the contract.
-TEST_F(HostMemoryManager, MallocAllocatesFromItsHeap)
-{
-    IHostMalloc* malloc = nullptr;
-    ASSERT_EQ(S_OK, mManager->CreateMalloc(0, &malloc));
-    EXPECT_EQ(E_POINTER, malloc->Alloc(16, eTaskCritical, nullptr));
-    void* block = nullptr;
-    ASSERT_EQ(S_OK, malloc->Alloc(100, eProcessCritical, &block));
-    std::memset(block, 0x42, 100);
-    void* tracked = nullptr;
-    char file[] = "Runtime.cpp";
-    ASSERT_EQ(S_OK, malloc->DebugAlloc(32, eAppDomainCritical, file, 7, &tracked));
-    EXPECT_NE(block, tracked);
-    void* tooBig = &tooBig;
-    EXPECT_EQ(E_OUTOFMEMORY, malloc->Alloc(SIZE_MAX / 2, eTaskCritical, &tooBig));
-    EXPECT_EQ(nullptr, tooBig);
-    for (void* p : {block, tracked, static_cast<void*>(nullptr)})
-        EXPECT_EQ(S_OK, malloc->Free(p));
-    malloc->Release();
 }
 
 // Virtual memory and the memory load go to the system as asked; null out-parameters answer
