@@ -22,32 +22,23 @@ void expectHeapConsistent()
     EXPECT_EQ(nullptr, problem) << problem;
 }
 
-// Only sizes with a class make a heap, and its block size is the class's.
-TEST(FixedSizeHeap, SizeMustHaveAClass)
+// Only sizes with a class make a heap, and its block size is the class's. A heap takes pages
+// of its own: 512 blocks of 8 bytes fill exactly one page, front to back, and the 513th starts
+// another.
+TEST(FixedSizeHeap, BlocksOfTheClassFillOnePageAfterAnother)
 {
-    EXPECT_EQ(nullptr, __oxHeapCreate(0));
-    EXPECT_EQ(nullptr, __oxHeapCreate(700));
-    EXPECT_EQ(nullptr, __oxHeapCreate(4097));
-    const std::pair<unsigned, unsigned> sizes[] = {{24, 24},   {20, 24},     {1, 8},
-                                                   {100, 104}, {1000, 1024}, {4096, 4096}};
-    for (auto [request, block] : sizes) {
+    for (std::size_t size : {0, 700, 4097})
+        EXPECT_EQ(nullptr, __oxHeapCreate(size)) << size;
+    EXPECT_TRUE(__oxHeapSize(nullptr) == 0 && __oxHeapMalloc(nullptr) == nullptr && __oxHeapDestroy(nullptr));
+    for (auto [request, block] : {std::pair{20u, 24u}, {100, 104}, {4096, 4096}}) {
         OxFixedSizeHeap* heap = __oxHeapCreate(request);
         ASSERT_NE(nullptr, heap) << request;
         EXPECT_EQ(block, __oxHeapSize(heap));
-        void* p = __oxHeapMalloc(heap);
-        EXPECT_EQ(block, __oxMsizeAligned(p));
+        EXPECT_EQ(block, __oxMsizeAligned(__oxHeapMalloc(heap)));
         __oxHeapDestroy(heap);
     }
-    EXPECT_EQ(0u, __oxHeapSize(nullptr));
-    EXPECT_EQ(nullptr, __oxHeapMalloc(nullptr));
-    EXPECT_TRUE(__oxHeapDestroy(nullptr));
-}
 
-// A heap takes pages of its own: 512 blocks of 8 bytes fill exactly one page, front to back,
-// and the 513th starts another.
-TEST(FixedSizeHeap, BlocksFillOnePageAfterAnother)
-{
-    OxFixedSizeHeap* heap = __oxHeapCreate(8);
+    OxFixedSizeHeap* heap = __oxHeapCreate(1);
     auto* first = static_cast<char*>(__oxHeapMalloc(heap));
     ASSERT_NE(nullptr, first);
     EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(first) % 4096);
@@ -61,40 +52,27 @@ TEST(FixedSizeHeap, BlocksFillOnePageAfterAnother)
     expectHeapConsistent();
 }
 
-// Destroying a heap gives back every page, full or partial: the committed size falls back to
-// what it was (a region keeps at most 16 free pages committed, the rest are decommitted).
-TEST(FixedSizeHeap, DestroyReturnsEveryPage)
+// __oxFreeAligned does not take blocks of a fixed-size heap: the block stays in use (it is
+// never handed out again) and no shared class is disturbed. Destroying the heap gives back
+// every page, full or partial: the committed size falls back to what it was (a region keeps at
+// most 16 free pages committed, the rest are decommitted).
+TEST(FixedSizeHeap, BlocksStayUntilTheHeapIsDestroyed)
 {
     OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     OxFixedSizeHeap* heap = __oxHeapCreate(256);
+    std::set<void*> handedOut;
+    void* victim = __oxHeapMalloc(heap);
+    __oxFreeAligned(victim);
+    __oxFreeAligned(victim);
     for (int i = 0; i < 16 * 300 + 5; ++i)
-        ASSERT_NE(nullptr, __oxHeapMalloc(heap));
+        ASSERT_TRUE(handedOut.insert(__oxHeapMalloc(heap)).second);
+    EXPECT_EQ(0u, handedOut.count(victim));
+    EXPECT_EQ(0u, handedOut.count(nullptr));
+    std::memset(victim, 0xAB, 256); // still the caller's
+    expectHeapConsistent();
     const std::size_t filled = smallBlocks.heapSize();
     __oxHeapDestroy(heap);
     EXPECT_LE(smallBlocks.heapSize() + (300 - 5 * 16) * 4096u, filled);
-    expectHeapConsistent();
-}
-
-// __oxFreeAligned does not take blocks of a fixed-size heap: the block stays in use (it is
-// never handed out again) until the heap is destroyed, and no shared class is disturbed.
-TEST(FixedSizeHeap, FreeAlignedLeavesItsBlocksAlone)
-{
-    OxFixedSizeHeap* heap = __oxHeapCreate(64);
-    std::set<void*> handedOut;
-    void* victim = nullptr;
-    for (int i = 0; i < 100; ++i) {
-        void* p = __oxHeapMalloc(heap);
-        handedOut.insert(p);
-        if (i == 10)
-            victim = p;
-    }
-    __oxFreeAligned(victim);
-    __oxFreeAligned(victim);
-    for (int i = 0; i < 200; ++i)
-        EXPECT_TRUE(handedOut.insert(__oxHeapMalloc(heap)).second);
-    std::memset(victim, 0xAB, 64); // still the caller's
-    expectHeapConsistent();
-    __oxHeapDestroy(heap);
     expectHeapConsistent();
 }
 

@@ -8,52 +8,48 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-OxHeapInfoEntry row(OxHeap* heap, int inUse, std::size_t size)
+using Rows = std::vector<std::pair<int, std::uint32_t>>;
+
+OxHeapInfoEntry row(OxHeap* heap, int inUse, std::size_t size, const char* file = nullptr)
 {
     OxHeapInfoEntry entry;
     entry.setHeap(heap);
     entry.setInUse(inUse);
     entry.setSize(size);
+    if (file != nullptr)
+        entry.setFile(strdup(file)); // the entry takes the malloc'ed text
     return entry;
 }
 
-char* fileName(const char* text)
+// The rows of the heaps that `wanted` accepts in listing order, as (inUse, size) pairs.
+Rows rowsOf(OxHeapInfo& info, const std::function<bool(const OxHeapInfoEntry&)>& wanted)
 {
-    char* copy = static_cast<char*>(std::malloc(std::strlen(text) + 1));
-    std::strcpy(copy, text);
-    return copy;
-}
-
-// The rows of one heap in listing order, as (inUse, size) pairs.
-std::vector<std::pair<int, std::uint32_t>> rowsOf(OxHeapInfo& info, const OxHeap* heap)
-{
-    std::vector<std::pair<int, std::uint32_t>> rows;
+    Rows rows;
     for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        if (e->heap() == heap)
+        if (wanted(*e))
             rows.emplace_back(e->inUse(), e->size());
     return rows;
 }
 
-std::string narrow(const OXCHAR* text)
+Rows rowsOf(OxHeapInfo& info, const OxHeap* heap)
 {
-    std::string out;
-    for (; text != nullptr && *text != 0; ++text)
-        out += static_cast<char>(*text);
-    return out;
+    return rowsOf(info, [heap](const OxHeapInfoEntry& e) { return e.heap() == heap; });
 }
 
 // Rows of one size in one heap with one pass count fold into one: the count grows by one per
-// added block (not for an entry with inUse 0); another heap or pass count makes a new row.
+// added block (not for an entry with inUse 0); another heap or pass count makes a new row. A
+// row stored without a file gets ".none" of its own; a row with one keeps a copy.
 TEST(HeapReport, EqualBlocksFoldIntoOneRow)
 {
     OxHeap mine(u"report test");
@@ -61,56 +57,42 @@ TEST(HeapReport, EqualBlocksFoldIntoOneRow)
     OxHeapInfo info;
     const int before = info.numEntries();
     OxHeapInfoEntry block = row(&mine, 1, 24);
-    info.addEntry(block);
-    info.addEntry(block);
+    EXPECT_STREQ(".none", block.file());
     OxHeapInfoEntry zero = row(&mine, 0, 24);
-    info.addEntry(zero);
     OxHeapInfoEntry elsewhere = row(&other, 1, 24);
-    info.addEntry(elsewhere);
     OxHeapInfoEntry laterPass = row(&mine, 1, 24);
     laterPass.setPassCount(3);
-    info.addEntry(laterPass);
-    EXPECT_EQ(before + 3, info.numEntries());
+    OxHeapInfoEntry named = row(&mine, 1, 48, "Geometry.cpp");
+    for (OxHeapInfoEntry* e : {&block, &block, &zero, &elsewhere, &laterPass, &named})
+        info.addEntry(*e);
+    EXPECT_EQ(before + 4, info.numEntries());
 
-    info.sort(OxHeapInfo::kSortBySize);
-    EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{1, 24}, {2, 24}}), rowsOf(info, &mine));
-    EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{1, 24}}), rowsOf(info, &other));
-}
-
-// A row stored without a file gets ".none" of its own; a row with one keeps a copy; reading
-// the file of an entry without one answers ".none" too.
-TEST(HeapReport, RowsWithoutAFileReadNone)
-{
-    OxHeap mine(u"report test");
-    OxHeapInfo info;
-    OxHeapInfoEntry plain = row(&mine, 1, 40);
-    EXPECT_STREQ(".none", plain.file());
-    info.addEntry(plain);
-    OxHeapInfoEntry named = row(&mine, 1, 48);
-    named.setFile(fileName("Geometry.cpp"));
-    named.setLine(12);
-    info.addEntry(named);
     info.sort(OxHeapInfo::kSortByFile);
-    std::vector<std::string> files;
+    std::vector<std::tuple<int, std::uint32_t, std::string>> rows;
     for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
         if (e->heap() == &mine)
-            files.push_back(e->file());
-    EXPECT_EQ((std::vector<std::string>{".none", "Geometry.cpp"}), files);
+            rows.emplace_back(e->inUse(), e->size(), e->file());
+    EXPECT_EQ((std::vector<std::tuple<int, std::uint32_t, std::string>>{
+                  {2, 24, ".none"}, {1, 24, ".none"}, {1, 48, "Geometry.cpp"}}),
+              rows);
+    EXPECT_EQ((Rows{{1, 24}}), rowsOf(info, &other));
 }
 
-// The orders: heaps first (by address), then each order's keys. Three blocks of 100 bytes
-// total more than one of 200.
-TEST(HeapReport, SortOrders)
+// The orders: heaps first (by address), then each order's keys; three blocks of 100 bytes
+// total more than one of 200. The listing exists only after sort, and each sort lists every
+// row once, not again beside the earlier listing.
+TEST(HeapReport, SortListsEveryRowOnceInEachOrder)
 {
     OxHeap mine(u"report test");
     OxHeapInfo info;
+    EXPECT_EQ(nullptr, info.first());
+    EXPECT_EQ(nullptr, info.next());
     for (auto [count, size] : {std::pair{3, 100}, {1, 200}, {2, 8}, {1, 400}}) {
         for (int i = 0; i < count; ++i) {
             OxHeapInfoEntry e = row(&mine, 1, size);
             info.addEntry(e);
         }
     }
-    using Rows = std::vector<std::pair<int, std::uint32_t>>;
     info.sort(OxHeapInfo::kSortBySize);
     EXPECT_EQ((Rows{{2, 8}, {3, 100}, {1, 200}, {1, 400}}), rowsOf(info, &mine));
     info.sort(OxHeapInfo::kSortByCount);
@@ -120,158 +102,81 @@ TEST(HeapReport, SortOrders)
     info.sort(static_cast<OxHeapInfo::OxHeapSort>(7)); // any other value sorts by file
     EXPECT_EQ((Rows{{2, 8}, {3, 100}, {1, 200}, {1, 400}}), rowsOf(info, &mine));
 
+    int listed = 0;
     OxHeapInfoEntry* previous = nullptr;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; previous = e, e = info.next()) {
+    for (OxHeapInfoEntry* e = info.first(); e != nullptr; previous = e, e = info.next(), ++listed) {
         if (previous != nullptr) {
             EXPECT_FALSE(std::less<OxHeap*>()(e->heap(), previous->heap()));
         }
     }
-}
-
-// The listing exists only after sort; sorting again lists every row once, not twice.
-TEST(HeapReport, ListingIsRebuiltBySort)
-{
-    OxHeapInfo info(5);
-    EXPECT_EQ(5, info.showPassCounts());
-    EXPECT_EQ(nullptr, info.first());
-    EXPECT_EQ(nullptr, info.next());
-    info.sort(OxHeapInfo::kSortBySize);
-    info.sort(OxHeapInfo::kSortByCount);
-    int listed = 0;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        ++listed;
     EXPECT_EQ(info.numEntries(), listed);
     EXPECT_EQ(nullptr, info.next());
-    EXPECT_EQ(0, OxHeapInfo().showPassCounts());
-    EXPECT_TRUE(oxHeapSnapshot(u"ignored"));
     EXPECT_TRUE(oxHeapSnapshot(nullptr));
 }
 
 // A private heap appears under a heap object of its own name with its busy blocks folded and
-// a region row with the committed size.
-TEST(HeapReport, PictureHoldsThePrivateHeaps)
+// region rows with the committed size; its rows carry no file, line or stack. The small-block
+// heap appears under the "OrkaHeap" heap object: its live blocks by class, and one summary row
+// with the committed size of the pages that carry blocks.
+TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
 {
     void* heap = oxHeapCreate(0);
-    void* a = oxHeapAlloc(heap, 24);
-    void* b = oxHeapAlloc(heap, 24);
-    void* c = oxHeapAlloc(heap, 1000);
-    char expected[32];
-    std::snprintf(expected, sizeof expected, "Win32Heap %x\n",
-                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(heap)));
-    OxHeapInfo info;
-    info.sort(OxHeapInfo::kSortBySize);
-    const OxHeap* named = nullptr;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        if (e->heap() != nullptr && narrow(e->heap()->name()) == expected)
-            named = e->heap();
-    ASSERT_NE(nullptr, named);
-    int regions = 0;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next()) {
-        if (e->heap() != named)
-            continue;
-        if (e->inUse() == -1) {
-            ++regions;
-            EXPECT_STREQ("Region.dwCommittedSize", e->file());
-            EXPECT_GT(e->size(), 0u);
-        } else {
-            EXPECT_TRUE((e->inUse() == 2 && e->size() == 24) || (e->inUse() == 1 && e->size() == 1000))
-                << e->inUse() << " x " << e->size();
-            EXPECT_STREQ(".none", e->file());
-        }
-        EXPECT_EQ(0, e->line());
-        EXPECT_EQ(nullptr, e->stackBot());
-    }
-    EXPECT_GE(regions, 1);
-    oxHeapFree(heap, a);
-    oxHeapFree(heap, b);
-    oxHeapFree(heap, c);
-    oxHeapDestroy(heap);
-}
-
-// The small-block heap appears under the "OrkaHeap" heap object: its live blocks by class,
-// and a last row with the committed size of the pages that carry blocks.
-TEST(HeapReport, PictureHoldsTheSmallBlockHeap)
-{
-    std::vector<void*> blocks;
+    void* blocks[] = {oxHeapAlloc(heap, 24), oxHeapAlloc(heap, 24), oxHeapAlloc(heap, 1000)};
+    std::vector<void*> smallBlocks;
     for (int i = 0; i < 5; ++i)
-        blocks.push_back(__oxMallocAligned(100));
+        smallBlocks.push_back(__oxMallocAligned(100));
+    char name[32];
+    std::snprintf(name, sizeof name, "Win32Heap %x\n",
+                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(heap)));
+    const std::u16string expected(name, name + std::strlen(name));
     OxHeapInfo info;
     info.sort(OxHeapInfo::kSortBySize);
-    int blocksOf104 = 0;
-    int summaries = 0;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next()) {
-        if (e->heap() == nullptr || e->heap()->pool().low != kOxHeapPoolSmallBlock)
-            continue;
-        EXPECT_EQ(std::u16string_view(u"OrkaHeap"), e->heap()->name());
-        if (e->inUse() == -1) {
-            ++summaries;
-            EXPECT_EQ(0u, e->size() % 4096);
-            EXPECT_GE(e->size(), 4096u);
-            EXPECT_LE(e->size(), e->heap()->heapSize());
-        } else if (e->size() == 104) {
-            blocksOf104 = e->inUse();
-        }
-    }
-    EXPECT_EQ(1, summaries);
-    EXPECT_GE(blocksOf104, 5);
+
+    int regions = 0;
+    const Rows rows = rowsOf(info, [&](const OxHeapInfoEntry& e) {
+        if (e.heap() == nullptr || e.heap()->name() != expected)
+            return false;
+        EXPECT_STREQ(e.inUse() == -1 ? "Region.dwCommittedSize" : ".none", e.file());
+        EXPECT_TRUE(e.line() == 0 && e.stackBot() == nullptr);
+        regions += e.inUse() == -1 && e.size() > 0;
+        return e.inUse() != -1;
+    });
+    EXPECT_EQ((Rows{{2, 24}, {1, 1000}}), rows);
+    EXPECT_GE(regions, 1);
+
+    const Rows small = rowsOf(info, [](const OxHeapInfoEntry& e) {
+        if (e.heap() == nullptr || e.heap()->pool().low != kOxHeapPoolSmallBlock)
+            return false;
+        EXPECT_EQ(std::u16string_view(u"OrkaHeap"), e.heap()->name());
+        return true;
+    });
+    auto isSummary = [](std::pair<int, std::uint32_t> r) { return r.first == -1; };
+    ASSERT_EQ(1, std::count_if(small.begin(), small.end(), isSummary));
+    const std::uint32_t committed = std::find_if(small.begin(), small.end(), isSummary)->second;
+    EXPECT_TRUE(committed % 4096 == 0 && committed >= 4096);
+    EXPECT_LE(committed, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize());
+    EXPECT_TRUE(
+        std::any_of(small.begin(), small.end(), [](auto r) { return r.second == 104 && r.first >= 5; }));
     for (void* p : blocks)
+        oxHeapFree(heap, p);
+    oxHeapDestroy(heap);
+    for (void* p : smallBlocks)
         __oxFreeAligned(p);
 }
 
-// A report is taken while other threads allocate from both kinds of heap.
-TEST(HeapReport, PictureIsTakenBesideAllocatingThreads)
-{
-    std::atomic<bool> stop{false};
-    std::thread worker([&] {
-        void* heap = oxHeapCreate(0);
-        while (!stop.load()) {
-            void* a = __oxMallocAligned(64);
-            void* b = oxHeapAlloc(heap, 64);
-            __oxFreeAligned(a);
-            oxHeapFree(heap, b);
-        }
-        oxHeapDestroy(heap);
-    });
-    for (int i = 0; i < 5; ++i) {
-        OxHeapInfo info;
-        info.sort(OxHeapInfo::kSortByTotal);
-        EXPECT_GT(info.numEntries(), 0);
-    }
-    stop = true;
-    worker.join();
-}
-
-// Copies of an entry own their file text.
+// Copies of an entry own their file text; the size is kept in 32 bits.
 TEST(HeapReportEntry, CopiesOwnTheirFile)
 {
-    OxHeapInfoEntry original;
-    original.setFile(fileName("Arc.cpp"));
-    original.setSize(0x1'0000'0010);
+    OxHeapInfoEntry original = row(nullptr, 1, 0x1'0000'0010, "Arc.cpp");
     EXPECT_EQ(0x10u, original.size());
     OxHeapInfoEntry copy(original);
     EXPECT_NE(original.file(), copy.file());
     EXPECT_STREQ("Arc.cpp", copy.file());
-    OxHeapInfoEntry assigned;
-    assigned.setFile(fileName("Old.cpp"));
+    OxHeapInfoEntry assigned = row(nullptr, 1, 8, "Old.cpp");
     assigned = original;
     EXPECT_STREQ("Arc.cpp", assigned.file());
     assigned = assigned;
     EXPECT_STREQ("Arc.cpp", assigned.file());
-}
-
-// With no small-block region in the process the small-block part of a report is only its
-// summary row, {-1, 0}. Runs with the heap switched off (see tests/CMakeLists.txt).
-TEST(SmallBlockHeapSwitchedOff, ReportHasOnlyTheEmptySummary)
-{
-    if (std::getenv("disableOrkaHeap") == nullptr && std::getenv("CRTLeakReport") == nullptr)
-        GTEST_SKIP() << "needs disableOrkaHeap or CRTLeakReport at load";
-    OxHeapInfo info;
-    info.sort(OxHeapInfo::kSortBySize);
-    std::vector<std::pair<int, std::uint32_t>> rows;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        if (e->heap() != nullptr && e->heap()->pool().low == kOxHeapPoolSmallBlock)
-            rows.emplace_back(e->inUse(), e->size());
-    EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{-1, 0}}), rows);
 }
 
 } // namespace

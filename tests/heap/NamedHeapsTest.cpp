@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -23,39 +25,26 @@ std::vector<const OxHeap*> listedHeaps()
 
 bool isListed(const OxHeap* heap)
 {
-    for (const OxHeap* listed : listedHeaps())
-        if (listed == heap)
-            return true;
-    return false;
+    const std::vector<const OxHeap*> heaps = listedHeaps();
+    return std::find(heaps.begin(), heaps.end(), heap) != heaps.end();
 }
 
-bool sameText(const OXCHAR* a, const OXCHAR* b)
-{
-    return std::u16string_view(a) == std::u16string_view(b);
-}
-
-// Only the low 32 bits of the pool choose the name; the high half is carried but ignored.
-TEST(NamedHeaps, PoolChoosesTheName)
+// Only the low 32 bits of the pool choose the name; the high half is carried but ignored. Only
+// the small-block pool reports a size, the committed size of that heap.
+TEST(NamedHeaps, PoolChoosesTheNameAndTheSize)
 {
     OxHeap objects(OxHeapPool(4));
-    OxHeap small(OxHeapPool(0x01010004));
-    OxHeap other(OxHeapPool(5));
     OxHeap highBits(OxHeapPool(0x1234567800000004ull));
-    EXPECT_TRUE(sameText(u"CObjects", objects.name()));
-    EXPECT_TRUE(sameText(u"OrkaHeap", small.name()));
-    EXPECT_TRUE(sameText(u"Default", other.name()));
-    EXPECT_TRUE(sameText(u"CObjects", highBits.name()));
+    OxHeap named(u"named");
+    EXPECT_EQ(std::u16string_view(u"CObjects"), objects.name());
+    EXPECT_EQ(std::u16string_view(u"OrkaHeap"), OxHeap(OxHeapPool(0x01010004)).name());
+    EXPECT_EQ(std::u16string_view(u"Default"), OxHeap(OxHeapPool(5)).name());
+    EXPECT_EQ(std::u16string_view(u"CObjects"), highBits.name());
     EXPECT_EQ(0x1234567800000004ull, highBits.pool().value);
     EXPECT_TRUE(highBits.pool() == objects.pool());
-}
-
-// The name is stored as given, not copied, and the pool of a named heap stays 0.
-TEST(NamedHeaps, NameIsTheCallersPointer)
-{
-    static const OXCHAR kName[] = u"Geometry cache";
-    OxHeap heap(kName);
-    EXPECT_EQ(kName, heap.name());
-    EXPECT_EQ(0u, heap.pool().value);
+    EXPECT_EQ(0u, named.pool().value);
+    EXPECT_TRUE(objects.heapSize() == 0 && named.heapSize() == 0);
+    EXPECT_EQ(0u, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize() % 4096);
 }
 
 // Newest first; destroying the head or an interior object unlinks just that object.
@@ -64,39 +53,34 @@ TEST(NamedHeapList, JoinsAtTheHeadAndLeavesFromAnywhere)
     auto a = std::make_unique<OxHeap>(u"a");
     auto b = std::make_unique<OxHeap>(u"b");
     auto c = std::make_unique<OxHeap>(u"c");
-    std::vector<const OxHeap*> heaps = listedHeaps();
+    const std::vector<const OxHeap*> heaps = listedHeaps();
     ASSERT_GE(heaps.size(), 3u);
-    EXPECT_EQ(c.get(), heaps[0]);
-    EXPECT_EQ(b.get(), heaps[1]);
-    EXPECT_EQ(a.get(), heaps[2]);
-
+    EXPECT_TRUE(heaps[0] == c.get() && heaps[1] == b.get() && heaps[2] == a.get());
     b.reset(); // interior
     EXPECT_EQ(a.get(), c->next());
     c.reset(); // head
     EXPECT_EQ(a.get(), OxHeap::first());
-    EXPECT_TRUE(isListed(a.get()));
 }
 
 // Assigning one heap object to another copies pool and name but keeps the target's place, so
-// the objects behind it stay reachable.
+// the objects behind it stay reachable; a copy joins at the head.
 TEST(NamedHeapList, AssignmentKeepsTheTargetsPlace)
 {
     OxHeap oldest(u"oldest");
     OxHeap target(u"target");
     OxHeap newest(OxHeapPool(4));
     target = newest;
-    EXPECT_TRUE(sameText(u"CObjects", target.name()));
+    EXPECT_EQ(std::u16string_view(u"CObjects"), target.name());
     EXPECT_EQ(4u, target.pool().low);
     EXPECT_EQ(&oldest, target.next());
-    EXPECT_TRUE(isListed(&oldest));
-    EXPECT_TRUE(isListed(&target));
-    EXPECT_TRUE(isListed(&newest));
-
+    EXPECT_TRUE(isListed(&oldest) && isListed(&target) && isListed(&newest));
     OxHeap copy(target);
     EXPECT_EQ(&copy, OxHeap::first());
-    EXPECT_TRUE(sameText(u"CObjects", copy.name()));
+    EXPECT_EQ(std::u16string_view(u"CObjects"), copy.name());
 }
 
+// A heap object allocates through the process allocator: realloc keeps the contents, and
+// freeing answers whether there was a block.
 TEST(NamedHeapMemory, AllocatesThroughTheProcessAllocator)
 {
     OxHeap heap(OxHeapPool(5));
@@ -104,24 +88,10 @@ TEST(NamedHeapMemory, AllocatesThroughTheProcessAllocator)
     ASSERT_NE(nullptr, p);
     std::memcpy(p, "twenty bytes of text", 20);
     EXPECT_GE(heap.sizeMem(p), 20u);
-    p = static_cast<char*>(heap.reallocMem(p, 2000));
-    ASSERT_NE(nullptr, p);
+    ASSERT_NE(nullptr, p = static_cast<char*>(heap.reallocMem(p, 2000)));
     EXPECT_EQ(0, std::memcmp(p, "twenty bytes of text", 20));
     EXPECT_EQ(1, heap.freeMem(p));
     EXPECT_EQ(0, heap.freeMem(nullptr));
-    heap.allocHeap();
-    heap.freeHeap();
-}
-
-// Only the small-block pool reports a size, the committed size of that heap.
-TEST(NamedHeapMemory, HeapSizeIsZeroExceptForTheSmallBlockPool)
-{
-    OxHeap objects(OxHeapPool(4));
-    OxHeap named(u"named");
-    EXPECT_EQ(0u, objects.heapSize());
-    EXPECT_EQ(0u, named.heapSize());
-    OxHeap small{OxHeapPool(kOxHeapPoolSmallBlock)};
-    EXPECT_EQ(0u, small.heapSize() % 4096);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // ends with the heap's own consistency check.
 
 #include <oxfirst/OxHeap.h>
+#include <oxfirst/OxHeapInfo.h>
 
 #include "heap/HeapTestHooks.h"
 #include "platform/TestControls.h"
@@ -95,19 +96,28 @@ protected:
 
 // A request gets the block of its class, and the classes keep to their bounds: the first and
 // last request size of a class, and the sizes just outside the three big classes, which go
-// to the C runtime.
-TEST_F(SmallBlockHeap, RequestsGetTheBlockOfTheirClass)
+// to the C runtime. Blocks never overlap: each one written to its full size keeps its contents.
+TEST_F(SmallBlockHeap, RequestsGetNonOverlappingBlocksOfTheirClass)
 {
     const std::pair<std::size_t, unsigned> served[] = {
         {1, 8},       {8, 8},       {9, 16},      {17, 24},    {100, 104},   {200, 200},
         {201, 208},   {448, 448},   {449, 512},   {512, 512},  {1000, 1024}, {1024, 1024},
         {2000, 2048}, {2048, 2048}, {4000, 4096}, {4096, 4096}};
+    std::vector<std::pair<unsigned char*, unsigned>> written;
     for (auto [request, block] : served) {
-        void* p = allocate(request);
-        ASSERT_NE(nullptr, p) << request;
-        EXPECT_TRUE(oxheap::test::isSmallBlock(p)) << request;
-        EXPECT_EQ(block, __oxMsizeAligned(p)) << request;
-        EXPECT_EQ(block, oxMsizeAligned(p)) << request;
+        for (int i = 0; i < 520; ++i) { // more than the 512 blocks of a page of the smallest class
+            auto* p = static_cast<unsigned char*>(allocate(request));
+            ASSERT_NE(nullptr, p) << request;
+            ASSERT_TRUE(oxheap::test::isSmallBlock(p)) << request;
+            ASSERT_EQ(block, __oxMsizeAligned(p)) << request;
+            ASSERT_EQ(block, oxMsizeAligned(p)) << request;
+            std::memset(p, written.size() & 0xFF, block);
+            written.emplace_back(p, block);
+        }
+    }
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        auto [p, length] = written[i];
+        ASSERT_TRUE(std::all_of(p, p + length, [i](unsigned char c) { return c == (i & 0xFF); })) << i;
     }
     for (std::size_t request : {0, 513, 600, 999, 1025, 1999, 2049, 3999, 4097, 100000}) {
         void* p = allocate(request);
@@ -117,91 +127,48 @@ TEST_F(SmallBlockHeap, RequestsGetTheBlockOfTheirClass)
     }
 }
 
-// Blocks of one page never overlap: every block written to its full size keeps its contents.
-TEST_F(SmallBlockHeap, BlocksOfAPageDoNotOverlap)
+// A fresh page hands out blocks front to back. Reverse frees keep it in bump mode; an
+// out-of-order free switches it to a free list, which hands back the most recently freed block
+// first and then the untouched rest in order. The first free of a full page picks the mode
+// again (its last block: bump mode; any other: a free list), and an emptied page leaves its
+// class.
+TEST_F(SmallBlockHeap, PagesSwitchBetweenBumpAndFreeListMode)
 {
-    for (std::size_t size : {8, 24, 104, 336, 1024}) {
-        std::vector<unsigned char*> blocks;
-        for (int i = 0; i < 600; ++i) {
-            auto* p = static_cast<unsigned char*>(allocate(size));
-            ASSERT_NE(nullptr, p);
-            std::memset(p, i & 0xFF, __oxMsizeAligned(p));
-            blocks.push_back(p);
-        }
-        for (int i = 0; i < 600; ++i)
-            for (unsigned at = 0; at < size; ++at)
-                ASSERT_EQ(i & 0xFF, blocks[i][at]) << size << " block " << i;
-    }
-}
-
-// A fresh page is handed out from front to back; freeing its blocks in reverse keeps it in
-// bump mode, and the next allocation takes the lowest freed block again.
-TEST_F(SmallBlockHeap, ReverseFreesKeepBumpMode)
-{
-    void* first = firstBlockOfFreshPage(336, 12);
-    ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
-    void* second = allocate(336);
-    void* third = allocate(336);
-    EXPECT_EQ(base + 336, second);
-    EXPECT_EQ(base + 672, third);
-    release(third);
-    release(second);
-    EXPECT_FALSE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(11u, pageStateOf(first).freeCount);
-    EXPECT_EQ(second, allocate(336));
-}
-
-// Freeing out of order switches the page to free-list mode; the freed blocks come back first,
-// the most recently freed one first, and then the untouched rest of the page in order.
-TEST_F(SmallBlockHeap, OutOfOrderFreeSwitchesToFreeListMode)
-{
-    void* first = firstBlockOfFreshPage(336, 12);
-    ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
+    auto* base = static_cast<char*>(firstBlockOfFreshPage(336, 12));
+    ASSERT_NE(nullptr, base);
+    auto at = [base](int i) { return base + i * 336; };
     for (int i = 1; i < 4; ++i)
-        ASSERT_EQ(base + i * 336, allocate(336));
-    release(base + 336);
-    EXPECT_TRUE(pageStateOf(first).freeListMode);
-    release(base);
-    EXPECT_EQ(10u, pageStateOf(first).freeCount);
-    EXPECT_EQ(base, allocate(336));
-    EXPECT_EQ(base + 336, allocate(336));
-    EXPECT_EQ(base + 4 * 336, allocate(336));
-    EXPECT_EQ(base + 5 * 336, allocate(336));
-}
+        ASSERT_EQ(at(i), allocate(336));
+    release(at(3));
+    release(at(2));
+    EXPECT_FALSE(pageStateOf(base).freeListMode);
+    EXPECT_EQ(10u, pageStateOf(base).freeCount);
+    EXPECT_EQ(at(2), allocate(336));
+    EXPECT_EQ(at(3), allocate(336));
 
-// A full page whose last block comes back restarts in bump mode at that block; any other
-// block makes a one-entry free list.
-TEST_F(SmallBlockHeap, FirstFreeOfAFullPageChoosesTheMode)
-{
-    void* first = firstBlockOfFreshPage(512, 8);
-    ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
-    for (int i = 1; i < 8; ++i)
-        ASSERT_EQ(base + i * 512, allocate(512));
-    EXPECT_EQ(0u, pageStateOf(first).freeCount);
-    release(base + 7 * 512);
-    EXPECT_FALSE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(base + 7 * 512, allocate(512));
-    release(base + 2 * 512);
-    EXPECT_TRUE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(base + 2 * 512, allocate(512));
-}
+    release(at(1));
+    EXPECT_TRUE(pageStateOf(base).freeListMode);
+    release(at(0));
+    EXPECT_EQ(10u, pageStateOf(base).freeCount);
+    for (int i : {0, 1, 4, 5})
+        EXPECT_EQ(at(i), allocate(336));
 
-// A page whose blocks all come back leaves its class and serves any class next.
-TEST_F(SmallBlockHeap, EmptiedPageServesAnotherClass)
-{
-    void* first = firstBlockOfFreshPage(2048, 2);
-    ASSERT_NE(nullptr, first);
-    void* second = allocate(2048);
-    ASSERT_EQ(static_cast<char*>(first) + 2048, second);
-    release(second);
-    release(first);
+    for (int i = 6; i < 12; ++i)
+        ASSERT_EQ(at(i), allocate(336));
+    EXPECT_EQ(0u, pageStateOf(base).freeCount);
+    release(at(11));
+    EXPECT_FALSE(pageStateOf(base).freeListMode);
+    EXPECT_EQ(at(11), allocate(336));
+    release(at(2));
+    EXPECT_TRUE(pageStateOf(base).freeListMode);
+    EXPECT_EQ(at(2), allocate(336));
+
+    for (int i = 0; i < 12; ++i)
+        release(at(i));
     std::uint32_t freeCount = 0;
     bool freeListMode = false;
-    EXPECT_FALSE(oxheap::test::smallBlockPageState(first, &freeCount, &freeListMode));
-    EXPECT_TRUE(oxheap::test::isSmallBlock(first));
+    EXPECT_FALSE(oxheap::test::smallBlockPageState(base, &freeCount, &freeListMode));
+    EXPECT_TRUE(oxheap::test::isSmallBlock(base));
 }
 
 // Realloc copies what fits and always moves, even within one class; blocks of the C runtime
@@ -260,61 +227,43 @@ TEST_F(SmallBlockHeap, BadFreesAreIgnored)
     EXPECT_NE(fifth, sixth);
 }
 
-// Requests above 2 GB fail at once, after the out-of-memory handler has heard of them.
-TEST_F(SmallBlockHeap, HugeRequestsInformTheHandlerAndFail)
-{
-    NewHandlerScope handler({1, 1});
-    EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
-    EXPECT_EQ(1, handler.calls());
-    EXPECT_EQ(std::size_t{0x80000001}, handler.lastSize());
-}
-
-// A region whose pages all come back is released, unless it is the one region kept for
-// reuse (the head of the available list while no reserve region is left).
-TEST_F(SmallBlockHeap, EmptiedRegionIsReleasedUnlessKeptForReuse)
+// Freed pages beyond the 16 committed free pages a region keeps are decommitted at once, so the
+// committed size falls back after a burst of frees. A region whose pages all come back is
+// released, unless it is the one region kept for reuse (the head of the available list while
+// no reserve region is left).
+TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
 {
     // Take whole regions: a region all of whose 254 pages are ours holds nobody else's blocks.
+    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     std::map<std::uintptr_t, std::vector<void*>> byRegion;
     for (int i = 0; i < 254 * 4; ++i) {
         void* p = allocate(4096);
         ASSERT_NE(nullptr, p);
         byRegion[regionOf(p)].push_back(p);
     }
-    std::vector<std::vector<void*>*> whole;
-    for (auto& [region, blocks] : byRegion)
-        if (blocks.size() == 254)
-            whole.push_back(&blocks);
-    ASSERT_GE(whole.size(), 2u);
-    std::vector<void*>& a = *whole[0];
-    std::vector<void*>& b = *whole[1];
-
-    for (std::size_t i = 1; i < a.size(); ++i)
-        release(a[i]);
-    for (std::size_t i = 1; i < b.size(); ++i)
-        release(b[i]);
-    const std::size_t reservations = win::test::liveReservationCount();
-    release(a[0]); // b is the head of the available list now: a goes
-    EXPECT_FALSE(oxheap::test::isSmallBlock(a[0]));
-    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
-    // b goes too unless it is kept for reuse; either way the count and the state agree.
-    release(b[0]);
-    EXPECT_EQ(oxheap::test::isSmallBlock(b[0]), win::test::liveReservationCount() == reservations - 1);
-}
-
-// Pages beyond the 16 committed free pages a region keeps are decommitted at once, so the
-// committed size falls back when a burst of blocks is freed.
-TEST_F(SmallBlockHeap, FreedPagesBeyondSixteenPerRegionAreDecommitted)
-{
-    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
-    std::vector<void*> burst;
-    for (int i = 0; i < 600; ++i)
-        burst.push_back(allocate(4096));
     const std::size_t full = smallBlocks.heapSize();
     EXPECT_EQ(0u, full % 4096);
-    EXPECT_GE(full, 600u * 4096);
-    for (void* p : burst)
-        release(p);
-    EXPECT_LE(smallBlocks.heapSize(), full - (600 - 5 * 16) * 4096u);
+    EXPECT_GE(full, 254u * 4 * 4096);
+    std::vector<void*> keep;
+    for (auto& [region, blocks] : byRegion)
+        if (blocks.size() == 254)
+            keep.push_back(blocks[0]);
+    ASSERT_GE(keep.size(), 2u);
+    for (auto& [region, blocks] : byRegion)
+        for (void* p : blocks)
+            if (p != keep[0] && p != keep[1])
+                release(p);
+    // Each region keeps up to 16 free pages committed; its last page, freed or not, is outside
+    // the committed size.
+    EXPECT_LE(smallBlocks.heapSize(), full - (254 * 4 - 2 - 17 * byRegion.size()) * 4096);
+
+    const std::size_t reservations = win::test::liveReservationCount();
+    release(keep[0]); // regions freed into later head the available list: the first region goes
+    EXPECT_FALSE(oxheap::test::isSmallBlock(keep[0]));
+    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
+    // The second goes too unless it is kept for reuse; either way the count and the state agree.
+    release(keep[1]);
+    EXPECT_EQ(oxheap::test::isSmallBlock(keep[1]), win::test::liveReservationCount() == reservations - 1);
 }
 
 // The fixture for the out-of-memory paths: uses up every free page the heap's regions hold,
@@ -346,23 +295,36 @@ protected:
     OxFixedSizeHeap* mHeap = nullptr;
 };
 
-// A refused commit goes to the out-of-memory handler between attempts: 6 retries at most,
-// fewer when the handler gives up, and the request then fails with null.
-TEST_F(SmallBlockExhaustion, RefusedCommitIsRetriedSixTimesThenFails)
+// Out of memory ends in null after the handler had its say: a request above 2 GB after one
+// call, a refused commit after 6 retries at most (fewer when the handler gives up), and the
+// try-allocation of the older-Windows column without any call.
+TEST_F(SmallBlockExhaustion, FailuresAskTheHandlerABoundedNumberOfTimes)
 {
-    drain(false);
     {
-        win::test::failNextCommits(100);
+        NewHandlerScope handler({1, 1});
+        EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
+        EXPECT_EQ(1, handler.calls());
+        EXPECT_EQ(std::size_t{0x80000001}, handler.lastSize());
+    }
+    drain(false);
+    win::test::failNextCommits(100);
+    {
         NewHandlerScope handler({1, 1, 1, 1, 1, 1, 1, 1, 1});
         EXPECT_EQ(nullptr, __oxHeapMalloc(mHeap));
         EXPECT_EQ(6, handler.calls());
         EXPECT_EQ(0u, handler.lastSize() % 4096);
     }
+    win::test::failNextCommits(100);
     {
-        win::test::failNextCommits(100);
         NewHandlerScope handler({0});
         EXPECT_EQ(nullptr, __oxMallocAligned(4096));
         EXPECT_EQ(1, handler.calls());
+    }
+    {
+        NewHandlerScope handler({1, 1, 1});
+        OxNoOutOfMemHandlerScope quiet;
+        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
+        EXPECT_EQ(0, handler.calls());
     }
     {
         win::test::failNextCommits(2);
@@ -370,20 +332,6 @@ TEST_F(SmallBlockExhaustion, RefusedCommitIsRetriedSixTimesThenFails)
         EXPECT_NE(nullptr, __oxHeapMalloc(mHeap));
         EXPECT_EQ(2, handler.calls());
     }
-}
-
-// The try-allocation of the older-Windows column never calls the handler, even when a
-// commit is refused.
-TEST_F(SmallBlockExhaustion, TryAllocationNeverCallsTheHandler)
-{
-    drain(false);
-    win::test::failNextCommits(100);
-    NewHandlerScope handler({1, 1, 1});
-    {
-        OxNoOutOfMemHandlerScope quiet;
-        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
-    }
-    EXPECT_EQ(0, handler.calls());
 }
 
 // A new region whose first commit is refused stays reserved without pages; the next request
@@ -418,94 +366,114 @@ TEST_F(SmallBlockExhaustion, RegionWhoseFirstCommitFailsHoldsNoPages)
     EXPECT_EQ(committedBefore + 64 * 1024, smallBlocks.heapSize());
 }
 
-// Blocks travel between threads: each thread allocates mixed sizes and hands half of them to
-// the next thread to free, while freeing what it received. The heap stays consistent and no
-// block is handed out twice while alive.
+// Blocks travel between threads: each thread allocates mixed sizes filled with its mark and
+// hands half of them to the next thread, which frees them while allocating its own. A block
+// handed out twice while alive shows up as a foreign mark; the heap stays consistent.
 TEST_F(SmallBlockHeap, ThreadsAllocateAndFreeEachOthersBlocks)
 {
     constexpr int kThreads = 4;
-    constexpr int kRounds = 20000;
+    using Block = std::pair<unsigned char*, std::size_t>;
     struct Mailbox {
         std::mutex lock;
-        std::vector<void*> blocks;
+        std::vector<Block> blocks;
     };
     std::vector<Mailbox> mailboxes(kThreads);
     std::atomic<int> overlaps{0};
+    auto freeMarked = [&](Block block, int mark) {
+        overlaps += block.first[0] != mark || block.first[block.second - 1] != mark;
+        __oxFreeAligned(block.first);
+    };
     auto work = [&](int self) {
         std::mt19937 random(self);
-        std::vector<std::pair<unsigned char*, std::size_t>> mine;
-        for (int round = 0; round < kRounds; ++round) {
+        std::vector<Block> mine;
+        for (int round = 0; round < 20000; ++round) {
             const std::size_t size = 1 + random() % 600;
-            auto* p = static_cast<unsigned char*>(__oxMallocAligned(size));
-            if (p == nullptr)
-                continue;
-            std::memset(p, self + 1, size);
-            mine.emplace_back(p, size);
+            if (auto* p = static_cast<unsigned char*>(__oxMallocAligned(size))) {
+                std::memset(p, self + 1, size);
+                mine.emplace_back(p, size);
+            }
             if (mine.size() > 64) {
-                auto [block, length] = mine[random() % mine.size()];
-                if (block[0] != self + 1 || block[length - 1] != self + 1)
-                    ++overlaps;
-                mine.erase(std::find(mine.begin(), mine.end(), std::make_pair(block, length)));
+                std::swap(mine[random() % mine.size()], mine.back());
                 if (random() % 2 == 0) {
                     std::lock_guard<std::mutex> guard(mailboxes[(self + 1) % kThreads].lock);
-                    mailboxes[(self + 1) % kThreads].blocks.push_back(block);
+                    mailboxes[(self + 1) % kThreads].blocks.push_back(mine.back());
                 } else {
-                    __oxFreeAligned(block);
+                    freeMarked(mine.back(), self + 1);
                 }
+                mine.pop_back();
             }
             if (round % 32 == 0) {
-                std::vector<void*> received;
+                std::vector<Block> received;
                 {
                     std::lock_guard<std::mutex> guard(mailboxes[self].lock);
                     received.swap(mailboxes[self].blocks);
                 }
-                for (void* block : received)
-                    __oxFreeAligned(block);
+                for (Block block : received)
+                    freeMarked(block, (self + kThreads - 1) % kThreads + 1);
             }
         }
-        for (auto [block, length] : mine)
-            __oxFreeAligned(block);
+        for (Block block : mine)
+            freeMarked(block, self + 1);
     };
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back(work, i);
     for (std::thread& thread : threads)
         thread.join();
-    for (Mailbox& mailbox : mailboxes)
-        for (void* block : mailbox.blocks)
-            __oxFreeAligned(block);
+    for (int i = 0; i < kThreads; ++i)
+        for (Block block : mailboxes[(i + 1) % kThreads].blocks)
+            freeMarked(block, i + 1);
     EXPECT_EQ(0, overlaps.load());
 }
 
-// The committed-size query and the heap walk run under the lock while other threads allocate.
-TEST_F(SmallBlockHeap, QueriesRunBesideAllocatingThreads)
+// The committed-size query, the consistency check and a heap report run under the locks while
+// another thread allocates from both kinds of heap.
+TEST_F(SmallBlockHeap, QueriesAndReportsRunBesideAllocatingThreads)
 {
     std::atomic<bool> stop{false};
     std::thread worker([&] {
+        void* heap = oxHeapCreate(0);
         std::vector<void*> blocks;
         while (!stop.load()) {
             for (int i = 0; i < 100; ++i)
                 blocks.push_back(__oxMallocAligned(1 + i * 40));
+            oxHeapFree(heap, oxHeapAlloc(heap, 64));
             for (void* p : blocks)
                 __oxFreeAligned(p);
             blocks.clear();
         }
+        oxHeapDestroy(heap);
     });
     OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(0u, smallBlocks.heapSize() % 4096);
         EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+        if (i % 10 == 0) {
+            OxHeapInfo info;
+            info.sort(OxHeapInfo::kSortByTotal);
+            EXPECT_GT(info.numEntries(), 0);
+        }
     }
     stop = true;
     worker.join();
 }
 
 // Load-time switches. These run in processes of their own started with "disableOrkaHeap" or
-// "CRTLeakReport" set (see tests/CMakeLists.txt) and skip themselves anywhere else.
+// "CRTLeakReport" set (see tests/CMakeLists.txt) and skip themselves anywhere else. Fixed-size
+// heaps stay on: they are the heap's pages, not the C runtime's. With no region in the process,
+// the small-block part of a report is only its summary row, {-1, 0}.
 TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
 {
     if (std::getenv("disableOrkaHeap") == nullptr && std::getenv("CRTLeakReport") == nullptr)
         GTEST_SKIP() << "needs disableOrkaHeap or CRTLeakReport at load";
+    OxHeapInfo info;
+    info.sort(OxHeapInfo::kSortBySize);
+    std::vector<std::pair<int, std::uint32_t>> rows;
+    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
+        if (e->heap() != nullptr && e->heap()->pool().low == kOxHeapPoolSmallBlock)
+            rows.emplace_back(e->inUse(), e->size());
+    EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{-1, 0}}), rows);
+
     for (std::size_t size : {1, 8, 100, 512, 1024, 4096}) {
         void* p = __oxMallocAligned(size);
         ASSERT_NE(nullptr, p);
@@ -513,10 +481,8 @@ TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
         EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p));
         __oxFreeAligned(p);
     }
-    // Fixed-size heaps are not switched off: they are the heap's pages, not the C runtime's.
     OxFixedSizeHeap* heap = __oxHeapCreate(24);
-    void* block = __oxHeapMalloc(heap);
-    EXPECT_TRUE(oxheap::test::isSmallBlock(block));
+    EXPECT_TRUE(oxheap::test::isSmallBlock(__oxHeapMalloc(heap)));
     __oxHeapDestroy(heap);
 }
 

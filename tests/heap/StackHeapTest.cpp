@@ -33,20 +33,18 @@ Arena arenaOfCaller()
 bool isInArena(const void* p)
 {
     Arena arena;
-    if (!oxheap::test::stackArenaOfCaller(&arena.base, &arena.top))
-        return false;
     const auto* at = static_cast<const char*>(p);
-    const auto* base = static_cast<const char*>(arena.base);
-    return at >= base && at < base + 16384;
+    return oxheap::test::stackArenaOfCaller(&arena.base, &arena.top) && at >= arena.base &&
+           at < static_cast<const char*>(arena.base) + 16384;
 }
 
-// An owner that is not on the caller's stack gets C runtime memory; one on it gets arena
-// blocks of size + 4 rounded up to 16 bytes, one after the other.
-TEST(StackHeap, OnlyOwnersOnTheStackGetArenaBlocks)
+// An owner on the caller's stack gets arena blocks of size + 4 rounded up to 16 bytes, one
+// after the other, up to the arena's last byte. An owner elsewhere, or a request that does not
+// fit in the rest of the arena, gets C runtime memory instead.
+TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
 {
     auto heapOwner = std::make_unique<int>(0);
     void* fromRuntime = oxStackHeapAlloc(40, heapOwner.get());
-    ASSERT_NE(nullptr, fromRuntime);
     EXPECT_FALSE(isInArena(fromRuntime));
     EXPECT_GE(malloc_usable_size(fromRuntime), 40u);
     oxStackHeapFree(fromRuntime);
@@ -57,15 +55,20 @@ TEST(StackHeap, OnlyOwnersOnTheStackGetArenaBlocks)
     auto* b = static_cast<char*>(oxStackHeapAlloc(1, &owner));
     auto* c = static_cast<char*>(oxStackHeapAlloc(13, &owner));
     auto* d = static_cast<char*>(oxStackHeapAlloc(0, &owner));
-    EXPECT_TRUE(isInArena(a));
-    EXPECT_EQ(a + 16, b);
-    EXPECT_EQ(b + 16, c);
-    EXPECT_EQ(c + 32, d);
+    EXPECT_TRUE(isInArena(a) && b == a + 16 && c == b + 16 && d == c + 32);
     EXPECT_EQ(top + 16 + 32 + 16, arenaOfCaller().top);
     std::memset(c, 0x7F, 13);
-    oxStackHeapFree(d);
-    oxStackHeapFree(c);
-    oxStackHeapFree(b);
+
+    void* huge = oxStackHeapAlloc(20000, &owner);
+    EXPECT_FALSE(isInArena(huge));
+    const std::uint32_t beforeRest = arenaOfCaller().top;
+    void* rest = oxStackHeapAlloc(16384 - beforeRest - 4, &owner);
+    EXPECT_TRUE(isInArena(rest));
+    EXPECT_EQ(16384u, arenaOfCaller().top);
+    void* over = oxStackHeapAlloc(1, &owner);
+    EXPECT_FALSE(isInArena(over));
+    for (void* p : {over, rest, huge, static_cast<void*>(d), static_cast<void*>(c), static_cast<void*>(b)})
+        oxStackHeapFree(p);
     oxStackHeapFree(a);
     EXPECT_EQ(top - 16, arenaOfCaller().top);
 }
@@ -89,24 +92,6 @@ TEST(StackHeap, TopDropsOnlyWhenTheTopmostBlockIsFreed)
     oxStackHeapFree(blocks[0]);
     EXPECT_EQ(full - 4 * 32, arenaOfCaller().top);
     oxStackHeapFree(nullptr);
-}
-
-// A request that does not fit in the rest of the arena goes to the C runtime.
-TEST(StackHeap, RequestsBeyondTheArenaGoToTheCRuntime)
-{
-    int owner = 0;
-    void* huge = oxStackHeapAlloc(20000, &owner);
-    EXPECT_FALSE(isInArena(huge));
-    const std::uint32_t top = arenaOfCaller().top;
-    void* rest = oxStackHeapAlloc(16384 - top - 4, &owner);
-    EXPECT_TRUE(isInArena(rest));
-    EXPECT_EQ(16384u, arenaOfCaller().top);
-    void* over = oxStackHeapAlloc(1, &owner);
-    EXPECT_FALSE(isInArena(over));
-    oxStackHeapFree(over);
-    oxStackHeapFree(rest);
-    oxStackHeapFree(huge);
-    EXPECT_EQ(top, arenaOfCaller().top);
 }
 
 // Realloc: the topmost block is freed and taken again at the new size; an inner block stays
@@ -137,29 +122,7 @@ TEST(StackHeap, ReallocCases)
     oxStackHeapFree(outside);
 }
 
-// Each thread has an arena of its own, made on first use; threads do not see each other's.
-TEST(StackHeap, EachThreadHasItsOwnArena)
-{
-    int owner = 0;
-    void* mine = oxStackHeapAlloc(16, &owner);
-    const void* myBase = arenaOfCaller().base;
-    const void* theirBase = nullptr;
-    bool theirBlockInTheirArena = false;
-    std::thread([&] {
-        int theirOwner = 0;
-        void* block = oxStackHeapAlloc(16, &theirOwner);
-        std::uint32_t top = 0;
-        oxheap::test::stackArenaOfCaller(&theirBase, &top);
-        theirBlockInTheirArena = block == theirBase && top == 32;
-        // The block is left for the thread's end, which destroys the whole arena.
-    }).join();
-    EXPECT_TRUE(theirBlockInTheirArena);
-    EXPECT_NE(myBase, theirBase);
-    EXPECT_EQ(myBase, arenaOfCaller().base);
-    oxStackHeapFree(mine);
-}
-
-// A slot store of a fiber library: one value map per "fiber".
+// A fiber library's slot store: one value map per "fiber".
 class TestFiberStore : public OxFiberLocalStore {
 public:
     std::uint32_t allocSlot(Destructor destructor) override
@@ -175,14 +138,6 @@ public:
         return 1;
     }
     void freeSlot(std::uint32_t) override {}
-    // Ends the fiber: its values go to the destructor.
-    void endFiber()
-    {
-        for (auto& [slot, value] : mValues)
-            if (value != nullptr)
-                mDestructor(value);
-        mValues.clear();
-    }
 
     Destructor mDestructor = nullptr;
     std::uint32_t mSlots = 0;
@@ -190,25 +145,37 @@ public:
     std::map<std::uint32_t, void*> mValues;
 };
 
-// A thread that runs a fiber with a slot store keeps the fiber's arena in that store, apart
-// from the thread's own; a fiber without a parameter uses the thread's TLS arena.
-TEST(StackHeap, FibersKeepTheirArenaInTheFiberStore)
+// Each thread has an arena of its own, made on first use. A thread that runs a fiber with a
+// slot store keeps the fiber's arena in that store, apart from the thread's own; a fiber
+// without a parameter, or no fiber, uses the thread's arena.
+TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
 {
     int owner = 0;
     void* threadBlock = oxStackHeapAlloc(16, &owner);
     const void* threadBase = arenaOfCaller().base;
+    const void* theirBase = nullptr;
+    bool theirBlockInTheirArena = false;
+    std::thread([&] {
+        int theirOwner = 0;
+        void* block =
+            oxStackHeapAlloc(16, &theirOwner); // left for the thread's end, which destroys the arena
+        std::uint32_t top = 0;
+        oxheap::test::stackArenaOfCaller(&theirBase, &top);
+        theirBlockInTheirArena = block == theirBase && top == 32;
+    }).join();
+    EXPECT_TRUE(theirBlockInTheirArena);
+    EXPECT_NE(threadBase, theirBase);
 
     TestFiberStore store;
     void* fiberData[2] = {&store, nullptr}; // the fiber's parameter comes first
     win::test::setCurrentFiber(fiberData);
     void* fiberBlock = oxStackHeapAlloc(16, &owner);
-    const void* fiberBase = arenaOfCaller().base;
-    EXPECT_NE(threadBase, fiberBase);
-    EXPECT_EQ(fiberBase, fiberBlock);
-    EXPECT_EQ(0, store.mReserved);
-    EXPECT_EQ(1u, store.mValues.size());
+    EXPECT_NE(threadBase, arenaOfCaller().base);
+    EXPECT_EQ(arenaOfCaller().base, fiberBlock);
+    EXPECT_TRUE(store.mReserved == 0 && store.mValues.size() == 1);
     oxStackHeapFree(fiberBlock);
-    store.endFiber();
+    for (auto& [slot, value] : store.mValues) // the fiber ends: its arena goes to the destructor
+        store.mDestructor(value);
 
     void* withoutParameter[1] = {nullptr};
     win::test::setCurrentFiber(withoutParameter);
