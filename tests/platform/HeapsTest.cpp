@@ -125,7 +125,7 @@ DWORD failure(bool failed)
 // Checks that every call of a list failed with `error`; on a mismatch the list shows which.
 ::testing::AssertionResult allFailWith(DWORD error, const std::vector<DWORD>& errors)
 {
-    if (errors == std::vector<DWORD>(errors.size(), error))
+    if (std::all_of(errors.begin(), errors.end(), [error](DWORD e) { return e == error; }))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "errors " << ::testing::PrintToString(errors);
 }
