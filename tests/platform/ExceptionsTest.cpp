@@ -6,68 +6,52 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-TEST(RaiseException, ThrowsWithCodeFlagsAndArguments)
+OxStructuredException raised(win::DWORD flags, win::DWORD count, const win::ULONG_PTR* arguments)
 {
-    const win::ULONG_PTR arguments[3] = {1, 2, 0xFFFFFFFFFFFFFFFFull};
     try {
-        win::RaiseException(0xE0000001u, win::EXCEPTION_NONCONTINUABLE, 3, arguments);
-        FAIL() << "RaiseException returned";
+        win::RaiseException(0xE0000001u, flags, count, arguments);
     } catch (const OxStructuredException& exception) {
-        EXPECT_EQ(0xE0000001u, exception.code());
-        EXPECT_EQ(win::EXCEPTION_NONCONTINUABLE, exception.flags());
-        ASSERT_EQ(3u, exception.argumentCount());
-        EXPECT_EQ(0xFFFFFFFFFFFFFFFFull, exception.argument(2));
-        EXPECT_EQ(0u, exception.argument(3));
-        EXPECT_STREQ("structured exception 0xE0000001", exception.what());
+        return exception;
     }
 }
 
-// An argument count beyond what the record holds is cut; a null argument array holds none.
-TEST(RaiseException, ArgumentListIsBounded)
+// Code, flags and arguments lost on the way to the handler; an argument count beyond what the
+// record holds read past it (it is cut), a null argument array read as arguments.
+TEST(RaiseException, ThrowsWithCodeFlagsAndABoundedArgumentList)
 {
-    win::ULONG_PTR many[40] = {};
-    for (int i = 0; i < 40; ++i)
-        many[i] = static_cast<win::ULONG_PTR>(i);
-    try {
-        win::RaiseException(1, 0, 40, many);
-    } catch (const OxStructuredException& exception) {
-        EXPECT_EQ(OxStructuredException::kMaximumArguments, exception.argumentCount());
-        EXPECT_EQ(14u, exception.argument(14));
-    }
-    try {
-        win::RaiseException(1, 0, 5, nullptr);
-    } catch (const OxStructuredException& exception) {
-        EXPECT_EQ(0u, exception.argumentCount());
-    }
+    win::ULONG_PTR arguments[40] = {1, 2, 0xFFFFFFFFFFFFFFFFull};
+    const OxStructuredException three = raised(win::EXCEPTION_NONCONTINUABLE, 3, arguments);
+    EXPECT_TRUE(three.code() == 0xE0000001u && three.flags() == win::EXCEPTION_NONCONTINUABLE);
+    ASSERT_EQ(3u, three.argumentCount());
+    EXPECT_TRUE(three.argument(2) == 0xFFFFFFFFFFFFFFFFull && three.argument(3) == 0);
+    EXPECT_STREQ("structured exception 0xE0000001", three.what());
+    for (int i = 3; i < 40; ++i)
+        arguments[i] = static_cast<win::ULONG_PTR>(i);
+    const OxStructuredException many = raised(0, 40, arguments);
+    EXPECT_TRUE(many.argumentCount() == OxStructuredException::kMaximumArguments && many.argument(14) == 14);
+    EXPECT_EQ(0u, raised(0, 5, nullptr).argumentCount());
 }
 
-struct Captured {
-    std::vector<std::u16string> texts;
-};
-
-void capture(void* context, const win::WCHAR* text)
-{
-    static_cast<Captured*>(context)->texts.emplace_back(text);
-}
-
+// A text lost or a null text passed on; output after the sink is removed still delivered to it.
 TEST(DebugOutput, CaptureSinkReceivesEveryTextAndNullIsIgnored)
 {
-    Captured captured;
-    win::test::setDebugOutputSink(&capture, &captured);
+    std::vector<std::u16string> texts;
+    win::test::setDebugOutputSink(
+        [](void* context, const win::WCHAR* text) {
+            static_cast<std::vector<std::u16string>*>(context)->emplace_back(text);
+        },
+        &texts);
     win::OutputDebugStringW(u"oxfirst.dll Terminating!\n");
     win::OutputDebugStringW(nullptr);
     win::OutputDebugStringW(u"");
     win::test::setDebugOutputSink(nullptr, nullptr);
     win::OutputDebugStringW(u"after the sink is gone");
-    ASSERT_EQ(2u, captured.texts.size());
-    EXPECT_EQ(u"oxfirst.dll Terminating!\n", captured.texts[0]);
-    EXPECT_EQ(u"", captured.texts[1]);
+    EXPECT_EQ((std::vector<std::u16string>{u"oxfirst.dll Terminating!\n", u""}), texts);
 }
 
 } // namespace

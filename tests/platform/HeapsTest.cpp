@@ -102,10 +102,9 @@ void fill(void* p, std::size_t size, unsigned char seed)
 
 bool holds(const void* p, std::size_t size, unsigned char seed, unsigned step = 7)
 {
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::size_t i = 0; i < size; ++i)
         if (static_cast<const unsigned char*>(p)[i] != static_cast<unsigned char>(seed + i * step))
             return false;
-    }
     return true;
 }
 
@@ -114,11 +113,21 @@ bool isZero(const void* p, std::size_t size)
     return holds(p, size, 0, 0);
 }
 
-DWORD errorAfter(auto call)
+// The last error of a call that failed (`failed` is its answer checked), 0 when it did not; the
+// last error is poisoned for the next call, so an error left over from before never counts.
+DWORD failure(bool failed)
 {
+    const DWORD error = failed ? GetLastError() : 0;
     SetLastError(0xDEAD);
-    call();
-    return GetLastError();
+    return error;
+}
+
+// Checks that every call of a list failed with `error`; on a mismatch the list shows which.
+::testing::AssertionResult allFailWith(DWORD error, const std::vector<DWORD>& errors)
+{
+    if (std::all_of(errors.begin(), errors.end(), [error](DWORD e) { return e == error; }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "errors " << ::testing::PrintToString(errors);
 }
 
 class PrivateHeapBlocks : public ::testing::TestWithParam<std::tuple<DWORD, SIZE_T, SIZE_T>> {};
@@ -140,11 +149,12 @@ TEST_P(PrivateHeapBlocks, HoldExactlyTheRequestedSize)
     EXPECT_TRUE(holds(a, size, seedOf(a)) && walksAs(heap, {{a, size}, {b, size}}));
     EXPECT_TRUE(maximum == 0 || walkHeap(heap).separate == 0);
     for (SIZE_T huge : {kNoSize, kNoSize - 15, kNoSize - 4096, kNoSize / 2, SIZE_T{1} << 47}) {
-        EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, errorAfter([&] { EXPECT_EQ(nullptr, HeapAlloc(heap, 0, huge)); }));
+        SetLastError(0);
+        EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, failure(!HeapAlloc(heap, 0, huge)));
         EXPECT_EQ(nullptr, HeapReAlloc(heap, 0, a, huge));
     }
     ASSERT_TRUE(HeapFree(heap, 0, b));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] { EXPECT_EQ(kNoSize, HeapSize(heap, 0, b)); }));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, failure(HeapSize(heap, 0, b) == kNoSize));
     EXPECT_FALSE(HeapValidate(heap, 0, b));
     EXPECT_TRUE(holds(a, size, seedOf(a)) && walksAs(heap, {{a, size}}));
 }
@@ -294,24 +304,20 @@ TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
     for (void* p : std::initializer_list<void*>{
              small + 1, small + 16, small - 16, small + 112, large + 4096, large + 16, freed, fromOther,
              fromMalloc, &local, walkHeap(heap).regions[0].lpData, reinterpret_cast<void*>(0x1000)}) {
-        SCOPED_TRACE(p);
         PROCESS_HEAP_ENTRY entry{};
         entry.lpData = p;
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] { EXPECT_FALSE(HeapFree(heap, 0, p)); }));
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] { EXPECT_EQ(kNoSize, HeapSize(heap, 0, p)); }));
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] { EXPECT_FALSE(HeapValidate(heap, 0, p)); }));
-        EXPECT_EQ(ERROR_INVALID_PARAMETER,
-                  errorAfter([&] { EXPECT_EQ(nullptr, HeapReAlloc(heap, 0, p, 8)); }));
-        EXPECT_TRUE(p == freed ||
-                    errorAfter([&] { EXPECT_FALSE(HeapWalk(heap, &entry)); }) == ERROR_INVALID_PARAMETER);
+        SetLastError(0);
+        EXPECT_TRUE(allFailWith(ERROR_INVALID_PARAMETER,
+                                {failure(!HeapFree(heap, 0, p)), failure(HeapSize(heap, 0, p) == kNoSize),
+                                 failure(!HeapValidate(heap, 0, p)), failure(!HeapReAlloc(heap, 0, p, 8)),
+                                 p == freed ? ERROR_INVALID_PARAMETER : failure(!HeapWalk(heap, &entry))}))
+            << p;
     }
     PROCESS_HEAP_ENTRY dressed{small, 0, 0, 0, PROCESS_HEAP_REGION, {}};
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] { EXPECT_FALSE(HeapWalk(heap, &dressed)); }));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] { EXPECT_FALSE(HeapWalk(heap, nullptr)); }));
     EXPECT_TRUE(HeapFree(heap, 0, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] {
-                  EXPECT_EQ(nullptr, HeapReAlloc(heap, HEAP_GENERATE_EXCEPTIONS, nullptr, 10));
-              }));
+    EXPECT_TRUE(allFailWith(ERROR_INVALID_PARAMETER,
+                            {failure(!HeapWalk(heap, &dressed)), failure(!HeapWalk(heap, nullptr)),
+                             failure(!HeapReAlloc(heap, HEAP_GENERATE_EXCEPTIONS, nullptr, 10))}));
     EXPECT_TRUE(holds(small, 100, 1, 0) && holds(large, 700000, 6));
     EXPECT_TRUE(walksAs(heap, {{small, 100}, {large, 700000}}));
     EXPECT_TRUE(walksAs(other, {{fromOther, 100}}));
@@ -351,23 +357,18 @@ TEST(HeapHandles, DestroyedAndMadeUpHandlesAreRefusedEverywhere)
     void* fromMalloc = std::malloc(16);
     for (HANDLE h : {destroyed, static_cast<HANDLE>(nullptr), reinterpret_cast<HANDLE>(0x1234),
                      static_cast<HANDLE>(&local), fromMalloc, reinterpret_cast<HANDLE>(~std::uintptr_t{0})}) {
-        SCOPED_TRACE(h);
         PROCESS_HEAP_ENTRY entry{};
         ULONG mode = 2;
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_EQ(nullptr, HeapAlloc(h, 0, 10)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE,
-                  errorAfter([&] { EXPECT_EQ(nullptr, HeapReAlloc(h, 0, block, 20)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapFree(h, 0, block)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapFree(h, 0, nullptr)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_EQ(kNoSize, HeapSize(h, 0, block)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapValidate(h, 0, nullptr)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapLock(h)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapUnlock(h)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapWalk(h, &entry)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] { EXPECT_FALSE(HeapDestroy(h)); }));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, errorAfter([&] {
-                      EXPECT_FALSE(HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode));
-                  }));
+        SetLastError(0);
+        EXPECT_TRUE(
+            allFailWith(ERROR_INVALID_HANDLE,
+                        {failure(!HeapAlloc(h, 0, 10)), failure(!HeapReAlloc(h, 0, block, 20)),
+                         failure(!HeapFree(h, 0, block)), failure(!HeapFree(h, 0, nullptr)),
+                         failure(HeapSize(h, 0, block) == kNoSize), failure(!HeapValidate(h, 0, nullptr)),
+                         failure(!HeapLock(h)), failure(!HeapUnlock(h)), failure(!HeapWalk(h, &entry)),
+                         failure(!HeapDestroy(h)),
+                         failure(!HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode))}))
+            << h;
     }
     EXPECT_TRUE(walksAs(successor, {{block, 10}}));
     std::free(fromMalloc);
@@ -485,8 +486,7 @@ TEST(RuntimeHeap, BlocksAreTheCRuntimesAndTheHeapOutlivesDestroy)
     EXPECT_NE(nullptr,
               p = static_cast<char*>(HeapReAlloc(kRuntimeHeap, 0, HeapAlloc(kRuntimeHeap, 0, 0), 0)));
     HeapFree(kRuntimeHeap, 0, p);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              errorAfter([&] { EXPECT_EQ(nullptr, HeapReAlloc(kRuntimeHeap, 0, nullptr, 10)); }));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, failure(!HeapReAlloc(kRuntimeHeap, 0, nullptr, 10)));
     const Walk walk = walkHeap(kRuntimeHeap);
     EXPECT_TRUE(walk.ended && walk.regions.size() == 1 && walk.regions[0].lpData && walk.busy.empty());
     EXPECT_TRUE(HeapValidate(kRuntimeHeap, 0, nullptr) && HeapLock(kRuntimeHeap) && HeapUnlock(kRuntimeHeap));
@@ -507,12 +507,9 @@ TEST(HeapInformation, LowFragmentationModeIsAcceptedAsWindowsTakesIt)
         {0, &wide, 8}, {0, &other, 4}, {0, nullptr, 4}, {7, &mode, 4}};
     for (HANDLE h : {heap.handle, kRuntimeHeap}) {
         EXPECT_TRUE(HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode));
-        for (const auto& [informationClass, information, length] : refused) {
-            EXPECT_EQ(ERROR_INVALID_PARAMETER, errorAfter([&] {
-                          auto type = static_cast<HEAP_INFORMATION_CLASS>(informationClass);
-                          EXPECT_FALSE(HeapSetInformation(h, type, information, length));
-                      }));
-        }
+        for (const auto& [type, information, length] : refused)
+            EXPECT_EQ(ERROR_INVALID_PARAMETER,
+                      failure(!HeapSetInformation(h, HEAP_INFORMATION_CLASS(type), information, length)));
     }
     EXPECT_TRUE(HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0));
 }

@@ -35,15 +35,11 @@ TEST(ModuleLookup, FindsModulesOnlyOnceLoadedUnderEveryName)
 
     void* loaded = ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_NOW);
     ASSERT_NE(nullptr, loaded);
-    const auto expected = reinterpret_cast<HMODULE>(loaded);
-    EXPECT_EQ(expected, GetModuleHandleW(u"OxCore.dll"));
-    EXPECT_EQ(expected, GetModuleHandleW(u"oxcore.DLL"));
-    EXPECT_EQ(expected, GetModuleHandleW(u"OxCore"));
-    EXPECT_EQ(expected, GetModuleHandleW(u"libOxCore.so"));
-    EXPECT_EQ(expected, GetModuleHandleW(OXFIRST_TEST_OXCORE_PATH_UTF16));
-    EXPECT_EQ(nullptr, GetModuleHandleW(u"Ox.dll"));
-    EXPECT_EQ(nullptr, GetModuleHandleW(u"OxCore.dl"));
-    EXPECT_EQ(nullptr, GetModuleHandleW(u""));
+    for (const OXCHAR* name :
+         {u"OxCore.dll", u"oxcore.DLL", u"OxCore", u"libOxCore.so", OXFIRST_TEST_OXCORE_PATH_UTF16})
+        EXPECT_EQ(reinterpret_cast<HMODULE>(loaded), GetModuleHandleW(name));
+    for (const OXCHAR* name : {u"Ox.dll", u"OxCore.dl", u""})
+        EXPECT_EQ(nullptr, GetModuleHandleW(name));
     EXPECT_NE(nullptr, GetModuleHandleW(nullptr));
 }
 

@@ -30,8 +30,10 @@ protected:
 
 } // namespace
 
-// Copies what fits, always terminated, and returns the units copied without the terminator.
-TEST_F(StringResources, CopiesWhatFitsAndTerminates)
+// A copy running past the capacity or left unterminated, a count that includes the terminator,
+// the earlier entry of a repeated id winning; capacity 0 must hand out a read-only pointer to the
+// resource through the buffer argument instead of copying.
+TEST_F(StringResources, CopiesWhatFitsAndTerminatesOrHandsOutAPointer)
 {
     WCHAR buffer[8];
     EXPECT_EQ(5, LoadStringW(kModule, 1, buffer, 8));
@@ -39,29 +41,24 @@ TEST_F(StringResources, CopiesWhatFitsAndTerminates)
     EXPECT_EQ(3, LoadStringW(kModule, 1, buffer, 4));
     EXPECT_EQ(std::u16string(u"Hel"), buffer);
     buffer[0] = u'?';
-    EXPECT_EQ(0, LoadStringW(kModule, 1, buffer, 1));
-    EXPECT_EQ(0, buffer[0]);
-    EXPECT_EQ(6, LoadStringW(kModule, 3, buffer, 8)); // the later entry of an id wins
+    EXPECT_TRUE(LoadStringW(kModule, 1, buffer, 1) == 0 && buffer[0] == 0);
+    EXPECT_EQ(6, LoadStringW(kModule, 3, buffer, 8));
     EXPECT_EQ(std::u16string(u"second"), buffer);
     EXPECT_EQ(3, LoadStringW(kModule, 0xFFFFFFFF, buffer, 8));
-}
-
-// Capacity 0 writes a read-only pointer to the resource into the buffer argument.
-TEST_F(StringResources, CapacityZeroHandsOutAPointer)
-{
     const WCHAR* resource = nullptr;
     EXPECT_EQ(5, LoadStringW(kModule, 1, reinterpret_cast<LPWSTR>(&resource), 0));
     ASSERT_NE(nullptr, resource);
     EXPECT_EQ(std::u16string(u"Hello"), std::u16string(resource, 5));
 }
 
+// Each failure with its own error: a module without a table, an id not in it, a null buffer or
+// negative capacity; an empty string loads as nothing.
 TEST_F(StringResources, MissingModuleIdOrBufferFail)
 {
     WCHAR buffer[8] = {u'?'};
     SetLastError(0);
-    EXPECT_EQ(0, LoadStringW(reinterpret_cast<HINSTANCE>(buffer), 1, buffer, 8));
+    EXPECT_TRUE(LoadStringW(reinterpret_cast<HINSTANCE>(buffer), 1, buffer, 8) == 0 && buffer[0] == 0);
     EXPECT_EQ(ERROR_RESOURCE_DATA_NOT_FOUND, GetLastError());
-    EXPECT_EQ(0, buffer[0]);
     EXPECT_EQ(0, LoadStringW(kModule, 99, buffer, 8));
     EXPECT_EQ(ERROR_RESOURCE_NAME_NOT_FOUND, GetLastError());
     EXPECT_EQ(0, LoadStringW(kModule, 1, nullptr, 8));
@@ -71,7 +68,8 @@ TEST_F(StringResources, MissingModuleIdOrBufferFail)
     EXPECT_EQ(0, LoadStringW(kModule, 2, buffer, 8)); // an empty string loads as nothing
 }
 
-// Registering again replaces the whole table; an empty registration removes it.
+// Registering again merging into the old table instead of replacing it; an empty registration
+// leaving the table behind; a registration for no module taking effect.
 TEST_F(StringResources, TablesAreReplacedAndRemoved)
 {
     const test::StringResource replacement[] = {{4, u"new"}};

@@ -146,24 +146,20 @@ TEST(Utf8Encoding, UnpairedSurrogatesBecomeReplacementCharacters)
 }
 
 // A length of -1 counts and converts the terminator (also of empty text); explicit lengths add
-// none (and convert embedded NULs: the randomized case below has them).
-TEST(TextConversionLengths, MinusOneCountsTheTerminatorAndExplicitLengthsAddNone)
+// none (and convert embedded NULs: the randomized case below has them). At every capacity short
+// of the size the call fails with ERROR_INSUFFICIENT_BUFFER, writes nothing past the capacity,
+// and what it wrote is whole leading characters of the full result: a surrogate pair is never
+// split, nor a UTF-8 sequence (the prefix decodes strictly).
+TEST(TextConversionLengths, TerminatorsCountOnlyForMinusOneAndShortBuffersAreNotOverrun)
 {
-    std::u16string wide(4, u'#');
-    std::string narrow(4, '#');
-    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "ab", -1, wide.data(), 4));
-    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, 0, u"\x00E9", -1, narrow.data(), 4, nullptr, nullptr));
-    EXPECT_EQ(std::u16string(u"ab\0#", 4), wide);
-    EXPECT_EQ(std::string("\xC3\xA9\0#", 4), narrow);
-    EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "ab", 2, wide.data(), 4));
+    std::u16string wide4(4, u'#');
+    std::string narrow4(4, '#');
+    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "ab", -1, wide4.data(), 4));
+    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, 0, u"\x00E9", -1, narrow4.data(), 4, nullptr, nullptr));
+    EXPECT_EQ(std::u16string(u"ab\0#", 4), wide4);
+    EXPECT_EQ(std::string("\xC3\xA9\0#", 4), narrow4);
+    EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "ab", 2, wide4.data(), 4));
     EXPECT_EQ(1, WideCharToMultiByte(CP_ACP, 0, u"", -1, nullptr, 0, nullptr, nullptr));
-}
-
-// At every capacity short of the size the call fails with ERROR_INSUFFICIENT_BUFFER, writes
-// nothing past the capacity, and what it wrote is whole leading characters of the full result:
-// a surrogate pair is never split, nor a UTF-8 sequence (the prefix decodes strictly).
-TEST(TextConversionLengths, TooSmallBuffersFailWithoutWritingPastTheCapacity)
-{
     const std::string bytes = "z\xF0\x9F\x98\x80xy\xC3\xA9zxyzxyzxyzx\xE2\x82\xAC";
     const std::u16string full = decode(bytes);
     for (int capacity = 1; capacity < static_cast<int>(bytes.size()); ++capacity) {

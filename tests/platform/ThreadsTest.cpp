@@ -13,141 +13,120 @@
 
 namespace {
 
-// Values are per thread; a new thread starts with null in every slot.
+using namespace win;
+
+// Values shared between threads, a new thread not starting with null, a read that changes the
+// last error (callers test it after a null answer).
 TEST(ThreadLocalStorage, ValuesArePerThread)
 {
-    const win::DWORD index = win::TlsAlloc();
-    ASSERT_NE(win::TLS_OUT_OF_INDEXES, index);
+    const DWORD index = TlsAlloc();
+    ASSERT_NE(TLS_OUT_OF_INDEXES, index);
     int mine = 0;
-    EXPECT_TRUE(win::TlsSetValue(index, &mine));
+    EXPECT_TRUE(TlsSetValue(index, &mine));
     void* seenByOther = &mine;
     std::thread([&] {
-        seenByOther = win::TlsGetValue(index);
+        seenByOther = TlsGetValue(index);
         int theirs = 0;
-        win::TlsSetValue(index, &theirs);
+        TlsSetValue(index, &theirs);
     }).join();
     EXPECT_EQ(nullptr, seenByOther);
-    win::SetLastError(99);
-    EXPECT_EQ(&mine, win::TlsGetValue(index));
-    EXPECT_EQ(win::ERROR_SUCCESS, win::GetLastError());
-    EXPECT_TRUE(win::TlsFree(index));
+    SetLastError(99);
+    EXPECT_EQ(&mine, TlsGetValue(index));
+    EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+    EXPECT_TRUE(TlsFree(index));
 }
 
-// Freeing an index clears it in every thread that stored a value, so whoever gets the index
-// next finds null, here and in threads that are still running.
+// A freed index keeping its values, here or in a thread that is still running (inline slots and
+// those beyond the 64 inline ones), so whoever gets the index next finds a stale value.
 TEST(ThreadLocalStorage, FreeClearsTheSlotInEveryThread)
 {
-    std::vector<win::DWORD> indices;
-    for (int i = 0; i < 100; ++i) // beyond the 64 inline slots
-        indices.push_back(win::TlsAlloc());
+    std::vector<DWORD> indices(100);
     int value = 0;
-    for (win::DWORD index : indices)
-        win::TlsSetValue(index, &value);
+    for (DWORD& index : indices)
+        TlsSetValue(index = TlsAlloc(), &value);
     std::atomic<int> phase{0};
     std::vector<void*> seen;
     std::thread other([&] {
-        for (win::DWORD index : indices)
-            win::TlsSetValue(index, &value);
+        for (DWORD index : indices)
+            TlsSetValue(index, &value);
         phase = 1;
         while (phase.load() != 2)
             std::this_thread::yield();
-        for (win::DWORD index : indices)
-            seen.push_back(win::TlsGetValue(index));
+        for (DWORD index : indices)
+            seen.push_back(TlsGetValue(index));
     });
     while (phase.load() != 1)
         std::this_thread::yield();
-    for (win::DWORD index : indices)
-        EXPECT_TRUE(win::TlsFree(index));
-    std::vector<win::DWORD> again;
-    for (int i = 0; i < 100; ++i)
-        again.push_back(win::TlsAlloc());
+    for (DWORD index : indices)
+        EXPECT_TRUE(TlsFree(index));
+    for (DWORD& index : indices)
+        index = TlsAlloc();
     phase = 2;
     other.join();
-    for (win::DWORD index : again) {
-        EXPECT_EQ(nullptr, win::TlsGetValue(index));
-        win::TlsFree(index);
+    for (DWORD index : indices) {
+        EXPECT_EQ(nullptr, TlsGetValue(index));
+        TlsFree(index);
     }
-    for (void* p : seen)
-        EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(std::vector<void*>(100, nullptr), seen);
 }
 
-// Indices that are not allocated are refused with Windows' errors, and the supply ends with
-// TLS_OUT_OF_INDEXES.
+// Unallocated or freed indices used without Windows' errors; a double free succeeding; the
+// supply running past its slots instead of ending with TLS_OUT_OF_INDEXES.
 TEST(ThreadLocalStorage, RefusalsAndExhaustion)
 {
-    EXPECT_EQ(nullptr, win::TlsGetValue(5000));
-    EXPECT_EQ(win::ERROR_INVALID_PARAMETER, win::GetLastError());
-    EXPECT_FALSE(win::TlsSetValue(5000, nullptr));
-    EXPECT_FALSE(win::TlsFree(win::TLS_OUT_OF_INDEXES));
-
-    std::vector<win::DWORD> all;
-    for (;;) {
-        const win::DWORD index = win::TlsAlloc();
-        if (index == win::TLS_OUT_OF_INDEXES)
-            break;
+    EXPECT_EQ(nullptr, TlsGetValue(5000));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FALSE(TlsSetValue(5000, nullptr));
+    EXPECT_FALSE(TlsFree(TLS_OUT_OF_INDEXES));
+    std::vector<DWORD> all;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
         all.push_back(index);
-    }
-    EXPECT_EQ(win::ERROR_NO_MORE_ITEMS, win::GetLastError());
-    EXPECT_LE(all.size(), std::size_t{win::kTlsSlotCount});
-    EXPECT_GT(all.size(), std::size_t{win::kTlsSlotCount} - 16);
-    const win::DWORD last = all.back();
-    EXPECT_TRUE(win::TlsFree(last));
-    EXPECT_FALSE(win::TlsFree(last));
-    EXPECT_EQ(nullptr, win::TlsGetValue(last));
-    EXPECT_EQ(win::ERROR_INVALID_PARAMETER, win::GetLastError());
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, GetLastError());
+    EXPECT_TRUE(all.size() <= kTlsSlotCount && all.size() > kTlsSlotCount - 16) << all.size();
+    EXPECT_TRUE(TlsFree(all.back()));
+    EXPECT_FALSE(TlsFree(all.back()));
+    EXPECT_EQ(nullptr, TlsGetValue(all.back()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     all.pop_back();
-    for (win::DWORD index : all)
-        win::TlsFree(index);
+    for (DWORD index : all)
+        TlsFree(index);
 }
 
-// The fiber-data word is per thread and reads what was set.
-TEST(Fibers, CurrentFiberIsPerThread)
+// A fiber word shared between threads; stack limits that do not enclose the caller's locals, on
+// the main thread or another.
+TEST(ThreadState, FiberWordAndStackLimitsArePerThread)
 {
-    EXPECT_EQ(nullptr, win::GetCurrentFiber());
-    int fiber = 0;
-    win::test::setCurrentFiber(&fiber);
-    void* other = &fiber;
-    std::thread([&] { other = win::GetCurrentFiber(); }).join();
-    EXPECT_EQ(&fiber, win::GetCurrentFiber());
-    EXPECT_EQ(nullptr, other);
-    win::test::setCurrentFiber(nullptr);
-}
-
-// The stack limits enclose the caller's locals, on the main thread and on others.
-TEST(StackLimits, EncloseTheCallersLocals)
-{
-    auto check = [] {
+    auto stackEnclosesLocals = [] {
         int local = 0;
-        win::ULONG_PTR low = 0, high = 0;
-        win::GetCurrentThreadStackLimits(&low, &high);
-        const auto at = reinterpret_cast<win::ULONG_PTR>(&local);
-        return low < at && at < high;
+        ULONG_PTR low = 0, high = 0;
+        GetCurrentThreadStackLimits(&low, &high);
+        return low < reinterpret_cast<ULONG_PTR>(&local) && reinterpret_cast<ULONG_PTR>(&local) < high;
     };
-    EXPECT_TRUE(check());
-    bool onThread = false;
-    std::thread([&] { onThread = check(); }).join();
-    EXPECT_TRUE(onThread);
+    EXPECT_EQ(nullptr, GetCurrentFiber());
+    int fiber = 0;
+    test::setCurrentFiber(&fiber);
+    void* otherFiber = &fiber;
+    bool otherStack = false;
+    std::thread([&] { otherFiber = GetCurrentFiber(), otherStack = stackEnclosesLocals(); }).join();
+    EXPECT_TRUE(GetCurrentFiber() == &fiber && otherFiber == nullptr);
+    test::setCurrentFiber(nullptr);
+    EXPECT_TRUE(stackEnclosesLocals() && otherStack);
 }
 
-TEST(ProcessExit, NotInProgressWhileTheProcessRuns)
+// Process exit reported while the process runs (the library would skip its cleanup), or not
+// reported once it exits; memory figures out of their bounds.
+TEST(ProcessState, ExitAnswerAndMemoryStatus)
 {
-    EXPECT_FALSE(win::RtlDllShutdownInProgress());
-    win::test::setProcessExiting(true);
-    EXPECT_TRUE(win::RtlDllShutdownInProgress());
-    win::test::setProcessExiting(false);
-}
-
-TEST(MemoryStatus, FiguresAreConsistent)
-{
-    win::GlobalMemoryStatus(nullptr);
-    win::MEMORYSTATUS status{};
-    win::GlobalMemoryStatus(&status);
-    EXPECT_EQ(sizeof status, status.dwLength);
-    EXPECT_LE(status.dwMemoryLoad, 100u);
-    EXPECT_GT(status.dwTotalPhys, 0u);
-    EXPECT_LE(status.dwAvailPhys, status.dwTotalPhys);
-    EXPECT_GT(status.dwAvailVirtual, 0u);
-    EXPECT_LT(status.dwAvailVirtual, status.dwTotalVirtual);
+    EXPECT_FALSE(RtlDllShutdownInProgress());
+    test::setProcessExiting(true);
+    EXPECT_TRUE(RtlDllShutdownInProgress());
+    test::setProcessExiting(false);
+    GlobalMemoryStatus(nullptr);
+    MEMORYSTATUS status{};
+    GlobalMemoryStatus(&status);
+    EXPECT_TRUE(status.dwLength == sizeof status && status.dwMemoryLoad <= 100u && status.dwTotalPhys > 0);
+    EXPECT_TRUE(status.dwAvailPhys <= status.dwTotalPhys && status.dwAvailVirtual > 0 &&
+                status.dwAvailVirtual < status.dwTotalVirtual);
 }
 
 } // namespace

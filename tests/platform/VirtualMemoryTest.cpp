@@ -242,7 +242,7 @@ TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
     ASSERT_TRUE(base != nullptr && VirtualFree(base + 2 * kPage, 2 * kPage, MEM_DECOMMIT));
     DWORD old = 0;
     // clang-format off
-    const DWORD invalidParameter[] = {
+    const std::vector<DWORD> invalidParameter = {
         errorOf(VirtualFree(base, 4 * kPage, MEM_RELEASE)),
         errorOf(VirtualFree(base + kPage, 0, MEM_DECOMMIT)),
         errorOf(VirtualFree(base, 0, MEM_RELEASE | MEM_DECOMMIT)),
@@ -251,23 +251,20 @@ TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
         errorOf(VirtualAlloc(nullptr, kPage, MEM_RESET, PAGE_READWRITE)),
         errorOf(VirtualProtect(base, kPage, PAGE_READONLY, nullptr)),
         errorOf(VirtualProtect(base, 0, PAGE_READONLY, &old))};
-    const DWORD invalidAddress[] = {
+    const std::vector<DWORD> invalidAddress = {
         errorOf(VirtualFree(base + kPage, 0, MEM_RELEASE)), errorOf(VirtualFree(nullptr, 0, MEM_RELEASE)),
         errorOf(VirtualAlloc(base + kPage, 4 * kPage, MEM_COMMIT, PAGE_READONLY))};
     // clang-format on
-    for (std::size_t i = 0; i < std::size(invalidParameter); ++i)
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, invalidParameter[i]) << "call " << i;
-    for (std::size_t i = 0; i < std::size(invalidAddress); ++i)
-        EXPECT_EQ(ERROR_INVALID_ADDRESS, invalidAddress[i]) << "call " << i;
+    EXPECT_EQ(std::vector<DWORD>(invalidParameter.size(), ERROR_INVALID_PARAMETER), invalidParameter);
+    EXPECT_EQ(std::vector<DWORD>(invalidAddress.size(), ERROR_INVALID_ADDRESS), invalidAddress);
     for (DWORD protect :
          {0u, PAGE_READONLY | PAGE_READWRITE, PAGE_WRITECOPY, PAGE_EXECUTE_WRITECOPY, PAGE_GUARD,
-          PAGE_NOACCESS | PAGE_GUARD, PAGE_READWRITE | PAGE_GUARD | PAGE_NOCACHE, PAGE_READWRITE | 0x400}) {
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, errorOf(VirtualAlloc(nullptr, kPage, MEM_RESERVE, protect)))
+          PAGE_NOACCESS | PAGE_GUARD, PAGE_READWRITE | PAGE_GUARD | PAGE_NOCACHE, PAGE_READWRITE | 0x400})
+        EXPECT_EQ(std::vector<DWORD>(3, ERROR_INVALID_PARAMETER),
+                  (std::vector<DWORD>{errorOf(VirtualAlloc(nullptr, kPage, MEM_RESERVE, protect)),
+                                      errorOf(VirtualAlloc(base, kPage, MEM_COMMIT, protect)),
+                                      errorOf(VirtualProtect(base, kPage, protect, &old))}))
             << protect;
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, errorOf(VirtualAlloc(base, kPage, MEM_COMMIT, protect)))
-            << protect;
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, errorOf(VirtualProtect(base, kPage, protect, &old))) << protect;
-    }
     for (DWORD type : {0u, MEM_DECOMMIT, MEM_RELEASE, MEM_TOP_DOWN, MEM_RESET | MEM_COMMIT, MEM_RESERVE | 1u})
         EXPECT_EQ(ERROR_INVALID_PARAMETER, errorOf(VirtualAlloc(nullptr, kPage, type, PAGE_READWRITE)))
             << type;
