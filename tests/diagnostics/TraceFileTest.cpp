@@ -223,11 +223,19 @@ protected:
 // the class lifetime as anything but slices.
 TEST_F(TraceFileCheck, DemoTraceHoldsTheTourAsSlices)
 {
-    const std::vector<JsonValue> events = load("demo.json");
-    expectBalancedSlices(events);
+    const std::vector<JsonValue> all = load("demo.json");
+    expectBalancedSlices(all);
+    // The class system's own classes come and go around the tour: only the tour's class counts.
+    std::vector<JsonValue> events;
     std::vector<std::string> shape;
-    for (const JsonValue& event : events)
+    for (const JsonValue& event : all) {
+        if (idOf(event) == 37 || idOf(event) == 38) {
+            if (args(event).stringAt("OxRxClassName") != "DemoClass")
+                continue;
+        }
+        events.push_back(event);
         shape.push_back(event.stringAt("ph") + " " + event.stringAt("name"));
+    }
     EXPECT_EQ(
         (std::vector<std::string>{"b OxRxClassLifetime", "B Command", "B OxApDocImpManager-OpenDocumentFile",
                                   "i Doc: Lock", "i Doc: Unlock", "E OxApDocImpManager-OpenDocumentFile",
