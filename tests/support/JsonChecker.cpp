@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <regex>
 
 namespace {
 
@@ -38,7 +39,6 @@ private:
     }
 
     char peek() const { return mPosition < mText.size() ? mText[mPosition] : '\0'; }
-    bool isDigit() const { return peek() >= '0' && peek() <= '9'; }
 
     void skipSpace()
     {
@@ -110,38 +110,16 @@ private:
         return take(isObject ? '}' : ']') || fail("',' or closing bracket expected");
     }
 
-    // At least one digit.
-    bool digits()
-    {
-        const std::size_t start = mPosition;
-        while (isDigit())
-            ++mPosition;
-        return mPosition > start;
-    }
-
     bool parseNumber(JsonValue& value)
     {
-        const std::size_t start = mPosition;
-        if (peek() == '-')
-            ++mPosition;
-        if (peek() == '0') {
-            ++mPosition;
-            if (isDigit())
-                return fail("leading zero");
-        } else if (!digits()) {
+        static const std::regex kNumber(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+        std::cmatch match;
+        if (!std::regex_search(mText.data() + mPosition, mText.data() + mText.size(), match, kNumber,
+                               std::regex_constants::match_continuous))
             return fail("value expected");
-        }
-        if (peek() == '.' && (++mPosition, !digits()))
-            return fail("digits expected after '.'");
-        if (peek() == 'e' || peek() == 'E') {
-            ++mPosition;
-            if (peek() == '+' || peek() == '-')
-                ++mPosition;
-            if (!digits())
-                return fail("digits expected in exponent");
-        }
         value.kind = Kind::kNumber;
-        value.number = std::strtod(std::string(mText.substr(start, mPosition - start)).c_str(), nullptr);
+        value.number = std::strtod(match.str().c_str(), nullptr);
+        mPosition += match.length();
         return true;
     }
 
@@ -243,20 +221,6 @@ private:
 };
 
 } // namespace
-
-const JsonValue* JsonValue::find(std::string_view key) const
-{
-    for (const auto& member : members)
-        if (member.first == key)
-            return &member.second;
-    return nullptr;
-}
-
-std::string JsonValue::stringAt(std::string_view key) const
-{
-    const JsonValue* value = find(key);
-    return value != nullptr && value->kind == Kind::kString ? value->text : std::string();
-}
 
 std::optional<JsonValue> parseJson(std::string_view text, std::string* error)
 {
