@@ -241,27 +241,28 @@ TEST_F(TraceFileCheck, EverythingIsRenderedFaithfully)
     ASSERT_EQ(2u, byId[42].size());
     ASSERT_EQ(3u, byId[85].size());
     EXPECT_EQ(0u, byId[203].size());
-    const auto arg = [&byId](unsigned id, const char* key, std::size_t n = 0) {
-        return args(*byId[id][n]).find(key);
+    const auto argsOf = [&byId](unsigned id, std::size_t n = 0) -> const JsonValue& {
+        return args(*byId[id][n]);
     };
 
-    EXPECT_EQ("kRead", arg(42, "Mode")->text);
-    EXPECT_EQ("", arg(42, "Command")->text);
-    EXPECT_TRUE(arg(42, "Force")->kind == JsonValue::Kind::kBool && arg(42, "Force")->boolean);
-    EXPECT_EQ(3, arg(42, "Mode", 1)->number) << "a value the map does not name stays a number";
+    EXPECT_EQ("kRead", argsOf(42).stringAt("Mode"));
+    EXPECT_EQ("", argsOf(42).stringAt("Command"));
+    EXPECT_TRUE(argsOf(42).find("Force")->kind == JsonValue::Kind::kBool &&
+                argsOf(42).find("Force")->boolean);
+    EXPECT_EQ(3, argsOf(42, 1).find("Mode")->number) << "a value the map does not name stays a number";
     EXPECT_EQ("DeviceUpdate: StartModel", byId[82][0]->stringAt("name"));
-    EXPECT_EQ("kContrast", arg(82, "RenderType")->text);
-    EXPECT_EQ("RetraversePending | HasPackets", arg(85, "Reason")->text);
-    EXPECT_EQ("TraverseAlways", arg(85, "Reason", 1)->text);
-    EXPECT_EQ("RetraversePending | 0x8", arg(85, "Reason", 2)->text);
-    EXPECT_EQ(kTrickyCommandUtf8, arg(200, "Parameters")->text);
-    EXPECT_EQ(-7, arg(200, "Ilk")->number);
-    EXPECT_EQ("caf\xC3\xA9", arg(114, "Name")->text);
-    EXPECT_EQ("", arg(164, "name")->text);
-    EXPECT_TRUE(arg(164, "flag")->boolean);
+    EXPECT_EQ("kContrast", argsOf(82).stringAt("RenderType"));
+    EXPECT_EQ("RetraversePending | HasPackets", argsOf(85).stringAt("Reason"));
+    EXPECT_EQ("TraverseAlways", argsOf(85, 1).stringAt("Reason"));
+    EXPECT_EQ("RetraversePending | 0x8", argsOf(85, 2).stringAt("Reason"));
+    EXPECT_EQ(kTrickyCommandUtf8, argsOf(200).stringAt("Parameters"));
+    EXPECT_EQ(-7, argsOf(200).find("Ilk")->number);
+    EXPECT_EQ("caf\xC3\xA9", argsOf(114).stringAt("Name"));
+    EXPECT_EQ("", argsOf(164).stringAt("name"));
+    EXPECT_TRUE(argsOf(164).find("flag")->boolean);
     EXPECT_EQ("B", byId[164][0]->stringAt("ph"));
     EXPECT_EQ("E", byId[165][0]->stringAt("ph"));
-    EXPECT_EQ(std::string(kLongTextLength, 'x'), arg(45, "Message")->text);
+    EXPECT_EQ(std::string(kLongTextLength, 'x'), argsOf(45).stringAt("Message"));
 
     // The lifetime ends on another thread: an async pair joined by the class's address.
     EXPECT_EQ("b", byId[37][0]->stringAt("ph"));

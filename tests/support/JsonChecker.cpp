@@ -6,7 +6,6 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <regex>
 
 namespace {
 
@@ -110,16 +109,33 @@ private:
         return take(isObject ? '}' : ']') || fail("',' or closing bracket expected");
     }
 
+    // At least one digit.
+    bool digits()
+    {
+        const std::size_t start = mPosition;
+        while (peek() >= '0' && peek() <= '9')
+            ++mPosition;
+        return mPosition > start;
+    }
+
     bool parseNumber(JsonValue& value)
     {
-        static const std::regex kNumber(R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
-        std::cmatch match;
-        if (!std::regex_search(mText.data() + mPosition, mText.data() + mText.size(), match, kNumber,
-                               std::regex_constants::match_continuous))
+        const std::size_t start = mPosition;
+        if (peek() == '-')
+            ++mPosition;
+        if (peek() == '0' ? (++mPosition, false) : !digits())
             return fail("value expected");
+        if (peek() == '.' && (++mPosition, !digits()))
+            return fail("digits expected after '.'");
+        if (peek() == 'e' || peek() == 'E') {
+            ++mPosition;
+            if (peek() == '+' || peek() == '-')
+                ++mPosition;
+            if (!digits())
+                return fail("digits expected in exponent");
+        }
         value.kind = Kind::kNumber;
-        value.number = std::strtod(match.str().c_str(), nullptr);
-        mPosition += match.length();
+        value.number = std::strtod(std::string(mText.substr(start, mPosition - start)).c_str(), nullptr);
         return true;
     }
 
