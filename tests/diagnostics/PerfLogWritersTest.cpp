@@ -25,7 +25,7 @@ const auto* const kLock = reinterpret_cast<const OxDbImpLock*>(std::uintptr_t{0x
 void* const kPointer = reinterpret_cast<void*>(std::uintptr_t{0xFEDCBA9876543210});
 
 struct WriterCase {
-    const char* call; // the function, then the arguments in words
+    const char* call; // the call as written below
     std::function<void()> write;
     unsigned id; // 0: nothing may be written
     std::vector<std::string> payload;
@@ -37,128 +37,102 @@ void PrintTo(const WriterCase& writerCase, std::ostream* out)
     *out << writerCase.call;
 }
 
-std::string pointerBytes(const void* p)
-{
-    return valueBytes(p);
-}
-
 // clang-format off
+#define OX_ROW(id, call, ...) {#call, [] { call; }, id, {__VA_ARGS__}}
+// A writer whose last argument picks its begin event (`id`, true) or its end event (`id` + 1).
+#define OX_BEGIN_END(id, writer) OX_ROW(id, writer(true)), OX_ROW(id + 1, writer(false))
+#define OX_BEGIN_END_WITH(id, writer, argument, field) \
+    OX_ROW(id, writer(argument, true), field), OX_ROW(id + 1, writer(argument, false), field)
+
 const WriterCase kWriterCases[] = {
-    {"PerfLog_WriteReadDrawingEvent(name, true)", [] { PerfLog_WriteReadDrawingEvent(u"a.oxd", true); }, 1, {wideBytes(u"a.oxd")}},
-    {"PerfLog_WriteReadDrawingEvent(null, false)", [] { PerfLog_WriteReadDrawingEvent(nullptr, false); }, 2, {wideBytes(u"")}},
-    {"PerfLog_WriteOxApAppInitEvent(true)", [] { PerfLog_WriteOxApAppInitEvent(true); }, 3, {}},
-    {"PerfLog_WriteOxApAppInitEvent(false)", [] { PerfLog_WriteOxApAppInitEvent(false); }, 4, {}},
-    {"PerfLog_WriteOrkaAppInitInstanceEvent(true)", [] { PerfLog_WriteOrkaAppInitInstanceEvent(true); }, 5, {}},
-    {"PerfLog_WriteOrkaAppInitInstanceEvent(false)", [] { PerfLog_WriteOrkaAppInitInstanceEvent(false); }, 6, {}},
-    {"PerfLog_WriteObjectRecordInEvent(class, true)", [] { PerfLog_WriteObjectRecordInEvent(kClass, true); }, 7, {pointerBytes(kClass)}},
-    {"PerfLog_WriteObjectRecordInEvent(class, false)", [] { PerfLog_WriteObjectRecordInEvent(kClass, false); }, 8, {pointerBytes(kClass)}},
-    {"PerfLog_WriteOxGiDrawableViewportDrawEvent(class, true)", [] { PerfLog_WriteOxGiDrawableViewportDrawEvent(kClass, true); }, 9, {pointerBytes(kClass)}},
-    {"PerfLog_WriteOxGiDrawableViewportDrawEvent(null, false)", [] { PerfLog_WriteOxGiDrawableViewportDrawEvent(nullptr, false); }, 10, {pointerBytes(nullptr)}},
-    {"PerfLog_WriteLoadModuleEvent(name, true)", [] { PerfLog_WriteLoadModuleEvent(u"oxgs.dll", true); }, 11, {wideBytes(u"oxgs.dll")}},
-    {"PerfLog_WriteLoadModuleEvent(name, false)", [] { PerfLog_WriteLoadModuleEvent(u"oxgs.dll", false); }, 12, {wideBytes(u"oxgs.dll")}},
+    OX_ROW(1, PerfLog_WriteReadDrawingEvent(u"a.oxd", true), wideBytes(u"a.oxd")),
+    OX_ROW(2, PerfLog_WriteReadDrawingEvent(nullptr, false), wideBytes(u"")),
+    OX_BEGIN_END(3, PerfLog_WriteOxApAppInitEvent),
+    OX_BEGIN_END(5, PerfLog_WriteOrkaAppInitInstanceEvent),
+    OX_BEGIN_END_WITH(7, PerfLog_WriteObjectRecordInEvent, kClass, valueBytes(kClass)),
+    OX_ROW(9, PerfLog_WriteOxGiDrawableViewportDrawEvent(kClass, true), valueBytes(kClass)),
+    OX_ROW(10, PerfLog_WriteOxGiDrawableViewportDrawEvent(nullptr, false), valueBytes<const void*>(nullptr)),
+    OX_BEGIN_END_WITH(11, PerfLog_WriteLoadModuleEvent, u"oxgs.dll", wideBytes(u"oxgs.dll")),
     // A five-character name is one field of 12 bytes.
-    {"PerfLog_WriteOpenDocumentEvent(five characters, true)", [] { PerfLog_WriteOpenDocumentEvent(u"plan1", true); }, 13, {wideBytes(u"plan1")}},
-    {"PerfLog_WriteOpenDocumentEvent(five characters, false)", [] { PerfLog_WriteOpenDocumentEvent(u"plan1", false); }, 14, {wideBytes(u"plan1")}},
-    {"PerfLog_WriteStartCommandEvent(command)", [] { PerfLog_WriteStartCommandEvent(u"LINE"); }, 15, {wideBytes(u"LINE")}},
-    {"PerfLog_WriteEndCommandEvent(command)", [] { PerfLog_WriteEndCommandEvent(u"LINE"); }, 16, {wideBytes(u"LINE")}},
-    {"PerfLog_WriteBindToCLREvent(true)", [] { PerfLog_WriteBindToCLREvent(true); }, 17, {}},
-    {"PerfLog_WriteBindToCLREvent(false)", [] { PerfLog_WriteBindToCLREvent(false); }, 18, {}},
-    {"PerfLog_WriteInitFontCacheEvent(true)", [] { PerfLog_WriteInitFontCacheEvent(true); }, 19, {}},
-    {"PerfLog_WriteInitFontCacheEvent(false)", [] { PerfLog_WriteInitFontCacheEvent(false); }, 20, {}},
-    {"PerfLog_WriteMdApplicationFrameInitializeEvent(true)", [] { PerfLog_WriteMdApplicationFrameInitializeEvent(true); }, 21, {}},
-    {"PerfLog_WriteMdApplicationFrameInitializeEvent(false)", [] { PerfLog_WriteMdApplicationFrameInitializeEvent(false); }, 22, {}},
-    {"PerfLog_WriteMdApplicationFrameCreateInstanceEvent(true)", [] { PerfLog_WriteMdApplicationFrameCreateInstanceEvent(true); }, 23, {}},
-    {"PerfLog_WriteMdApplicationFrameCreateInstanceEvent(false)", [] { PerfLog_WriteMdApplicationFrameCreateInstanceEvent(false); }, 24, {}},
-    {"PerfLog_WriteLoadResourceEvent(name, true)", [] { PerfLog_WriteLoadResourceEvent(u"menu", true); }, 33, {wideBytes(u"menu")}},
-    {"PerfLog_WriteLoadResourceEvent(name, false)", [] { PerfLog_WriteLoadResourceEvent(u"menu", false); }, 34, {wideBytes(u"menu")}},
-    {"PerfLog_WriteOxRxClassLifetimeEvent(class, name, true)", [] { PerfLog_WriteOxRxClassLifetimeEvent(kClass, u"OxDbLine", true); }, 37, {pointerBytes(kClass), wideBytes(u"OxDbLine")}},
-    {"PerfLog_WriteOxRxClassLifetimeEvent(class, null, false)", [] { PerfLog_WriteOxRxClassLifetimeEvent(kClass, nullptr, false); }, 38, {pointerBytes(kClass), wideBytes(u"")}},
-    {"PerfLog_WriteSysvarListEntryEvent(name, value)", [] { PerfLog_WriteSysvarListEntryEvent(u"OSMODE", u"4133"); }, 39, {wideBytes(u"OSMODE"), wideBytes(u"4133")}},
-    {"PerfLog_WriteFiberSwitchEvent(fiber, true)", [] { PerfLog_WriteFiberSwitchEvent(kPointer, true); }, 40, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteFiberSwitchEvent(fiber, false)", [] { PerfLog_WriteFiberSwitchEvent(kPointer, false); }, 41, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteDocLockEvent(lock, mode, command, force)", [] { PerfLog_WriteDocLockEvent(kLock, 32, u"ERASE", true); }, 42, {pointerBytes(kLock), valueBytes(32), wideBytes(u"ERASE"), valueBytes(true)}},
-    {"PerfLog_WriteDocLockEvent(lock, mode, null, no force)", [] { PerfLog_WriteDocLockEvent(kLock, -1, nullptr, false); }, 42, {pointerBytes(kLock), valueBytes(-1), wideBytes(u""), valueBytes(false)}},
-    {"PerfLog_WriteDocUnlockEvent(lock)", [] { PerfLog_WriteDocUnlockEvent(kLock); }, 43, {pointerBytes(kLock)}},
-    {"PerfLog_WriteDocLockErrorEvent(lock, status)", [] { PerfLog_WriteDocLockErrorEvent(kLock, 46); }, 44, {pointerBytes(kLock), valueBytes(46)}},
-    {"PerfLog_WriteAssertEvent(message)", [] { PerfLog_WriteAssertEvent(u"x != 0"); }, 45, {wideBytes(u"x != 0")}},
-    {"PerfLog_WriteBolLifetimeEvent(true)", [] { PerfLog_WriteBolLifetimeEvent(true); }, 46, {}},
-    {"PerfLog_WriteBolLifetimeEvent(false)", [] { PerfLog_WriteBolLifetimeEvent(false); }, 47, {}},
-    {"PerfLog_WriteBolNotifyEvent(true)", [] { PerfLog_WriteBolNotifyEvent(true); }, 48, {}},
-    {"PerfLog_WriteBolNotifyEvent(false)", [] { PerfLog_WriteBolNotifyEvent(false); }, 49, {}},
-    {"PerfLog_WriteSlaveCreatedEvent(data)", [] { PerfLog_WriteSlaveCreatedEvent(0x7FFFFFFF); }, 52, {valueBytes(0x7FFFFFFF)}},
-    {"PerfLog_WriteSlaveReadyEvent()", [] { PerfLog_WriteSlaveReadyEvent(); }, 53, {}},
-    {"PerfLog_WriteOpenDrawingMessageEvent(name, true)", [] { PerfLog_WriteOpenDrawingMessageEvent(u"b.oxd", true); }, 54, {wideBytes(u"b.oxd")}},
-    {"PerfLog_WriteOpenDrawingMessageEvent(name, false)", [] { PerfLog_WriteOpenDrawingMessageEvent(u"b.oxd", false); }, 55, {wideBytes(u"b.oxd")}},
-    {"PerfLog_WriteRegenInstanceMessageEvent(true)", [] { PerfLog_WriteRegenInstanceMessageEvent(true); }, 56, {}},
-    {"PerfLog_WriteRegenInstanceMessageEvent(false)", [] { PerfLog_WriteRegenInstanceMessageEvent(false); }, 57, {}},
-    {"PerfLog_WriteRegenInstanceCompleteMessageEvent(true)", [] { PerfLog_WriteRegenInstanceCompleteMessageEvent(true); }, 58, {}},
-    {"PerfLog_WriteRegenInstanceCompleteMessageEvent(false)", [] { PerfLog_WriteRegenInstanceCompleteMessageEvent(false); }, 59, {}},
-    {"PerfLog_WriteNimbusAccessEvent()", [] { PerfLog_WriteNimbusAccessEvent(); }, 62, {}},
-    {"PerfLog_WriteNimbusCreatedEvent(nimbus)", [] { PerfLog_WriteNimbusCreatedEvent(kPointer); }, 63, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteNimbusDestroyedEvent(nimbus)", [] { PerfLog_WriteNimbusDestroyedEvent(kPointer); }, 64, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteHardNimbusAccessEvent()", [] { PerfLog_WriteHardNimbusAccessEvent(); }, 65, {}},
-    {"PerfLog_WriteHardNimbusCreatedEvent(nimbus)", [] { PerfLog_WriteHardNimbusCreatedEvent(kPointer); }, 66, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteHardNimbusDestroyedEvent(nimbus)", [] { PerfLog_WriteHardNimbusDestroyedEvent(kPointer); }, 67, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteDeviceUpdateEvent(true)", [] { PerfLog_WriteDeviceUpdateEvent(true); }, 74, {}},
-    {"PerfLog_WriteDeviceUpdateEvent(false)", [] { PerfLog_WriteDeviceUpdateEvent(false); }, 75, {}},
-    {"PerfLog_WriteViewUpdateEvent(window, true)", [] { PerfLog_WriteViewUpdateEvent(3, true); }, 76, {valueBytes(3)}},
-    {"PerfLog_WriteViewUpdateEvent(window, false)", [] { PerfLog_WriteViewUpdateEvent(3, false); }, 77, {valueBytes(3)}},
-    {"PerfLog_WriteModelTraversalEvent(render type, true)", [] { PerfLog_WriteModelTraversalEvent(6, true); }, 82, {valueBytes(6)}},
-    {"PerfLog_WriteModelTraversalEvent(render type, false)", [] { PerfLog_WriteModelTraversalEvent(6, false); }, 83, {valueBytes(6)}},
-    {"PerfLog_WriteInvalidateTraversalEvent()", [] { PerfLog_WriteInvalidateTraversalEvent(); }, 84, {}},
-    {"PerfLog_WriteFailedToSkipTraversalEvent(reason)", [] { PerfLog_WriteFailedToSkipTraversalEvent(5); }, 85, {valueBytes(5)}},
-    {"PerfLog_WriteGsxMainThreadParameteredEvent(data)", [] { PerfLog_WriteGsxMainThreadParameteredEvent(u"main"); }, 86, {wideBytes(u"main")}},
-    {"PerfLog_WriteGsxDrawThreadParameteredEvent(data)", [] { PerfLog_WriteGsxDrawThreadParameteredEvent(u"draw"); }, 87, {wideBytes(u"draw")}},
-    {"PerfLog_WriteGsxRegenThreadParameteredEvent(data)", [] { PerfLog_WriteGsxRegenThreadParameteredEvent(u"regen"); }, 88, {wideBytes(u"regen")}},
-    {"PerfLog_WriteGsxSceneGraphThreadParameteredEvent(null)", [] { PerfLog_WriteGsxSceneGraphThreadParameteredEvent(nullptr); }, 89, {wideBytes(u"")}},
-    {"PerfLog_WriteOxGiDrawableWorldDrawEvent(class, true)", [] { PerfLog_WriteOxGiDrawableWorldDrawEvent(kClass, true); }, 90, {pointerBytes(kClass)}},
-    {"PerfLog_WriteOxGiDrawableWorldDrawEvent(class, false)", [] { PerfLog_WriteOxGiDrawableWorldDrawEvent(kClass, false); }, 91, {pointerBytes(kClass)}},
-    {"PerfLog_WriteGsxTesselateFillEvent(true)", [] { PerfLog_WriteGsxTesselateFillEvent(true); }, 93, {}},
-    {"PerfLog_WriteGsxTesselateFillEvent(false)", [] { PerfLog_WriteGsxTesselateFillEvent(false); }, 94, {}},
-    {"PerfLog_WriteRestoreAcisEntitiesEvent(true)", [] { PerfLog_WriteRestoreAcisEntitiesEvent(true); }, 95, {}},
-    {"PerfLog_WriteRestoreAcisEntitiesEvent(false)", [] { PerfLog_WriteRestoreAcisEntitiesEvent(false); }, 96, {}},
-    {"PerfLog_WriteGetFacePolygonsEvent(true)", [] { PerfLog_WriteGetFacePolygonsEvent(true); }, 97, {}},
-    {"PerfLog_WriteGetFacePolygonsEvent(false)", [] { PerfLog_WriteGetFacePolygonsEvent(false); }, 98, {}},
-    {"PerfLog_WriteSolidShellEvent(true)", [] { PerfLog_WriteSolidShellEvent(true); }, 99, {}},
-    {"PerfLog_WriteSolidShellEvent(false)", [] { PerfLog_WriteSolidShellEvent(false); }, 100, {}},
-    {"PerfLog_WriteTRegenAllEvent(true)", [] { PerfLog_WriteTRegenAllEvent(true); }, 101, {}},
-    {"PerfLog_WriteTRegenAllEvent(false)", [] { PerfLog_WriteTRegenAllEvent(false); }, 102, {}},
-    {"PerfLog_WriteInitializeCurrentViewportEvent(true)", [] { PerfLog_WriteInitializeCurrentViewportEvent(true); }, 103, {}},
-    {"PerfLog_WriteInitializeCurrentViewportEvent(false)", [] { PerfLog_WriteInitializeCurrentViewportEvent(false); }, 104, {}},
-    {"PerfLog_WriteAddRenderNodeEvent(world, vertices)", [] { PerfLog_WriteAddRenderNodeEvent(2, 4096); }, 105, {valueBytes(2), valueBytes(4096)}},
-    {"PerfLog_WriteRemoveRenderNodeEvent(world)", [] { PerfLog_WriteRemoveRenderNodeEvent(2); }, 106, {valueBytes(2)}},
-    {"PerfLog_WriteChangeRenderNodeEvent(world, change)", [] { PerfLog_WriteChangeRenderNodeEvent(2, 0xFFFFFFFFu); }, 107, {valueBytes(2), valueBytes(0xFFFFFFFFu)}},
-    {"PerfLog_WriteAddDelayedChangePacketEvent(world)", [] { PerfLog_WriteAddDelayedChangePacketEvent(7); }, 108, {valueBytes(7)}},
-    {"PerfLog_WriteQueuePacketQueueEvent(id, name, changes)", [] { PerfLog_WriteQueuePacketQueueEvent(kPointer, "regen", 12); }, 111, {pointerBytes(kPointer), narrowBytes("regen"), valueBytes(12)}},
-    {"PerfLog_WriteInvalidateGsNodeEvent(hint)", [] { PerfLog_WriteInvalidateGsNodeEvent(0x80000000u); }, 112, {valueBytes(0x80000000u)}},
-    {"PerfLog_WriteQueueDrawThreadRequestEvent(id, null)", [] { PerfLog_WriteQueueDrawThreadRequestEvent(kPointer, nullptr); }, 113, {pointerBytes(kPointer), narrowBytes("")}},
-    {"PerfLog_WriteProcessedDrawThreadRequestEvent(id, name)", [] { PerfLog_WriteProcessedDrawThreadRequestEvent(kPointer, "caf\xe9"); }, 114, {pointerBytes(kPointer), narrowBytes("caf\xe9")}},
-    {"PerfLog_WriteSaveToCloudEvent(name, flag, true)", [] { PerfLog_WriteSaveToCloudEvent(u"c.oxd", true, true); }, 164, {wideBytes(u"c.oxd"), valueBytes(true)}},
-    {"PerfLog_WriteSaveToCloudEvent(name, flag, false)", [] { PerfLog_WriteSaveToCloudEvent(u"c.oxd", false, false); }, 165, {wideBytes(u"c.oxd"), valueBytes(false)}},
-    {"PerfLog_WriteDispatchInputEvent(message, true)", [] { PerfLog_WriteDispatchInputEvent(0x100, true); }, 166, {valueBytes(0x100u)}},
-    {"PerfLog_WriteDispatchInputEvent(message, false)", [] { PerfLog_WriteDispatchInputEvent(0x100, false); }, 0, {}},
-    {"PerfLog_WriteInvokeCommandEvent(parameters, ilk)", [] { PerfLog_WriteInvokeCommandEvent(u"_LINE 0,0", 5); }, 200, {wideBytes(u"_LINE 0,0"), valueBytes(5)}},
-    {"PerfLog_WriteRetrieveCommandTokenEvent(type, token)", [] { PerfLog_WriteRetrieveCommandTokenEvent(5005, u"10,10"); }, 201, {valueBytes(5005), wideBytes(u"10,10")}},
-    {"PerfLog_WriteCommandCancelledEvent(command)", [] { PerfLog_WriteCommandCancelledEvent(u"LINE"); }, 202, {wideBytes(u"LINE")}},
-    {"PerfLog_WriteCommandFailedEvent(command)", [] { PerfLog_WriteCommandFailedEvent(u"LINE"); }, 203, {wideBytes(u"LINE")}},
-    {"PerfLog_WriteSetLispCoroutineStateEvent(state)", [] { PerfLog_WriteSetLispCoroutineStateEvent(-3); }, 204, {valueBytes(-3)}},
-    {"PerfLog_WriteInvokeLispEvent(name, expression)", [] { PerfLog_WriteInvokeLispEvent(u"c:go", u"(go)"); }, 205, {wideBytes(u"c:go"), wideBytes(u"(go)")}},
-    {"PerfLog_WriteStartDocEvent(doc)", [] { PerfLog_WriteStartDocEvent(kPointer); }, 206, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteEndDocEvent(doc)", [] { PerfLog_WriteEndDocEvent(kPointer); }, 207, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteDocActivatedEvent(doc)", [] { PerfLog_WriteDocActivatedEvent(kPointer); }, 208, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteActivateDoc(doc, flags, result)", [] { PerfLog_WriteActivateDoc(kPointer, 9, u"ok"); }, 209, {pointerBytes(kPointer), valueBytes(9), wideBytes(u"ok")}},
-    {"PerfLog_WriteSetCurrentDocEvent(doc)", [] { PerfLog_WriteSetCurrentDocEvent(kPointer); }, 210, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteOnActivateDocEvent(doc)", [] { PerfLog_WriteOnActivateDocEvent(kPointer); }, 211, {pointerBytes(kPointer)}},
-    {"PerfLog_WriteCommandThroatEvent(true)", [] { PerfLog_WriteCommandThroatEvent(true); }, 212, {}},
-    {"PerfLog_WriteCommandThroatEvent(false)", [] { PerfLog_WriteCommandThroatEvent(false); }, 215, {}},
-    {"PerfLog_WriteStuffCommandThroatEvent(token)", [] { PerfLog_WriteStuffCommandThroatEvent(u"\U0001F600"); }, 213, {wideBytes(u"\U0001F600")}},
-    {"PerfLog_WriteCommandThroatSelectDeviceEvent(result)", [] { PerfLog_WriteCommandThroatSelectDeviceEvent(u"device"); }, 214, {wideBytes(u"device")}},
-    {"PerfLog_WriteMessageLoopEvent(true)", [] { PerfLog_WriteMessageLoopEvent(true); }, 216, {}},
-    {"PerfLog_WriteMessageLoopEvent(false)", [] { PerfLog_WriteMessageLoopEvent(false); }, 217, {}},
-    {"PerfLog_WritePointCloudLoadingStartEvent(query)", [] { PerfLog_WritePointCloudLoadingStartEvent(kPointer); }, 218, {pointerBytes(kPointer)}},
-    {"PerfLog_WritePointCloudLoadingCompletedEvent(query)", [] { PerfLog_WritePointCloudLoadingCompletedEvent(kPointer); }, 219, {pointerBytes(kPointer)}},
-    {"PerfLog_WritePointCloudThreadStartEvent(query)", [] { PerfLog_WritePointCloudThreadStartEvent(kPointer); }, 220, {pointerBytes(kPointer)}},
-    {"PerfLog_WritePointCloudThreadStopEvent(query)", [] { PerfLog_WritePointCloudThreadStopEvent(kPointer); }, 221, {pointerBytes(kPointer)}},
+    OX_BEGIN_END_WITH(13, PerfLog_WriteOpenDocumentEvent, u"plan1", wideBytes(u"plan1")),
+    OX_ROW(15, PerfLog_WriteStartCommandEvent(u"LINE"), wideBytes(u"LINE")),
+    OX_ROW(16, PerfLog_WriteEndCommandEvent(u"LINE"), wideBytes(u"LINE")),
+    OX_BEGIN_END(17, PerfLog_WriteBindToCLREvent),
+    OX_BEGIN_END(19, PerfLog_WriteInitFontCacheEvent),
+    OX_BEGIN_END(21, PerfLog_WriteMdApplicationFrameInitializeEvent),
+    OX_BEGIN_END(23, PerfLog_WriteMdApplicationFrameCreateInstanceEvent),
+    OX_BEGIN_END_WITH(33, PerfLog_WriteLoadResourceEvent, u"menu", wideBytes(u"menu")),
+    OX_ROW(37, PerfLog_WriteOxRxClassLifetimeEvent(kClass, u"OxDbLine", true), valueBytes(kClass), wideBytes(u"OxDbLine")),
+    OX_ROW(38, PerfLog_WriteOxRxClassLifetimeEvent(kClass, nullptr, false), valueBytes(kClass), wideBytes(u"")),
+    OX_ROW(39, PerfLog_WriteSysvarListEntryEvent(u"OSMODE", u"4133"), wideBytes(u"OSMODE"), wideBytes(u"4133")),
+    OX_BEGIN_END_WITH(40, PerfLog_WriteFiberSwitchEvent, kPointer, valueBytes(kPointer)),
+    OX_ROW(42, PerfLog_WriteDocLockEvent(kLock, 32, u"ERASE", true), valueBytes(kLock), valueBytes(32), wideBytes(u"ERASE"), valueBytes(true)),
+    OX_ROW(42, PerfLog_WriteDocLockEvent(kLock, -1, nullptr, false), valueBytes(kLock), valueBytes(-1), wideBytes(u""), valueBytes(false)),
+    OX_ROW(43, PerfLog_WriteDocUnlockEvent(kLock), valueBytes(kLock)),
+    OX_ROW(44, PerfLog_WriteDocLockErrorEvent(kLock, 46), valueBytes(kLock), valueBytes(46)),
+    OX_ROW(45, PerfLog_WriteAssertEvent(u"x != 0"), wideBytes(u"x != 0")),
+    OX_BEGIN_END(46, PerfLog_WriteBolLifetimeEvent),
+    OX_BEGIN_END(48, PerfLog_WriteBolNotifyEvent),
+    OX_ROW(52, PerfLog_WriteSlaveCreatedEvent(0x7FFFFFFF), valueBytes(0x7FFFFFFF)),
+    OX_ROW(53, PerfLog_WriteSlaveReadyEvent()),
+    OX_BEGIN_END_WITH(54, PerfLog_WriteOpenDrawingMessageEvent, u"b.oxd", wideBytes(u"b.oxd")),
+    OX_BEGIN_END(56, PerfLog_WriteRegenInstanceMessageEvent),
+    OX_BEGIN_END(58, PerfLog_WriteRegenInstanceCompleteMessageEvent),
+    OX_ROW(62, PerfLog_WriteNimbusAccessEvent()),
+    OX_ROW(63, PerfLog_WriteNimbusCreatedEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(64, PerfLog_WriteNimbusDestroyedEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(65, PerfLog_WriteHardNimbusAccessEvent()),
+    OX_ROW(66, PerfLog_WriteHardNimbusCreatedEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(67, PerfLog_WriteHardNimbusDestroyedEvent(kPointer), valueBytes(kPointer)),
+    OX_BEGIN_END(74, PerfLog_WriteDeviceUpdateEvent),
+    OX_BEGIN_END_WITH(76, PerfLog_WriteViewUpdateEvent, 3, valueBytes(3)),
+    OX_BEGIN_END_WITH(82, PerfLog_WriteModelTraversalEvent, 6, valueBytes(6)),
+    OX_ROW(84, PerfLog_WriteInvalidateTraversalEvent()),
+    OX_ROW(85, PerfLog_WriteFailedToSkipTraversalEvent(5), valueBytes(5)),
+    OX_ROW(86, PerfLog_WriteGsxMainThreadParameteredEvent(u"main"), wideBytes(u"main")),
+    OX_ROW(87, PerfLog_WriteGsxDrawThreadParameteredEvent(u"draw"), wideBytes(u"draw")),
+    OX_ROW(88, PerfLog_WriteGsxRegenThreadParameteredEvent(u"regen"), wideBytes(u"regen")),
+    OX_ROW(89, PerfLog_WriteGsxSceneGraphThreadParameteredEvent(nullptr), wideBytes(u"")),
+    OX_BEGIN_END_WITH(90, PerfLog_WriteOxGiDrawableWorldDrawEvent, kClass, valueBytes(kClass)),
+    OX_BEGIN_END(93, PerfLog_WriteGsxTesselateFillEvent),
+    OX_BEGIN_END(95, PerfLog_WriteRestoreAcisEntitiesEvent),
+    OX_BEGIN_END(97, PerfLog_WriteGetFacePolygonsEvent),
+    OX_BEGIN_END(99, PerfLog_WriteSolidShellEvent),
+    OX_BEGIN_END(101, PerfLog_WriteTRegenAllEvent),
+    OX_BEGIN_END(103, PerfLog_WriteInitializeCurrentViewportEvent),
+    OX_ROW(105, PerfLog_WriteAddRenderNodeEvent(2, 4096), valueBytes(2), valueBytes(4096)),
+    OX_ROW(106, PerfLog_WriteRemoveRenderNodeEvent(2), valueBytes(2)),
+    OX_ROW(107, PerfLog_WriteChangeRenderNodeEvent(2, 0xFFFFFFFFu), valueBytes(2), valueBytes(0xFFFFFFFFu)),
+    OX_ROW(108, PerfLog_WriteAddDelayedChangePacketEvent(7), valueBytes(7)),
+    OX_ROW(111, PerfLog_WriteQueuePacketQueueEvent(kPointer, "regen", 12), valueBytes(kPointer), narrowBytes("regen"), valueBytes(12)),
+    OX_ROW(112, PerfLog_WriteInvalidateGsNodeEvent(0x80000000u), valueBytes(0x80000000u)),
+    OX_ROW(113, PerfLog_WriteQueueDrawThreadRequestEvent(kPointer, nullptr), valueBytes(kPointer), narrowBytes("")),
+    OX_ROW(114, PerfLog_WriteProcessedDrawThreadRequestEvent(kPointer, "caf\xe9"), valueBytes(kPointer), narrowBytes("caf\xe9")),
+    OX_ROW(164, PerfLog_WriteSaveToCloudEvent(u"c.oxd", true, true), wideBytes(u"c.oxd"), valueBytes(true)),
+    OX_ROW(165, PerfLog_WriteSaveToCloudEvent(u"c.oxd", false, false), wideBytes(u"c.oxd"), valueBytes(false)),
+    OX_ROW(166, PerfLog_WriteDispatchInputEvent(0x100, true), valueBytes(0x100u)),
+    OX_ROW(0, PerfLog_WriteDispatchInputEvent(0x100, false)),
+    OX_ROW(200, PerfLog_WriteInvokeCommandEvent(u"_LINE 0,0", 5), wideBytes(u"_LINE 0,0"), valueBytes(5)),
+    OX_ROW(201, PerfLog_WriteRetrieveCommandTokenEvent(5005, u"10,10"), valueBytes(5005), wideBytes(u"10,10")),
+    OX_ROW(202, PerfLog_WriteCommandCancelledEvent(u"LINE"), wideBytes(u"LINE")),
+    OX_ROW(203, PerfLog_WriteCommandFailedEvent(u"LINE"), wideBytes(u"LINE")),
+    OX_ROW(204, PerfLog_WriteSetLispCoroutineStateEvent(-3), valueBytes(-3)),
+    OX_ROW(205, PerfLog_WriteInvokeLispEvent(u"c:go", u"(go)"), wideBytes(u"c:go"), wideBytes(u"(go)")),
+    OX_ROW(206, PerfLog_WriteStartDocEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(207, PerfLog_WriteEndDocEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(208, PerfLog_WriteDocActivatedEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(209, PerfLog_WriteActivateDoc(kPointer, 9, u"ok"), valueBytes(kPointer), valueBytes(9), wideBytes(u"ok")),
+    OX_ROW(210, PerfLog_WriteSetCurrentDocEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(211, PerfLog_WriteOnActivateDocEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(212, PerfLog_WriteCommandThroatEvent(true)),
+    OX_ROW(215, PerfLog_WriteCommandThroatEvent(false)),
+    OX_ROW(213, PerfLog_WriteStuffCommandThroatEvent(u"\U0001F600"), wideBytes(u"\U0001F600")),
+    OX_ROW(214, PerfLog_WriteCommandThroatSelectDeviceEvent(u"device"), wideBytes(u"device")),
+    OX_BEGIN_END(216, PerfLog_WriteMessageLoopEvent),
+    OX_ROW(218, PerfLog_WritePointCloudLoadingStartEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(219, PerfLog_WritePointCloudLoadingCompletedEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(220, PerfLog_WritePointCloudThreadStartEvent(kPointer), valueBytes(kPointer)),
+    OX_ROW(221, PerfLog_WritePointCloudThreadStopEvent(kPointer), valueBytes(kPointer)),
 };
 // clang-format on
 
@@ -168,33 +142,23 @@ std::string_view functionOf(const char* call)
     return text.substr(0, text.find('('));
 }
 
-// Whether a field of `size` bytes can carry a value of `type` (texts with their terminator).
-::testing::AssertionResult fitsType(FieldType type, const std::string& bytes)
+// Whether a field of that many bytes can carry a value of `type` (texts with their terminator).
+bool fitsType(FieldType type, const std::string& bytes)
 {
-    bool fits = false;
     switch (type) {
     case FieldType::kUnicodeString:
-        fits = bytes.size() >= 2 && bytes.size() % 2 == 0 &&
-               bytes.substr(bytes.size() - 2) == std::string(2, '\0');
-        break;
+        return bytes.size() >= 2 && bytes.size() % 2 == 0 && bytes.ends_with(std::string(2, '\0'));
     case FieldType::kAnsiString:
-        fits = !bytes.empty() && bytes.back() == '\0';
-        break;
+        return bytes.ends_with('\0');
     case FieldType::kPointer:
-        fits = bytes.size() == 8;
-        break;
+        return bytes.size() == 8;
     case FieldType::kInt32:
     case FieldType::kUInt32:
-        fits = bytes.size() == 4;
-        break;
+        return bytes.size() == 4;
     case FieldType::kBoolean:
-        fits = bytes.size() == 1;
-        break;
+        return bytes.size() == 1;
     }
-    if (fits)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << bytes.size() << " bytes do not hold a field of type " << static_cast<int>(type);
+    return false;
 }
 
 class PerfLogWriter : public ::testing::TestWithParam<WriterCase> {};
@@ -224,16 +188,15 @@ TEST_P(PerfLogWriter, SendsItsEventWithManifestDescriptorAndPayload)
 
     ASSERT_EQ(info->payload.size(), event.fields.size());
     for (std::size_t i = 0; i < event.fields.size(); ++i)
-        EXPECT_TRUE(fitsType(info->payload[i].type, event.fields[i])) << "field " << info->payload[i].name;
+        EXPECT_TRUE(fitsType(info->payload[i].type, event.fields[i]))
+            << "field " << info->payload[i].name << " of " << event.fields[i].size() << " bytes";
     EXPECT_EQ(writerCase.payload, event.fields);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWriter, PerfLogWriter, ::testing::ValuesIn(kWriterCases),
-                         [](const ::testing::TestParamInfo<WriterCase>& info) {
-                             std::string name = std::to_string(info.index) + "_";
-                             for (char c : functionOf(info.param.call).substr(13)) // after "PerfLog_Write"
-                                 name += c;
-                             return name;
+                         [](const ::testing::TestParamInfo<WriterCase>& info) { // after "PerfLog_Write"
+                             return std::to_string(info.index) + "_" +
+                                    std::string(functionOf(info.param.call).substr(13));
                          });
 
 // Guards against a writer the table forgets and an event whose writer the manifest misnames:

@@ -37,19 +37,6 @@ std::string toNarrow(const std::u16string& wide)
 
 } // namespace
 
-// Guards the result the string class relies on: the terminator is written and counted.
-TEST(HostAnsiConverters, ResultsCountTheTerminator)
-{
-    OXCHAR wide[4];
-    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "ab", -1, wide, 4));
-    EXPECT_EQ(std::u16string(u"ab"), std::u16string(wide));
-    char narrow[4];
-    EXPECT_EQ(3, oxHostWideCharToMultiByte(0, 0, u"ab", -1, narrow, 4, 0));
-    EXPECT_STREQ("ab", narrow);
-    EXPECT_EQ(1, oxHostMultiByteToWideChar(0, 0, "", -1, wide, 4));
-    EXPECT_EQ(u'\0', wide[0]);
-}
-
 // The string class sizes the narrow buffer at seven bytes per unit plus one: whatever the text
 // (unencodable characters, unpaired surrogates, backslashes, random units), that never fails, and
 // the narrow text reads back as the very same units.
@@ -74,18 +61,6 @@ TEST(HostAnsiConverters, SevenBytesPerUnitSufficeAndEveryTextRoundTrips)
     }
 }
 
-// Guards the failure answer: 0, for a buffer too small, a null source and unknown extra flags.
-TEST(HostAnsiConverters, FailuresAnswerZero)
-{
-    OXCHAR wide[2];
-    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, "abc", -1, wide, 2));
-    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, nullptr, -1, wide, 2));
-    char narrow[2];
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"abc", -1, narrow, 2, 0));
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, nullptr, -1, narrow, 2, 0));
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"a", -1, narrow, 2, 1));
-}
-
 // What the page holds converts to its own bytes; every other unit becomes a seven-byte escape,
 // a surrogate pair two of them, and reads back unchanged.
 TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapes)
@@ -96,6 +71,8 @@ TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapes)
     EXPECT_EQ("a\\U+4E00b\\U+D83D\\U+DE00", toNarrow(wide));
     EXPECT_EQ(wide, toWide("a\\U+4E00b\\U+D83D\\U+DE00"));
     EXPECT_EQ(u"\u00e9\u00E9", toWide("\\U+00e9\\U+00E9"));
+    EXPECT_EQ(u"", toWide(""));
+    EXPECT_EQ("", toNarrow(u""));
 }
 
 // A backslash reads as an escape only when "U+" and four hex digits follow; anything else is
@@ -109,9 +86,9 @@ TEST(HostAnsiConverters, OnlyWholeEscapesAreRead)
     EXPECT_EQ(u"\\U+0041", toWide("\\U+005CU+0041"));
 }
 
-// The size query of the escaping path agrees with what is written, and a buffer one byte short
-// fails as a whole.
-TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutput)
+// The size query of the escaping path agrees with what is written; a buffer one unit short, a
+// null source and unknown extra flags fail as a whole, answering 0.
+TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutputAndFailuresAnswerZero)
 {
     const char16_t* wide = u"x\u4E00y";
     const int needed = oxHostWideCharToMultiByte(0, 0, wide, -1, nullptr, 0, 0);
@@ -120,10 +97,16 @@ TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutput)
     EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed - 1, 0));
     EXPECT_EQ(win::ERROR_INSUFFICIENT_BUFFER, win::GetLastError());
     EXPECT_EQ(needed, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed, 0));
+    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"abc", -1, narrow.data(), 3, 0));
+    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, nullptr, -1, narrow.data(), needed, 0));
+    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"a", -1, narrow.data(), needed, 1));
+
     EXPECT_EQ(2, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0));
     EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0));
     OXCHAR units[3];
     EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 2));
+    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, "abc", -1, units, 3));
+    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, nullptr, -1, units, 3));
     EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 3));
     EXPECT_EQ(std::u16string(u"\u4E00z"), units);
 }

@@ -223,8 +223,9 @@ TEST(FormatterMalformed, LiteralsPercentSignsAndUnfinishedConversionsPrintThemse
 }
 
 // Output arrives in bounded non-empty pieces that join up to the whole text, with the context;
-// no output means no call; without a sink the units are only counted.
-TEST(FormatterSink, OutputArrivesInBoundedPieces)
+// no output means no call; without a sink the units are only counted. A non-zero answer stops
+// the formatter at once: no further pieces, and the count covers only the units handed over.
+TEST(FormatterSink, OutputArrivesInBoundedPiecesUntilTheSinkSaysStop)
 {
     const std::u16string literal(300, u'L');
     const std::u16string argument(700, u'A');
@@ -241,20 +242,14 @@ TEST(FormatterSink, OutputArrivesInBoundedPieces)
     EXPECT_EQ(0, formatInto(silent, u"%.0s%n", u"abc", nullptr));
     EXPECT_TRUE(silent.pieceSizes.empty());
     EXPECT_EQ(703, oxHostFormatToBuffer(nullptr, 0, u"%s%3d", argument.c_str(), 7));
-}
 
-// A non-zero answer stops the formatter at once: no further pieces, and the count covers only
-// the units handed over.
-TEST(FormatterSink, NonZeroAnswerStopsFormatting)
-{
-    const std::u16string argument(1000, u'A');
     for (int stopAfter : {1, 2}) {
-        Recorder recorder;
-        recorder.stopAfterPieces = stopAfter;
-        const int produced = formatInto(recorder, u"%s%d", argument.c_str(), 7);
-        EXPECT_EQ(static_cast<std::size_t>(stopAfter), recorder.pieceSizes.size());
-        EXPECT_EQ(static_cast<int>(recorder.text.size()), produced);
-        EXPECT_EQ(std::u16string(recorder.text.size(), u'A'), recorder.text);
+        Recorder stopping;
+        stopping.stopAfterPieces = stopAfter;
+        const int stoppedAt = formatInto(stopping, u"%s%d", argument.c_str(), 7);
+        EXPECT_EQ(static_cast<int>(stopping.text.size()), stoppedAt);
+        EXPECT_EQ(static_cast<std::size_t>(stopAfter), stopping.pieceSizes.size());
+        EXPECT_EQ(std::u16string(stopping.text.size(), u'A'), stopping.text);
     }
 }
 

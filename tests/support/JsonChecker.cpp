@@ -1,11 +1,15 @@
 // tests/support/JsonChecker.cpp
-// Recursive descent over RFC 8259, refusing everything the grammar does not allow.
+// Recursive descent over RFC 8259, refusing everything the grammar does not allow. Strings keep
+// their UTF-8 as it stands once it is checked; escapes are decoded, surrogate pairs joined.
 
 #include "support/JsonChecker.h"
 
+#include <charconv>
 #include <cstdlib>
 
 namespace {
+
+using Kind = JsonValue::Kind;
 
 class Parser {
 public:
@@ -14,7 +18,6 @@ public:
     std::optional<JsonValue> document(std::string* error)
     {
         JsonValue value;
-        skipSpace();
         if (parseValue(value, 0)) {
             skipSpace();
             if (mPosition == mText.size())
@@ -34,113 +37,79 @@ private:
         return false;
     }
 
-    bool atEnd() const { return mPosition >= mText.size(); }
-    char peek() const { return atEnd() ? '\0' : mText[mPosition]; }
+    char peek() const { return mPosition < mText.size() ? mText[mPosition] : '\0'; }
 
     void skipSpace()
     {
-        while (!atEnd() && (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r'))
+        while (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')
             ++mPosition;
     }
 
-    bool literal(std::string_view word)
+    // Skips space, then takes `c` if it comes next.
+    bool take(char c)
     {
-        if (mText.substr(mPosition, word.size()) != word)
-            return fail("unknown literal");
-        mPosition += word.size();
+        skipSpace();
+        if (peek() != c)
+            return false;
+        ++mPosition;
         return true;
     }
 
     bool parseValue(JsonValue& value, int depth)
     {
+        skipSpace();
         if (depth > 64)
             return fail("nesting too deep");
-        switch (peek()) {
-        case '{':
-            return parseObject(value, depth);
-        case '[':
-            return parseArray(value, depth);
-        case '"':
-            value.kind = JsonValue::Kind::kString;
+        const char c = peek();
+        if (c == '{' || c == '[') {
+            value.kind = c == '{' ? Kind::kObject : Kind::kArray;
+            return parseContainer(value, depth);
+        }
+        if (c == '"') {
+            value.kind = Kind::kString;
             return parseString(value.text);
-        case 't':
-            value.kind = JsonValue::Kind::kBool;
-            value.boolean = true;
-            return literal("true");
-        case 'f':
-            value.kind = JsonValue::Kind::kBool;
-            return literal("false");
-        case 'n':
-            value.kind = JsonValue::Kind::kNull;
-            return literal("null");
-        default:
-            return parseNumber(value);
         }
-    }
-
-    bool parseObject(JsonValue& value, int depth)
-    {
-        value.kind = JsonValue::Kind::kObject;
-        ++mPosition;
-        skipSpace();
-        if (peek() == '}') {
-            ++mPosition;
-            return true;
-        }
-        for (;;) {
-            skipSpace();
-            std::string key;
-            if (peek() != '"' || !parseString(key))
-                return fail("object key expected");
-            for (const auto& member : value.members)
-                if (member.first == key)
-                    return fail("duplicate key");
-            skipSpace();
-            if (peek() != ':')
-                return fail("':' expected");
-            ++mPosition;
-            skipSpace();
-            JsonValue member;
-            if (!parseValue(member, depth + 1))
-                return false;
-            value.members.emplace_back(std::move(key), std::move(member));
-            skipSpace();
-            if (peek() == '}') {
-                ++mPosition;
+        for (const std::string_view word : {"true", "false", "null"}) {
+            if (mText.substr(mPosition, word.size()) == word) {
+                value.kind = word == "null" ? Kind::kNull : Kind::kBool;
+                value.boolean = word == "true";
+                mPosition += word.size();
                 return true;
             }
-            if (peek() != ',')
-                return fail("',' or '}' expected");
-            ++mPosition;
         }
+        return parseNumber(value);
     }
 
-    bool parseArray(JsonValue& value, int depth)
+    // Items separated by commas; in an object each behind a key that is not already there.
+    bool parseContainer(JsonValue& value, int depth)
     {
-        value.kind = JsonValue::Kind::kArray;
+        const bool isObject = value.kind == Kind::kObject;
         ++mPosition;
-        skipSpace();
-        if (peek() == ']') {
-            ++mPosition;
+        if (take(isObject ? '}' : ']'))
             return true;
-        }
-        for (;;) {
-            skipSpace();
+        do {
+            std::string key;
+            if (isObject) {
+                skipSpace();
+                if (peek() != '"' || !parseString(key))
+                    return fail("object key expected");
+                if (value.find(key) != nullptr)
+                    return fail("duplicate key");
+                if (!take(':'))
+                    return fail("':' expected");
+            }
             JsonValue item;
             if (!parseValue(item, depth + 1))
                 return false;
-            value.items.push_back(std::move(item));
-            skipSpace();
-            if (peek() == ']') {
-                ++mPosition;
-                return true;
-            }
-            if (peek() != ',')
-                return fail("',' or ']' expected");
-            ++mPosition;
-        }
+            if (isObject)
+                value.members.emplace_back(std::move(key), std::move(item));
+            else
+                value.items.push_back(std::move(item));
+        } while (take(','));
+        return take(isObject ? '}' : ']') || fail("',' or closing bracket expected");
     }
 
+    // At least one digit.
     bool digits()
     {
         const std::size_t start = mPosition;
@@ -154,18 +123,10 @@ private:
         const std::size_t start = mPosition;
         if (peek() == '-')
             ++mPosition;
-        if (peek() == '0') {
-            ++mPosition;
-            if (peek() >= '0' && peek() <= '9')
-                return fail("leading zero");
-        } else if (!digits()) {
+        if (peek() == '0' ? (++mPosition, false) : !digits())
             return fail("value expected");
-        }
-        if (peek() == '.') {
-            ++mPosition;
-            if (!digits())
-                return fail("digits expected after '.'");
-        }
+        if (peek() == '.' && (++mPosition, !digits()))
+            return fail("digits expected after '.'");
         if (peek() == 'e' || peek() == 'E') {
             ++mPosition;
             if (peek() == '+' || peek() == '-')
@@ -173,127 +134,71 @@ private:
             if (!digits())
                 return fail("digits expected in exponent");
         }
-        value.kind = JsonValue::Kind::kNumber;
+        value.kind = Kind::kNumber;
         value.number = std::strtod(std::string(mText.substr(start, mPosition - start)).c_str(), nullptr);
         return true;
     }
 
     bool hex4(unsigned& unit)
     {
-        unit = 0;
-        for (int i = 0; i < 4; ++i, ++mPosition) {
-            const char c = peek();
-            unit <<= 4;
-            if (c >= '0' && c <= '9')
-                unit |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                unit |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                unit |= static_cast<unsigned>(c - 'A' + 10);
-            else
-                return fail("four hex digits expected");
-        }
+        const char* begin = mText.data() + mPosition;
+        if (mText.size() - mPosition < 4 || std::from_chars(begin, begin + 4, unit, 16).ptr != begin + 4)
+            return fail("four hex digits expected");
+        mPosition += 4;
         return true;
     }
 
     static void appendUtf8(std::string& out, char32_t c)
     {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+        const int trailCount = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out += static_cast<char>(kLead[trailCount] | (c >> (6 * trailCount)));
+        for (int i = trailCount - 1; i >= 0; --i)
+            out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
     }
 
     bool escape(std::string& out)
     {
+        static constexpr std::string_view kNames = "\"\\/bfnrt", kUnits = "\"\\/\b\f\n\r\t";
         const char c = peek();
         ++mPosition;
-        switch (c) {
-        case '"':
-            out += '"';
+        if (const std::size_t at = kNames.find(c); at != std::string_view::npos) {
+            out += kUnits[at];
             return true;
-        case '\\':
-            out += '\\';
-            return true;
-        case '/':
-            out += '/';
-            return true;
-        case 'b':
-            out += '\b';
-            return true;
-        case 'f':
-            out += '\f';
-            return true;
-        case 'n':
-            out += '\n';
-            return true;
-        case 'r':
-            out += '\r';
-            return true;
-        case 't':
-            out += '\t';
-            return true;
-        case 'u':
-            break;
-        default:
-            return fail("unknown escape");
         }
-        unsigned unit = 0;
-        if (!hex4(unit))
-            return false;
+        unsigned unit = 0, low = 0;
+        if (c != 'u' || !hex4(unit))
+            return fail("unknown escape");
         if (unit >= 0xDC00 && unit <= 0xDFFF)
             return fail("lone low surrogate");
         if (unit >= 0xD800 && unit <= 0xDBFF) {
-            unsigned low = 0;
             if (mText.substr(mPosition, 2) != "\\u")
                 return fail("lone high surrogate");
             mPosition += 2;
-            if (!hex4(low))
-                return false;
-            if (low < 0xDC00 || low > 0xDFFF)
+            if (!hex4(low) || low < 0xDC00 || low > 0xDFFF)
                 return fail("lone high surrogate");
-            appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-            return true;
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         }
         appendUtf8(out, unit);
         return true;
     }
 
-    // One UTF-8 character taken as it stands: well formed, shortest form, no surrogates.
+    // One multi-byte UTF-8 character taken as it stands: well formed, shortest form, no surrogates.
     bool utf8(std::string& out)
     {
-        const auto byte = [this](std::size_t i) {
-            return mPosition + i < mText.size() ? static_cast<unsigned char>(mText[mPosition + i]) : 0u;
-        };
-        const unsigned lead = byte(0);
-        int length = 0;
-        char32_t c = 0, minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, c = lead & 0x1F, minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, c = lead & 0x0F, minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, c = lead & 0x07, minimum = 0x10000;
-        } else {
+        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        const auto lead = static_cast<unsigned char>(peek());
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (lead < 0xC2 || lead > 0xF4 || mText.size() - mPosition < length)
             return fail("ill-formed UTF-8");
-        }
-        for (int i = 1; i < length; ++i) {
-            if ((byte(i) & 0xC0) != 0x80)
+        char32_t c = lead & (0x3F >> (length - 1));
+        for (std::size_t i = 1; i < length; ++i) {
+            const auto trail = static_cast<unsigned char>(mText[mPosition + i]);
+            if ((trail & 0xC0) != 0x80)
                 return fail("ill-formed UTF-8");
-            c = (c << 6) | (byte(i) & 0x3F);
+            c = (c << 6) | (trail & 0x3F);
         }
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
             return fail("ill-formed UTF-8");
         out.append(mText.substr(mPosition, length));
         mPosition += length;
@@ -302,26 +207,26 @@ private:
 
     bool parseString(std::string& out)
     {
-        ++mPosition; // the opening quote
-        for (;;) {
-            if (atEnd())
+        for (++mPosition;;) { // past the opening quote
+            if (mPosition >= mText.size())
                 return fail("unterminated string");
-            const auto c = static_cast<unsigned char>(peek());
+            const auto c = static_cast<unsigned char>(mText[mPosition]);
             if (c == '"') {
                 ++mPosition;
                 return true;
             }
             if (c < 0x20)
                 return fail("raw control character in string");
-            if (c == '\\') {
+            if (c >= 0x80) {
+                if (!utf8(out))
+                    return false;
+            } else if (c == '\\') {
                 ++mPosition;
                 if (!escape(out))
                     return false;
-            } else if (c < 0x80) {
+            } else {
                 out += static_cast<char>(c);
                 ++mPosition;
-            } else if (!utf8(out)) {
-                return false;
             }
         }
     }
@@ -332,20 +237,6 @@ private:
 };
 
 } // namespace
-
-const JsonValue* JsonValue::find(std::string_view key) const
-{
-    for (const auto& member : members)
-        if (member.first == key)
-            return &member.second;
-    return nullptr;
-}
-
-std::string JsonValue::stringAt(std::string_view key) const
-{
-    const JsonValue* value = find(key);
-    return value != nullptr && value->kind == Kind::kString ? value->text : std::string();
-}
 
 std::optional<JsonValue> parseJson(std::string_view text, std::string* error)
 {

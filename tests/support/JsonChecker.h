@@ -21,9 +21,19 @@ struct JsonValue {
     std::vector<std::pair<std::string, JsonValue>> members;
 
     /// The member named `key` of an object; null when there is none or this is no object.
-    const JsonValue* find(std::string_view key) const;
+    const JsonValue* find(std::string_view key) const
+    {
+        for (const auto& [name, value] : members)
+            if (name == key)
+                return &value;
+        return nullptr;
+    }
     /// The member's string value; empty when it is missing or not a string.
-    std::string stringAt(std::string_view key) const;
+    std::string stringAt(std::string_view key) const
+    {
+        const JsonValue* value = find(key);
+        return value != nullptr && value->kind == Kind::kString ? value->text : std::string();
+    }
 };
 
 /// The value `text` holds, or nothing when it is not strict JSON; `*error` then says where and
