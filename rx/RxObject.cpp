@@ -11,6 +11,11 @@
 
 constinit OxRxClass* OxRxObject::gpDesc = nullptr;
 
+void OxRxObject::rxInit()
+{
+    oxrxRegisterClass(&OxRxObject::gpDesc, u"OxRxObject", u"", nullptr);
+}
+
 OxRxObject::~OxRxObject() = default;
 
 OxRxClass* OxRxObject::isA() const

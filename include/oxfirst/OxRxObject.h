@@ -18,6 +18,9 @@ public:
     static OxRxClass* desc() noexcept { return gpDesc; }
     /// Every object is an OxRxObject: returns `object` unchanged.
     static OxRxObject* cast(const OxRxObject* object) noexcept { return const_cast<OxRxObject*>(object); }
+    /// Registers the root class when the running type system lacks it (oxrxInitTypeSystem
+    /// registers it first of all, so this is rarely needed).
+    static void rxInit();
 
     OxRxObject() = default;
     OxRxObject(const OxRxObject&) = default;
