@@ -39,4 +39,11 @@ inline const OXCHAR* keyText(const OxRxTextString* key) noexcept
     return key != nullptr ? key->constText() : nullptr;
 }
 
+/// The temporary key of one call, built on the stack: it reads the caller's text in place and
+/// never allocates.
+class ProbeKey : public OxRxTextString {
+public:
+    ProbeKey(const OXCHAR* text, int mode) noexcept : OxRxTextString(text, mode, BorrowText{}) {}
+};
+
 } // namespace oxrx_dict

@@ -67,9 +67,29 @@ OxRxTextString::OxRxTextString(const OxRxTextString& source) : OxBaseClassWithNe
     OxRxTextString::copyText(&source);
 }
 
+OxRxTextString::OxRxTextString(const OXCHAR* text, int mode, BorrowText) noexcept : mMode(mode)
+{
+    const std::size_t length = text != nullptr ? Traits::length(text) : 0;
+    if (length == 0)
+        return;
+    mLength = mCapacity = static_cast<std::uint32_t>(length);
+    mpBuffer = const_cast<OXCHAR*>(text);
+    mBorrowed = true;
+}
+
+void OxRxTextString::dropBorrowedText() noexcept
+{
+    if (!mBorrowed)
+        return;
+    mpBuffer = nullptr;
+    mCapacity = 0;
+    mBorrowed = false;
+}
+
 OxRxTextString::~OxRxTextString()
 {
-    __oxFree(mpBuffer);
+    if (!mBorrowed)
+        __oxFree(mpBuffer);
 }
 
 OxRxObject* OxRxTextString::clone() const
@@ -101,6 +121,7 @@ const OXCHAR* OxRxTextString::constText() const
 // one.
 void OxRxTextString::setText(const OXCHAR* text)
 {
+    dropBorrowedText(); // `text` may be the borrowed text: it stays readable
     const std::size_t length = text != nullptr ? Traits::length(text) : 0;
     if (length == 0) {
         mLength = 0;
@@ -151,6 +172,7 @@ void OxRxTextString::copyText(const OxRxTextString* other)
 {
     if (other == this)
         return;
+    dropBorrowedText();
     mLength = 0;
     if (mpBuffer != nullptr)
         mpBuffer[0] = 0;
@@ -174,7 +196,7 @@ void OxRxTextString::appendText(const OxRxTextString* other)
 
     const std::size_t length = mLength + count;
     OXCHAR* target = mpBuffer;
-    if (length > mCapacity || mpBuffer == nullptr) {
+    if (length > mCapacity || mpBuffer == nullptr || mBorrowed) {
         target = allocUnits(length + 1);
         if (target == nullptr)
             return;
@@ -184,7 +206,9 @@ void OxRxTextString::appendText(const OxRxTextString* other)
     Traits::move(target + mLength, source, count);
     target[length] = 0;
     if (target != mpBuffer) {
-        __oxFree(mpBuffer);
+        if (!mBorrowed)
+            __oxFree(mpBuffer);
+        mBorrowed = false;
         mpBuffer = target;
         mCapacity = static_cast<std::uint32_t>(length);
     }

@@ -57,11 +57,22 @@ class OXFIRST_API OxRxTextString : public OxBaseClassWithNew, public OxRxObject 
     int mode() const noexcept { return mMode; }
     unsigned capacity() const noexcept { return mCapacity; }
 
+protected:
+    struct BorrowText {};
+    /// A probe key that reads `text` (null counts as empty) in place rather than copying it:
+    /// for keys built on the stack for one lookup. The object must not outlive `text`; a later
+    /// change of its text first gives it a buffer of its own.
+    OxRxTextString(const OXCHAR* text, int mode, BorrowText) noexcept;
+
 private:
+    /// Forgets a borrowed text without releasing it, so the object holds no buffer.
+    void dropBorrowedText() noexcept;
+
     std::uint32_t mLength = 0;
     std::uint32_t mCapacity = 0; // units the buffer holds without its terminator
     OXCHAR* mpBuffer = nullptr;  // capacity + 1 units, or null while nothing was ever stored
     int mMode = 0;
+    bool mBorrowed = false; // mpBuffer is the caller's text, read in place and never released
     // Invariant: mLength <= mCapacity; when mLength != 0, mpBuffer[0..mLength) is the text and
     // mpBuffer[mLength] == 0.
 };

@@ -110,4 +110,35 @@ TEST(TextStringCopy, CloneCopyAndDuplicateTakeTheTextButNotTheMode)
     std::free(duplicate);
 }
 
+// A probe key reads the caller's text in place; changing it must give it a buffer of its own
+// and never write into, or release, the caller's text (the sanitizer run catches a release).
+TEST(TextStringBuffer, BorrowedTextIsNeverWrittenOrReleased)
+{
+    struct Probe : OxRxTextString {
+        Probe(const OXCHAR* text) : OxRxTextString(text, 3, BorrowText{}) {}
+    };
+    const OXCHAR caller[] = u"Caller";
+    Probe probe(caller);
+    EXPECT_EQ(caller, probe.constText());
+    EXPECT_EQ(6u, probe.textLength());
+    EXPECT_TRUE(probe.isEqualTo(&probe));
+    OxRxTextString copy(u"CALLER");
+    EXPECT_EQ(OxRx::kOrderEqual, probe.comparedTo(&copy));
+
+    Probe appended(caller);
+    appended.appendText(&copy);
+    EXPECT_EQ(std::u16string(u"CallerCALLER"), appended.constText());
+    Probe emptied(caller);
+    emptied.copyText(&copy);
+    EXPECT_EQ(std::u16string(u"CALLER"), emptied.constText());
+    Probe replaced(caller);
+    replaced.setText(u"x");
+    EXPECT_EQ(std::u16string(u"x"), replaced.constText());
+    Probe fromItself(caller);
+    fromItself.setText(fromItself.constText());
+    EXPECT_NE(caller, fromItself.constText());
+    EXPECT_EQ(std::u16string(u"Caller"), caller);
+    EXPECT_EQ(nullptr, Probe(nullptr).constText());
+}
+
 } // namespace
