@@ -122,17 +122,28 @@ unsigned DictSkipList::comparisonsToFind(const OXCHAR* text) const noexcept
     return comparisons;
 }
 
+const DictSkipListNode* DictSkipList::locate(const OXCHAR* text, Position* position) const noexcept
+{
+    return search(text, position->predecessors, false, nullptr);
+}
+
 DictSkipList::InsertResult DictSkipList::insert(OxRxTextString* key, unsigned id, unsigned* previousId)
 {
-    DictSkipListNode* predecessors[kMaxLevels];
+    Position position;
     const OXCHAR* text = oxrx_dict::keyText(key);
-    if (DictSkipListNode* existing = search(text, predecessors, false, nullptr)) {
+    if (DictSkipListNode* existing = search(text, position.predecessors, false, nullptr)) {
         if (previousId != nullptr)
             *previousId = existing->id;
         existing->id = id;
         return InsertResult::kReplacedId;
     }
+    return linkAt(key, id, &position);
+}
 
+DictSkipList::InsertResult DictSkipList::linkAt(OxRxTextString* key, unsigned id, Position* position)
+{
+    DictSkipListNode** predecessors = position->predecessors;
+    const OXCHAR* text = oxrx_dict::keyText(key);
     // The one allocation comes first, so running out of memory changes nothing. The block has
     // room for a copy of the key's text behind its links: a search then reads each text from
     // the node it has already loaded instead of from the key's buffer elsewhere.

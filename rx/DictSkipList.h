@@ -24,10 +24,16 @@ struct DictSkipListNode {
     }
 };
 
+/// Where a key not in a list goes: its predecessor on every level. Valid until the list changes.
+struct DictSkipListPosition {
+    DictSkipListNode* predecessors[32];
+};
+
 /// Exported for the tests only.
 class OXFIRST_API DictSkipList : public OxBaseClassWithNew {
 public:
     static constexpr std::uint32_t kMaxLevels = 32;
+    static_assert(sizeof(DictSkipListPosition) == kMaxLevels * sizeof(DictSkipListNode*));
 
     /// An empty list with a head of one level; null when memory runs out.
     static DictSkipList* create();
@@ -45,6 +51,12 @@ public:
     }
 
     enum class InsertResult { kLinked, kReplacedId, kOutOfMemory };
+    using Position = DictSkipListPosition;
+    /// The node whose key equals `text`, or null with `*position` filled for linkAt.
+    const DictSkipListNode* locate(const OXCHAR* text, Position* position) const noexcept;
+    /// Links `key` (not null, equal to the text given to locate) under `id` at `position`;
+    /// the list then owns the key. kOutOfMemory changes nothing.
+    InsertResult linkAt(OxRxTextString* key, unsigned id, Position* position);
     /// Links `key` (not null) under `id`; the list then owns the key. When an equal key is
     /// present, that node takes `id` instead, the previous id is written to `*previousId` and
     /// `key` stays the caller's. kOutOfMemory changes nothing, not even the level counter.

@@ -112,13 +112,17 @@ OxRxTextString* OxRxImpDictionary::makeKey(const OXCHAR* text) const
 }
 
 // Takes `key` in every case: stored, or deleted when the entry cannot be stored.
-bool OxRxImpDictionary::storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object)
+bool OxRxImpDictionary::storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object,
+                                   DictSkipList::Position* position)
 {
     if (!mpEntries->store(id, key, object)) {
         delete key;
         return false;
     }
-    if (mpKeyIndex != nullptr && mpKeyIndex->insert(key, id) != DictSkipList::InsertResult::kLinked) {
+    const DictSkipList::InsertResult linked = mpKeyIndex == nullptr ? DictSkipList::InsertResult::kLinked
+                                              : position != nullptr ? mpKeyIndex->linkAt(key, id, position)
+                                                                    : mpKeyIndex->insert(key, id);
+    if (linked != DictSkipList::InsertResult::kLinked) {
         mpEntries->take(id);
         delete key;
         return false;
@@ -312,7 +316,7 @@ OxRxObject* OxRxImpDictionary::replaceAt(unsigned id, OxRxObject* object)
 
 OxRxObject* OxRxImpDictionary::insert(const OXCHAR* key, OxRxObject* object, unsigned* id)
 {
-    OxRxTextString probe(key, mIgnoreCase);
+    oxrx_dict::ProbeKey probe(key, mIgnoreCase);
     return insertText(&probe, object, id);
 }
 
@@ -323,7 +327,11 @@ OxRxObject* OxRxImpDictionary::insertText(const OxRxTextString* key, OxRxObject*
     if (key == nullptr)
         return nullptr;
     const OXCHAR* text = key->constText();
-    if (const unsigned existing = findId(text)) {
+    // A sorted dictionary searches its index once: the search that misses the key also finds
+    // where the new node goes.
+    DictSkipList::Position position;
+    const DictSkipListNode* node = mpKeyIndex != nullptr ? mpKeyIndex->locate(text, &position) : nullptr;
+    if (const unsigned existing = mpKeyIndex != nullptr ? (node != nullptr ? node->id : 0u) : findId(text)) {
         if (id != nullptr)
             *id = existing;
         return replaceAt(existing, object);
@@ -334,7 +342,7 @@ OxRxObject* OxRxImpDictionary::insertText(const OxRxTextString* key, OxRxObject*
     if (newId > kLastId)
         return nullptr;
     OxRxTextString* stored = makeKey(text);
-    if (stored == nullptr || !storeEntry(newId, stored, object))
+    if (stored == nullptr || !storeEntry(newId, stored, object, mpKeyIndex != nullptr ? &position : nullptr))
         return nullptr;
     if (id != nullptr)
         *id = newId;
@@ -343,7 +351,7 @@ OxRxObject* OxRxImpDictionary::insertText(const OxRxTextString* key, OxRxObject*
 
 bool OxRxImpDictionary::insertAt(const OXCHAR* key, unsigned id, OxRxObject* object)
 {
-    OxRxTextString probe(key, mIgnoreCase);
+    oxrx_dict::ProbeKey probe(key, mIgnoreCase);
     return insertAtText(&probe, id, object);
 }
 
@@ -380,7 +388,7 @@ bool OxRxImpDictionary::rename(const OXCHAR* oldKey, const OXCHAR* newKey)
     OxRxTextString* key = makeKey(newKey);
     if (key == nullptr)
         return false;
-    OxRxTextString probe(oldKey, mIgnoreCase);
+    oxrx_dict::ProbeKey probe(oldKey, mIgnoreCase);
     return renameText(&probe, key);
 }
 
@@ -404,7 +412,7 @@ OxRxObject* OxRxImpDictionary::eraseById(unsigned id)
 
 OxRxObject* OxRxImpDictionary::erase(const OXCHAR* key)
 {
-    OxRxTextString probe(key, mIgnoreCase);
+    oxrx_dict::ProbeKey probe(key, mIgnoreCase);
     return eraseText(&probe);
 }
 

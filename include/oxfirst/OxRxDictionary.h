@@ -90,6 +90,7 @@ class OXFIRST_API OxRxDictionary : public OxRxObject {
 
 class DictArray;
 class DictSkipList;
+struct DictSkipListPosition;
 class OxRxImpDictionaryIterator;
 
 /// The one dictionary implementation. Objects come from the library heap.
@@ -172,7 +173,8 @@ protected:
 private:
     unsigned findId(const OXCHAR* text) const noexcept;
     OxRxTextString* makeKey(const OXCHAR* text) const;
-    bool storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object);
+    bool storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object,
+                    DictSkipListPosition* position = nullptr);
     bool renameEntry(unsigned id, OxRxTextString* newKey);
     OxRxObject* eraseEntry(unsigned id);
     void eraseAll();

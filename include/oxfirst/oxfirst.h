@@ -2,11 +2,11 @@
 // Everything a host or module of the application uses from liboxfirst.
 #pragma once
 
+#include <oxfirst/OxArray.h>
 #include <oxfirst/OxFirstExport.h>
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxHeapInfo.h>
 #include <oxfirst/OxHostMemoryManager.h>
-#include <oxfirst/OxArray.h>
 #include <oxfirst/OxRxCallbacks.h>
 #include <oxfirst/OxRxClass.h>
 #include <oxfirst/OxRxDictionary.h>
