@@ -14,9 +14,8 @@
 #include "rx/ImpClass.h"
 #include "rx/RegistryState.h"
 
-#include <cstring>
 #include <new>
-#include <string>
+#include <string_view>
 
 namespace oxrx {
 
@@ -92,8 +91,7 @@ const char16_t* const kVertexClasses[] = {
 
 bool sameText(const OXCHAR* left, const OXCHAR* right)
 {
-    return std::char_traits<OXCHAR>::length(left) == std::char_traits<OXCHAR>::length(right) &&
-           std::char_traits<OXCHAR>::compare(left, right, std::char_traits<OXCHAR>::length(left)) == 0;
+    return std::u16string_view(left) == right;
 }
 
 bool isSealedParent(const OXCHAR* name, const OXCHAR* parentName)

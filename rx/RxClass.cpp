@@ -11,8 +11,7 @@
 #include "rx/ImpClass.h"
 #include "rx/RegistryState.h"
 
-#include <cstring>
-#include <string>
+#include <string_view>
 
 namespace {
 
@@ -21,20 +20,12 @@ OxRxObject* makeNothing()
     return nullptr;
 }
 
-// Copies a text into the library heap; null stays null. Sets `failed` when memory runs out.
+// __oxStrdup, noting in `failed` when a text could not be copied; null stays null.
 OXCHAR* copyText(const OXCHAR* text, bool& failed)
 {
-    if (text == nullptr)
-        return nullptr;
-    std::size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    auto* copy = static_cast<OXCHAR*>(OxHeapOperators::allocRawMem((length + 1) * sizeof(OXCHAR)));
-    if (copy == nullptr) {
+    OXCHAR* copy = __oxStrdup(text);
+    if (text != nullptr && copy == nullptr)
         failed = true;
-        return nullptr;
-    }
-    std::memcpy(copy, text, (length + 1) * sizeof(OXCHAR));
     return copy;
 }
 
@@ -103,8 +94,7 @@ bool OxRxImpClass::isEqualTo(const OxRxObject* other) const
     const OxRxClass* that = OxRxClass::cast(other);
     if (that == nullptr || that->imp() == nullptr || mpName == nullptr)
         return false;
-    return std::char_traits<OXCHAR>::compare(mpName, that->name(),
-                                             std::char_traits<OXCHAR>::length(mpName) + 1) == 0;
+    return std::u16string_view(mpName) == that->name();
 }
 
 OxRxClass::~OxRxClass()
