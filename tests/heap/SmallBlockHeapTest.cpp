@@ -10,6 +10,7 @@
 #include "heap/HeapTestHooks.h"
 #include "platform/TestControls.h"
 #include "platform/win.h"
+#include "support/FreshProcess.h"
 #include "support/NewHandlerScope.h"
 
 #include <gtest/gtest.h>
@@ -458,14 +459,11 @@ TEST_F(SmallBlockHeap, QueriesAndReportsRunBesideAllocatingThreads)
     worker.join();
 }
 
-// Load-time switches. These run in processes of their own started with "disableOrkaHeap" or
-// "CRTLeakReport" set (see tests/CMakeLists.txt) and skip themselves anywhere else. Fixed-size
+// Load-time switches: "disableOrkaHeap" or "CRTLeakReport" set when the process starts. Fixed-size
 // heaps stay on: they are the heap's pages, not the C runtime's. With no region in the process,
 // the small-block part of a report is only its summary row, {-1, 0}.
-TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
+void expectEveryRequestGoesToTheCRuntime()
 {
-    if (std::getenv("disableOrkaHeap") == nullptr && std::getenv("CRTLeakReport") == nullptr)
-        GTEST_SKIP() << "needs disableOrkaHeap or CRTLeakReport at load";
     OxHeapInfo info;
     info.sort(OxHeapInfo::kSortBySize);
     std::vector<std::pair<int, std::uint32_t>> rows;
@@ -486,21 +484,27 @@ TEST(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
     __oxHeapDestroy(heap);
 }
 
-// Unload. Each runs in a process of its own (OX_TEST_UNLOAD set, see tests/CMakeLists.txt),
-// since the heap is torn down for the rest of the process.
-class SmallBlockUnload : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (std::getenv("OX_TEST_UNLOAD") == nullptr)
-            GTEST_SKIP() << "tears the heap down: runs in a process of its own";
-    }
-};
+TEST(SmallBlockHeapSwitchedOff, ByDisableOrkaHeap)
+{
+    if (oxtest::inFreshProcess({"disableOrkaHeap=1"}))
+        return;
+    expectEveryRequestGoesToTheCRuntime();
+}
 
+TEST(SmallBlockHeapSwitchedOff, ByCRTLeakReport)
+{
+    if (oxtest::inFreshProcess({"CRTLeakReport=1"}))
+        return;
+    expectEveryRequestGoesToTheCRuntime();
+}
+
+// Unload tears the heap down for the rest of the process, so each case has a process of its own.
 // At process exit the heap freezes: frees do nothing, so threads still running at exit cannot
 // touch memory that is being unmapped, and no block is handed out twice.
-TEST_F(SmallBlockUnload, AtProcessExitFreesDoNothing)
+TEST(SmallBlockUnload, AtProcessExitFreesDoNothing)
 {
+    if (oxtest::inFreshProcess())
+        return;
     void* p = __oxMallocAligned(48);
     std::memset(p, 0x5A, 48);
     win::test::setProcessExiting(true);
@@ -514,8 +518,10 @@ TEST_F(SmallBlockUnload, AtProcessExitFreesDoNothing)
 }
 
 // An unload while the process goes on returns every page; the heap starts afresh afterwards.
-TEST_F(SmallBlockUnload, WhileTheProcessGoesOnEveryPageIsReturned)
+TEST(SmallBlockUnload, WhileTheProcessGoesOnEveryPageIsReturned)
 {
+    if (oxtest::inFreshProcess())
+        return;
     OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     std::vector<void*> blocks;
     for (int i = 0; i < 2000; ++i)
