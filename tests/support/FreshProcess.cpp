@@ -34,7 +34,8 @@ std::string_view nameOf(std::string_view assignment)
     return assignment.substr(0, assignment.find('='));
 }
 
-// The current environment without the variables `overrides` sets, then `overrides`.
+// The current environment without the variables `overrides` names, then the assignments among
+// `overrides`.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& overrides)
 {
     std::vector<std::string> result;
@@ -45,7 +46,9 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& overri
         if (!replaced)
             result.emplace_back(*entry);
     }
-    result.insert(result.end(), overrides.begin(), overrides.end());
+    for (const std::string& o : overrides)
+        if (o.find('=') != std::string::npos)
+            result.push_back(o);
     return result;
 }
 

@@ -12,7 +12,8 @@ namespace oxtest {
 
 /// Call first in a test body: `if (inFreshProcess({"NAME=value"})) return;`.
 /// In the test's own process it runs this test again in a new process of this executable with
-/// `environment` added to the current one, waits for it and records a failure (with the child's
+/// `environment` applied to the current one ("NAME=value" sets a variable, a bare "NAME" removes
+/// it), waits for it and records a failure (with the child's
 /// output) unless the child ran the test and passed it; it then answers true. Inside that child
 /// it answers false, so the body runs there.
 bool inFreshProcess(std::initializer_list<std::string_view> environment = {});
