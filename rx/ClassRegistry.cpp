@@ -30,48 +30,23 @@ OxRxClass* findClass(const OXCHAR* name) noexcept
 
 namespace {
 
-// The library's own classes, in the order the type system registers them. Each later part of
-// the library adds its classes at their place here; names in comments are classes of parts
-// that do not exist yet and keep their place in the order.
-struct LibraryClass {
-    OxRxClass** slot;
-    void (*rxInit)();
+// The registration functions of the library's classes after the root, in the order the type
+// system runs them; the hierarchy is built once all of them are registered.
+void (*const kLibraryClasses[])() = {
+    &OxRxClass::rxInit,
+    &OxRxTextString::rxInit,
+    &OxRxDictionary::rxInit,
+    &OxRxDictionaryIterator::rxInit,
+    &OxRxGenLinkedList::rxInit,
+    &OxRxGenLinkedListIterator::rxInit,
+    &OxRxGenTypedDictionary::rxInit,
+    &OxRxIterator::rxInit,
+    &OxRxSet::rxInit,
+    &OxRxImpDictionary::rxInit,
+    &OxRxImpDictionaryIterator::rxInit,
+    &OxRxImpSet::rxInit,
+    &OxRxImpSetIterator::rxInit,
 };
-
-// Registered after the root, then linked at once.
-const LibraryClass kCoreClasses[] = {
-    {&OxRxClass::gpDesc, &OxRxClass::rxInit},
-    {&OxRxTextString::gpDesc, &OxRxTextString::rxInit},
-    {&OxRxDictionary::gpDesc, &OxRxDictionary::rxInit},
-    {&OxRxDictionaryIterator::gpDesc, &OxRxDictionaryIterator::rxInit},
-    {&OxRxGenLinkedList::gpDesc, &OxRxGenLinkedList::rxInit},
-    {&OxRxGenLinkedListIterator::gpDesc, &OxRxGenLinkedListIterator::rxInit},
-    {&OxRxGenTypedDictionary::gpDesc, &OxRxGenTypedDictionary::rxInit},
-    {&OxRxIterator::gpDesc, &OxRxIterator::rxInit},
-    {&OxRxSet::gpDesc, &OxRxSet::rxInit},
-    {&OxRxImpDictionary::gpDesc, &OxRxImpDictionary::rxInit},
-    {&OxRxImpDictionaryIterator::gpDesc, &OxRxImpDictionaryIterator::rxInit},
-    {&OxRxImpSet::gpDesc, &OxRxImpSet::rxInit},
-    {&OxRxImpSetIterator::gpDesc, &OxRxImpSetIterator::rxInit},
-    // OxRxOverruleBase, OxRxOverrule, OxRxQueryXOverrule (overrules)
-    // OxRxCopyOnWriteObject (copy-on-write objects)
-};
-
-// After the core classes are linked: the value type "OxRxValueType" (registered and linked at
-// once), then, unlinked until the host builds the hierarchy: OxRxBoxedValue,
-// OxRxBoxedValueOnStack, OxRxMember, OxRxMethod, OxRxPropertyBase, OxRxProperty,
-// OxRxSubProperty, OxRxCollectionProperty, OxRxIndexedProperty, OxRxDictionaryProperty,
-// OxRxAttribute, OxRxFacetProvider, BoxedValueFacetProvider, OxRxMemberQueryContext,
-// OxRxMemberOverrule, OxRxPropertyOverrule, OxRxCollectionPropertyOverrule,
-// OxRxStatefulProperty, OxRxPropagatePropertyChange, OxRxResourceLoader, OxRxEnumTag.
-// Then the member query engine with the boxed-value facet provider, then the attribute
-// classes: OxRxLocalizedNameAttribute, OxRxAlternateLocalizedNameAttribute,
-// OxRxUiPlacementAttribute, OxRxDescriptionAttribute, OxRxRefersToAttribute,
-// OxRxDisplayAsAttribute, OxRxCOMAttribute, OxRxFlagsAttribute, OxRxFilePathAttribute,
-// OxRxUnitTypeAttribute, OxRxGenerateDynamicPropertiesAttribute,
-// OxRxUseDialogForReferredCollectionAttribute, OxRxDefaultValueAttribute,
-// OxRxCumulativeAttribute, OxRxAffinityAttribute, OxRxCategory.
-// None of these exists yet.
 
 constexpr int kClassDictionaryCapacity = 200;
 constexpr int kProtocolTableCapacity = 14;
@@ -208,22 +183,17 @@ OxRxClass* registerClass(const OXCHAR* name, const OXCHAR* parentName, int first
     return rxClass;
 }
 
-void forgetAllLibraryClasses()
-{
-    for (const LibraryClass& entry : kCoreClasses)
-        *entry.slot = nullptr;
-    OxRxObject::gpDesc = nullptr;
-}
-
 } // namespace
 
-void forgetLibraryClass(const OxRxClass* rxClass) noexcept
+void fillClassPointer(OxRxClass** slot, OxRxClass* rxClass) noexcept
 {
-    for (const LibraryClass& entry : kCoreClasses)
-        if (*entry.slot == rxClass)
-            *entry.slot = nullptr;
-    if (OxRxObject::gpDesc == rxClass)
-        OxRxObject::gpDesc = nullptr;
+    OxRxImpClass* record = rxClass != nullptr ? rxClass->imp() : nullptr;
+    if (record == nullptr) {
+        *slot = rxClass;
+        return;
+    }
+    OxArray<OxRxClass**>& pointers = record->mClassPointers;
+    *slot = pointers.contains(slot) || pointers.append(slot) >= 0 ? rxClass : nullptr;
 }
 
 } // namespace oxrx
@@ -234,7 +204,7 @@ OxRxClass* oxrxFindClassByName(OxRxClass** slot, const OXCHAR* name) noexcept
 {
     OxRxClass* found = oxrx::findClass(name);
     if (found != nullptr && slot != nullptr)
-        *slot = found;
+        oxrx::fillClassPointer(slot, found);
     return found;
 }
 
@@ -250,7 +220,7 @@ void oxrxRegisterClass(OxRxClass** slot, const OXCHAR* name, const OXCHAR* paren
         if (found != nullptr)
             oxrx_abort(u"Class mismatch");
     }
-    *slot = newOxRxClass(name, parentName, 0, pseudoConstructor, nullptr, nullptr);
+    oxrx::fillClassPointer(slot, newOxRxClass(name, parentName, 0, pseudoConstructor, nullptr, nullptr));
 }
 
 OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int proxyFlags,
@@ -323,10 +293,10 @@ void oxrxInitTypeSystem()
         oxrx_abort(u"OxRxObject class object not found.");
     // The root's parent name is the empty text: linking finds no such class and, for the root
     // alone, says nothing.
-    OxRxObject::gpDesc =
-        newOxRxClass(u"OxRxObject", u"", 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    for (const oxrx::LibraryClass& entry : oxrx::kCoreClasses)
-        entry.rxInit();
+    oxrx::fillClassPointer(&OxRxObject::gpDesc, newOxRxClass(u"OxRxObject", u"", 0, 0, 0, nullptr, nullptr,
+                                                             nullptr, nullptr, nullptr, nullptr));
+    for (void (*rxInit)() : oxrx::kLibraryClasses)
+        rxInit();
     oxrxBuildClassHierarchy();
 
     PerfLog_RegisterOxRxClassListCallback(oxrx::writeClassList);
@@ -336,21 +306,18 @@ void oxrxTerminateTypeSystem()
 {
     if (gRegistry.systemRegistry == nullptr && gRegistry.classDictionary == nullptr)
         return;
-    // The value type "void" and the member query engine go first once they exist.
     delete gRegistry.protocolClasses;
     gRegistry.protocolClasses = nullptr;
 
     // While terminating, class records skip unhooking: every class goes, so there is nothing
-    // left to keep consistent, and unhooking would walk a dictionary being destroyed.
-    gRegistry.terminating = true;
-    delete gRegistry.classDictionary;
+    // left to keep consistent. The dictionary is forgotten before it is deleted, so a desc()
+    // called meanwhile finds nothing rather than searching a dictionary being destroyed. Each
+    // record clears the class pointers that hold its class as it goes.
+    OxRxDictionary* classes = gRegistry.classDictionary;
     gRegistry.classDictionary = nullptr;
+    gRegistry.terminating = true;
+    delete classes;
     gRegistry.terminating = false;
-
-    // Every library class pointer is forgotten, not only the few the lookups below need: a
-    // stale pointer would let a cast after termination read a deleted class. desc() then finds
-    // nothing until the next start registers the classes again.
-    oxrx::forgetAllLibraryClasses();
 
     // The system registry does not own the class dictionary, which is gone already.
     delete gRegistry.systemRegistry;

@@ -52,6 +52,10 @@ public:
     OxRxClass::MemberBuilder mpMemberBuilder; // run once by members(), then cleared
     void* mpMemberBuilderData;
     std::uint16_t mClassId = 0; // host-assigned; 0 = none
+    // Every class pointer (a gpDesc or a host's) that registration or a lookup by name filled
+    // with this class. The destructor clears those that still hold it, so no pointer outlives
+    // the class object. A pointer that was given another class since is left alone.
+    OxArray<OxRxClass**> mClassPointers{0, 2};
 };
 
 namespace oxrx {
@@ -69,8 +73,9 @@ void releaseProtocolIndex(OxRxImpClass* protocolClass) noexcept;
 /// The fatal report of getX and x: "Protocol Extension '%s' not found." with the protocol
 /// class's name (empty for null).
 void reportMissingExtension(const OxRxClass* protocolClass);
-/// Clears every class pointer of the library's own classes that holds `rxClass`, so that a
-/// deleted or replaced class is looked up again by name rather than read.
-void forgetLibraryClass(const OxRxClass* rxClass) noexcept;
+/// Stores `rxClass` in `*slot` and notes the slot in the class's record, whose destructor
+/// clears it again. When the slot cannot be noted (out of memory) `*slot` becomes null instead:
+/// desc() then looks the class up on every call, which is slow but never reads a freed class.
+void fillClassPointer(OxRxClass** slot, OxRxClass* rxClass) noexcept;
 
 } // namespace oxrx

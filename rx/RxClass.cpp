@@ -85,8 +85,9 @@ OxRxImpClass::~OxRxImpClass()
     mpChildren = nullptr;
     if (!terminating && mProtocolIndex >= 0)
         oxrx::releaseProtocolIndex(this);
-    if (!terminating)
-        oxrx::forgetLibraryClass(mpOwner);
+    for (int i = 0; i < mClassPointers.logicalLength(); ++i)
+        if (*mClassPointers[i] == mpOwner)
+            *mClassPointers[i] = nullptr;
 }
 
 bool OxRxImpClass::isEqualTo(const OxRxObject* other) const

@@ -12,7 +12,7 @@ class OxRxClass;
 /// the first seven slots of every class of the system.
 class OXFIRST_API OxRxObject {
 public:
-    /// The root's class object: set by oxrxInitTypeSystem, cleared by oxrxTerminateTypeSystem.
+    /// The root's class object: set by oxrxInitTypeSystem, null again when that object is deleted.
     static OxRxClass* gpDesc;
     /// The root's class pointer as it stands; never looks anything up.
     static OxRxClass* desc() noexcept { return gpDesc; }
@@ -63,17 +63,22 @@ inline bool oxrxIsKindOf(const OxRxObject* object, const OxRxClass* rxClass) noe
 
 /// Finds the class registered as `name` in the class dictionary and stores it in `*slot`; null
 /// (and `*slot` untouched) when the type system is not running or no such class is registered.
+/// A slot filled here or by oxrxRegisterClass is set to null again when its class object is
+/// deleted (deleteOxRxClass, a second registration of the name, oxrxTerminateTypeSystem), so
+/// it must stay valid as long as that class: a static class pointer such as gpDesc.
 OXFIRST_API OxRxClass* oxrxFindClassByName(OxRxClass** slot, const OXCHAR* name) noexcept;
 /// The registration function behind every rxInit(): keeps `*slot` when the class dictionary
 /// holds that very object under `name`, and otherwise registers the class anew (a different
-/// object under the name is first reported as "Class mismatch") and stores it in `*slot`.
+/// object under the name is first reported as "Class mismatch") and stores it in `*slot`, which
+/// is then cleared with its class as for oxrxFindClassByName.
 OXFIRST_API void oxrxRegisterClass(OxRxClass** slot, const OXCHAR* name, const OXCHAR* parentName,
                                    OxRxObject* (*pseudoConstructor)()) noexcept;
 
 /// Declares, inside the body of class `CLASS`, the members every class of the system has:
-/// the class pointer `gpDesc`, `desc()` (found by registered name on first use, then one load),
-/// `cast()` (the object as a CLASS when its class derives from CLASS, else null), `rxInit()`
-/// and the `isA()` override. Leaves the class body in its public section.
+/// the class pointer `gpDesc`, `desc()` (found by registered name while the pointer is null,
+/// then one load; the pointer is cleared when its class object is deleted), `cast()` (the
+/// object as a CLASS when its class derives from CLASS, else null), `rxInit()` and the `isA()`
+/// override. Leaves the class body in its public section.
 #define OX_RX_DECLARE_MEMBERS(CLASS)                                                                         \
 public:                                                                                                      \
     static OxRxClass* gpDesc;                                                                                \

@@ -280,6 +280,38 @@ TEST_F(ClassRegistry, SystemRegistryHoldsTheClassDictionary)
     EXPECT_EQ(findClass(u"OxRxSet"), findClass(u"oxrxset"));
 }
 
+// A host class, declared like the library's own.
+class HostShape : public OxRxObject {
+    OX_RX_DECLARE_MEMBERS(HostShape)
+};
+OX_RX_DEFINE_MEMBERS(HostShape, u"HostShape", u"OxRxObject", nullptr)
+
+// A class pointer filled by rxInit or by the lookup behind desc() must not outlive its class
+// object: once the class is deleted, registered again or ended with the type system, desc()
+// looks the name up again or answers null instead of handing out the freed object.
+TEST(ClassPointers, NeverOutliveTheirClassObject)
+{
+    oxtest::FatalReports reports;
+    oxrxInitTypeSystem();
+    HostShape::rxInit();
+    ASSERT_NE(nullptr, HostShape::desc());
+    deleteOxRxClass(HostShape::desc());
+    EXPECT_EQ(nullptr, HostShape::gpDesc);
+
+    registerClass(u"HostShape", u"OxRxObject");
+    OxRxClass* found = HostShape::desc(); // found by name and kept
+    OxRxClass* again = registerClass(u"HostShape", u"OxRxObject");
+    EXPECT_NE(found, again);
+    EXPECT_EQ(again, HostShape::desc());
+    HostShape shape;
+    EXPECT_EQ(&shape, HostShape::cast(&shape));
+
+    oxrxTerminateTypeSystem();
+    EXPECT_EQ(nullptr, HostShape::gpDesc);
+    EXPECT_EQ(nullptr, OxRxSet::gpDesc);
+    EXPECT_EQ(nullptr, OxRxObject::gpDesc);
+}
+
 // Starting twice keeps the running system; ending twice, or without a start, does nothing;
 // a restart gives new class objects that work.
 TEST(TypeSystemLifecycle, StartsAndEndsAnyNumberOfTimes)
