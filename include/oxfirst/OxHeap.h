@@ -175,9 +175,10 @@ protected:
 /// Base of objects that live in the stack heap: create them with `new (owner) Derived(...)`,
 /// where `owner` is the address of the object that holds them, and end them with a
 /// delete-expression, which runs the virtual destructor and then oxStackHeapFree(this).
+/// Abstract: only derived objects live there.
 class OXFIRST_API OxStackAllocator {
 public:
-    virtual ~OxStackAllocator();
+    virtual ~OxStackAllocator() = 0;
 
     /// oxStackHeapAlloc(size, owner).
     static void* operator new(std::size_t size, const void* owner) noexcept;

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -193,9 +194,11 @@ struct Scoped : OxStackAllocator {
 };
 
 // Objects of OxStackAllocator classes live in the arena of their owner's thread and end with a
-// delete-expression: the virtual destructor runs, then the block is freed.
+// delete-expression: the virtual destructor runs, then the block is freed. The base itself is
+// abstract, so no bare base object can be made.
 TEST(StackHeap, StackAllocatorObjectsLiveInTheArena)
 {
+    EXPECT_TRUE(std::is_abstract_v<OxStackAllocator>);
     int owner = 0;
     int destroyed = 0;
     OxStackAllocator* object = new (&owner) Scoped(&destroyed);
