@@ -37,35 +37,25 @@ DictArray::DictArray(std::uint32_t initialCapacity, bool ownsObjects, bool ownsK
     : mOwnsObjects(ownsObjects ? 1 : 0), mOwnsKeys(ownsKeys ? 1 : 0)
 {
     if (initialCapacity != 0)
-        resize(initialCapacity);
+        grow(initialCapacity);
 }
 
+// Each slot is emptied before its object or key is deleted, so a destructor that looks at the
+// array finds it consistent.
 DictArray::~DictArray()
 {
-    resize(0);
+    while (mHighestId != 0) {
+        const DictEntry entry = take(mHighestId);
+        if (mOwnsObjects != 0)
+            delete entry.object;
+        if (mOwnsKeys != 0)
+            delete entry.key;
+    }
+    std::free(mpSlots);
 }
 
-bool DictArray::resize(std::uint32_t capacity)
+bool DictArray::grow(std::uint32_t capacity)
 {
-    if (capacity == mCapacity)
-        return true;
-    if (capacity < mCapacity) {
-        dropAbove(capacity);
-        if (capacity == 0) {
-            std::free(mpSlots);
-            mpSlots = nullptr;
-            mCapacity = 0;
-            return true;
-        }
-        // A shrinking realloc that fails keeps the larger block, which is still correct.
-        if (auto* slots = static_cast<DictEntry*>(
-                std::realloc(mpSlots, static_cast<std::size_t>(capacity) * sizeof(DictEntry)))) {
-            mpSlots = slots;
-            mCapacity = capacity;
-        }
-        return true;
-    }
-
     DictEntry* slots;
     if (mpSlots == nullptr)
         slots = static_cast<DictEntry*>(std::calloc(capacity, sizeof(DictEntry)));
@@ -84,25 +74,13 @@ bool DictArray::resize(std::uint32_t capacity)
     return true;
 }
 
-// Each dropped entry leaves its slot before its object or key is deleted, so a destructor that
-// looks at the array finds it consistent.
-void DictArray::dropAbove(std::uint32_t capacity) noexcept
-{
-    while (mHighestId > capacity) {
-        const DictEntry entry = take(mHighestId);
-        if (mOwnsObjects != 0)
-            delete entry.object;
-        if (mOwnsKeys != 0)
-            delete entry.key;
-    }
-}
-
 bool DictArray::store(unsigned id, OxRxTextString* key, OxRxObject* object)
 {
-    if (id > mCapacity && !resize(grownCapacity(mCapacity, id)))
+    if (id > mCapacity && !grow(grownCapacity(mCapacity, id)))
         return false;
     mpSlots[id - 1u] = DictEntry{key, object};
-    ++mCount;
+    if (object != nullptr)
+        ++mCount;
     if (id > mHighestId)
         mHighestId = id;
     return true;
@@ -110,40 +88,40 @@ bool DictArray::store(unsigned id, OxRxTextString* key, OxRxObject* object)
 
 DictEntry DictArray::take(unsigned id) noexcept
 {
-    if (!hasEntry(id))
+    if (slot(id) == nullptr)
         return DictEntry{nullptr, nullptr};
     DictEntry& entry = mpSlots[id - 1u];
     const DictEntry taken = entry;
     entry = DictEntry{nullptr, nullptr};
-    --mCount;
-    if (id == mHighestId)
-        lowerHighestId();
+    if (taken.object != nullptr)
+        --mCount;
+    if (id == mHighestId) {
+        while (id > 0 && isFree(id))
+            --id;
+        mHighestId = id;
+    }
     return taken;
-}
-
-void DictArray::lowerHighestId() noexcept
-{
-    std::uint32_t id = mHighestId;
-    while (id > 0 && mpSlots[id - 1u].key == nullptr)
-        --id;
-    mHighestId = id;
 }
 
 bool DictArray::replaceObject(unsigned id, OxRxObject* object, OxRxObject** previous)
 {
-    if (!hasEntry(id)) {
+    if (slot(id) == nullptr) {
         reportInvalidIndex(id);
         return false;
     }
     DictEntry& entry = mpSlots[id - 1u];
     *previous = entry.object;
     entry.object = object;
+    if (*previous != nullptr)
+        --mCount;
+    if (object != nullptr)
+        ++mCount;
     return true;
 }
 
 bool DictArray::replaceKey(unsigned id, OxRxTextString* key, OxRxTextString** previous)
 {
-    if (!hasEntry(id)) {
+    if (slot(id) == nullptr) {
         reportInvalidIndex(id);
         return false;
     }
@@ -153,21 +131,28 @@ bool DictArray::replaceKey(unsigned id, OxRxTextString* key, OxRxTextString** pr
     return true;
 }
 
-unsigned DictArray::nextEntry(unsigned id) const noexcept
+unsigned DictArray::nextObject(unsigned id) const noexcept
 {
-    if (id >= mHighestId)
-        return mHighestId + 1u;
     unsigned next = id + 1u;
-    while (next <= mHighestId && mpSlots[next - 1u].key == nullptr)
+    while (next <= mHighestId && mpSlots[next - 1u].object == nullptr)
         ++next;
-    return next;
+    return next <= mHighestId ? next : mHighestId + 1u;
+}
+
+unsigned DictArray::nextInUse(unsigned id) const noexcept
+{
+    unsigned next = id + 1u;
+    while (next <= mHighestId && isFree(next))
+        ++next;
+    return next <= mHighestId ? next : mHighestId + 1u;
 }
 
 unsigned DictArray::findKey(const OXCHAR* text) const noexcept
 {
     for (std::uint32_t id = 1; id <= mHighestId; ++id) {
-        const OxRxTextString* key = mpSlots[id - 1u].key;
-        if (key != nullptr && oxrx_dict::keyTextsEqual(text, oxrx_dict::keyText(key)))
+        const DictEntry& entry = mpSlots[id - 1u];
+        if (entry.object != nullptr && entry.key != nullptr &&
+            oxrx_dict::keyTextsEqual(text, oxrx_dict::keyText(entry.key)))
             return id;
     }
     return 0;
@@ -177,7 +162,7 @@ unsigned DictArray::findKey(const OXCHAR* text) const noexcept
 // DictArrayIterator
 
 DictArrayIterator::DictArrayIterator(const DictArray* entries) noexcept
-    : mpEntries(entries), mCurrentId(entries->nextEntry(0))
+    : mpEntries(entries), mCurrentId(entries->nextObject(0))
 {
 }
 
@@ -190,7 +175,7 @@ int DictArrayIterator::next()
 {
     if (done() != 0)
         return 0;
-    mCurrentId = mpEntries->nextEntry(mCurrentId);
+    mCurrentId = mpEntries->nextObject(mCurrentId);
     return done() == 0 ? 1 : 0;
 }
 

@@ -111,7 +111,8 @@ OxRxTextString* OxRxImpDictionary::makeKey(const OXCHAR* text) const
     return key;
 }
 
-// Takes `key` in every case: stored, or deleted when the entry cannot be stored.
+// Takes `key` in every case: stored, or deleted when the entry cannot be stored. A null key
+// (an object replaceAt put into a hole) goes into the slot alone.
 bool OxRxImpDictionary::storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object,
                                    DictSkipList::Position* position)
 {
@@ -119,7 +120,8 @@ bool OxRxImpDictionary::storeEntry(unsigned id, OxRxTextString* key, OxRxObject*
         delete key;
         return false;
     }
-    const DictSkipList::InsertResult linked = mpKeyIndex == nullptr ? DictSkipList::InsertResult::kLinked
+    const DictSkipList::InsertResult linked = mpKeyIndex == nullptr || key == nullptr
+                                                  ? DictSkipList::InsertResult::kLinked
                                               : position != nullptr ? mpKeyIndex->linkAt(key, id, position)
                                                                     : mpKeyIndex->insert(key, id);
     if (linked != DictSkipList::InsertResult::kLinked) {
@@ -163,32 +165,40 @@ bool OxRxImpDictionary::renameEntry(unsigned id, OxRxTextString* newKey)
     return true;
 }
 
-// Removes the entry `id` (which exists) from both structures, then deletes the owned object.
-OxRxObject* OxRxImpDictionary::eraseEntry(unsigned id)
+// Empties the slot `id` in both structures and returns its object; deletes only the key.
+OxRxObject* OxRxImpDictionary::unlinkEntry(unsigned id)
 {
     notifyErasing(id);
     const DictEntry entry = mpEntries->take(id);
-    if (mpKeyIndex != nullptr)
+    if (mpKeyIndex != nullptr && entry.key != nullptr)
         mpKeyIndex->remove(oxrx_dict::keyText(entry.key)); // deletes the key
     else
         delete entry.key;
-    if (mpEntries->ownsObjects()) {
-        delete entry.object;
-        return nullptr;
-    }
     return entry.object;
 }
 
-// In the order of a key-order iterator: by key when sorted, else by id.
+// Erasing the highest id lowers it to the highest slot that holds an object. A keyed entry
+// holding null between the two goes first: left above the highest id, its slot would receive
+// the next new id while its key still named it.
+OxRxObject* OxRxImpDictionary::eraseEntry(unsigned id)
+{
+    if (id == mpEntries->highestId())
+        for (unsigned below = id - 1u; below != 0 && mpEntries->objectAt(below) == nullptr; --below)
+            if (mpEntries->keyAt(below) != nullptr)
+                unlinkEntry(below);
+    OxRxObject* object = unlinkEntry(id);
+    if (mpEntries->ownsObjects()) {
+        delete object;
+        return nullptr;
+    }
+    return object;
+}
+
+// Every slot in use, in id order: keyed entries and objects without key alike.
 void OxRxImpDictionary::eraseAll()
 {
-    if (mpKeyIndex != nullptr) {
-        while (const DictSkipListNode* first = mpKeyIndex->first())
-            eraseEntry(first->id);
-    } else {
-        while (mpEntries->count() != 0)
-            eraseEntry(mpEntries->nextEntry(0));
-    }
+    for (unsigned id = mpEntries->nextInUse(0); id <= mpEntries->highestId(); id = mpEntries->nextInUse(id))
+        eraseEntry(id);
 }
 
 // Every live iterator standing on `id` steps off it before the entry goes.
@@ -210,10 +220,10 @@ bool OxRxImpDictionary::copyEntriesFrom(const OxRxImpDictionary& source)
 {
     const DictArray& entries = *source.mpEntries;
     const bool owns = mpEntries->ownsObjects();
-    for (unsigned id = entries.nextEntry(0); id <= entries.highestId(); id = entries.nextEntry(id)) {
+    for (unsigned id = entries.nextInUse(0); id <= entries.highestId(); id = entries.nextInUse(id)) {
         const DictEntry* entry = entries.slot(id);
-        OxRxTextString* key = makeKey(oxrx_dict::keyText(entry->key));
-        if (key == nullptr)
+        OxRxTextString* key = nullptr;
+        if (entry->key != nullptr && (key = makeKey(oxrx_dict::keyText(entry->key))) == nullptr)
             return false;
         OxRxObject* object = entry->object;
         if (owns && object != nullptr)
@@ -247,7 +257,7 @@ OxRxObject* OxRxImpDictionary::lookupText(const OxRxTextString* key) const
 
 bool OxRxImpDictionary::containsId(unsigned id) const
 {
-    return mpEntries->hasEntry(id);
+    return mpEntries->objectAt(id) != nullptr;
 }
 
 bool OxRxImpDictionary::contains(const OXCHAR* key) const
@@ -357,7 +367,9 @@ bool OxRxImpDictionary::insertAt(const OXCHAR* key, unsigned id, OxRxObject* obj
 
 bool OxRxImpDictionary::insertAtText(const OxRxTextString* key, unsigned id, OxRxObject* object)
 {
-    if (key == nullptr || id == 0 || id > kLastId || mpEntries->hasEntry(id))
+    // A slot holding a key with a null object is not free either: storing there would orphan
+    // that key.
+    if (key == nullptr || id == 0 || id > kLastId || !mpEntries->isFree(id))
         return false;
     const OXCHAR* text = key->constText();
     if (findId(text) != 0)
@@ -407,7 +419,7 @@ bool OxRxImpDictionary::renameText(const OxRxTextString* oldKey, OxRxTextString*
 
 OxRxObject* OxRxImpDictionary::eraseById(unsigned id)
 {
-    return mpEntries->hasEntry(id) ? eraseEntry(id) : nullptr;
+    return mpEntries->keyAt(id) != nullptr ? eraseEntry(id) : nullptr;
 }
 
 OxRxObject* OxRxImpDictionary::erase(const OXCHAR* key)
@@ -491,21 +503,17 @@ int OxRxImpDictionary::isEqualTo(const OxRxObject* other) const
         return 0;
     const DictArray& mine = *mpEntries;
     const DictArray& theirs = *that->mpEntries;
-    unsigned a = mine.nextEntry(0);
-    unsigned b = theirs.nextEntry(0);
-    for (; a <= mine.highestId() && b <= theirs.highestId(); a = mine.nextEntry(a), b = theirs.nextEntry(b)) {
+    unsigned a = mine.nextObject(0);
+    unsigned b = theirs.nextObject(0);
+    for (; a <= mine.highestId() && b <= theirs.highestId();
+         a = mine.nextObject(a), b = theirs.nextObject(b)) {
         if (a != b)
             return 0;
         const DictEntry* left = mine.slot(a);
         const DictEntry* right = theirs.slot(b);
-        if (!oxrx_dict::keyTextsEqual(oxrx_dict::keyText(left->key), oxrx_dict::keyText(right->key)))
+        if (!oxrx_dict::keyTextsEqual(oxrx_dict::keyText(left->key), oxrx_dict::keyText(right->key)) ||
+            left->object->isEqualTo(right->object) == 0)
             return 0;
-        if (left->object == nullptr || right->object == nullptr) {
-            if (left->object != right->object)
-                return 0;
-        } else if (left->object->isEqualTo(right->object) == 0) {
-            return 0;
-        }
     }
     return a > mine.highestId() && b > theirs.highestId() ? 1 : 0;
 }

@@ -34,16 +34,19 @@ class OXFIRST_API OxRxDictionaryIterator : public OxRxIterator {
 };
 
 /// The dictionary interface. Ids are unsigned 32-bit; id 0 never names an entry. A null key
-/// counts as the empty text. Keys are unique ignoring ASCII letter case. An entry may hold a
-/// null object: it keeps its key and id, is counted and iterated, and lookupById answers null.
+/// counts as the empty text. Among the entries found by key, keys are unique ignoring ASCII
+/// letter case. A key stored with a null object keeps its id and its place in the key order,
+/// but counts as absent by id: containsId is false and the walk in id order passes it. An
+/// unsorted dictionary neither finds it by key nor counts it; the key index of a sorted one
+/// finds and counts it. An object replaceAt put into a hole has an id and no key.
 class OXFIRST_API OxRxDictionary : public OxRxObject {
     OX_RX_DECLARE_MEMBERS(OxRxDictionary)
 
-    /// The object at `id`; null for 0, an id above the highest or an id without entry.
+    /// The object at `id`; null for 0, an id above the highest or a slot without object.
     virtual OxRxObject* lookupById(unsigned id) const = 0;
     virtual OxRxObject* lookup(const OXCHAR* key) const = 0;
-    /// Replaces the object of an existing id; the key stays. An id without entry (0, above the
-    /// highest, or a hole below it) is the fatal report "Invalid Dictionary Array Index: %d" and
+    /// Puts `object` at `id`, any id from 1 to the highest, a hole below it included; a key
+    /// there stays. Any other id is the fatal report "Invalid Dictionary Array Index: %d" and
     /// stores nothing (null is returned). The previous object is deleted (null returned) when
     /// the dictionary owns its objects, else returned; replacing an object by itself deletes
     /// nothing.
@@ -54,29 +57,32 @@ class OXFIRST_API OxRxDictionary : public OxRxObject {
     /// (out of memory; a null key object in insertText).
     virtual OxRxObject* insert(const OXCHAR* key, OxRxObject* object, unsigned* id = nullptr) = 0;
     /// Gives the entry at `id` the key `newKey`. False, with nothing changed, when `id` holds no
-    /// entry or `newKey` is the key of another entry. The replaced key is deleted: a pointer
+    /// key or `newKey` is found as the key of another entry. The replaced key is deleted: a pointer
     /// that keyOf gave for this id is then no longer valid.
     virtual bool renameById(unsigned id, const OXCHAR* newKey) = 0;
     /// Renames the entry of `oldKey` as renameById does. Only sorted dictionaries find the old
     /// key here: an unsorted one answers false.
     virtual bool rename(const OXCHAR* oldKey, const OXCHAR* newKey) = 0;
     /// Stores `object` under `key` at `id`; false when `id` is 0 or 0xFFFFFFFF, `id` already
-    /// holds an entry, or `key` is already the key of an entry.
+    /// holds a key or an object, or `key` is found as the key of an entry.
     virtual bool insertAt(const OXCHAR* key, unsigned id, OxRxObject* object) = 0;
     /// Removes the entry at `id`. Returns its object when the dictionary does not own it, else
-    /// deletes it and returns null; null when there is no such entry.
+    /// deletes it and returns null; null when `id` holds no key. Erasing the highest id lowers
+    /// it to the highest id holding an object; keys holding null between the two go with it.
     virtual OxRxObject* eraseById(unsigned id) = 0;
     virtual OxRxObject* erase(const OXCHAR* key) = 0;
-    /// True when `id` holds an entry.
+    /// True when `id` holds an object.
     virtual bool containsId(unsigned id) const = 0;
     virtual bool contains(const OXCHAR* key) const = 0;
     /// The id of `key`, or 0.
     virtual unsigned idOf(const OXCHAR* key) const = 0;
-    /// The key at `id` ("" for the empty key), or null when `id` holds no entry. Valid until the
+    /// The key at `id` ("" for the empty key), or null when `id` holds no key. Valid until the
     /// entry is erased or renamed.
     virtual const OXCHAR* keyOf(unsigned id) const = 0;
+    /// Sorted: the keys in the key index; unsorted: the ids holding an object.
     virtual unsigned count() const = 0;
-    /// A new iterator on the first entry; delete it when done. It survives the erasure of its
+    /// A new iterator on the first entry; delete it when done. The walk by key visits every key,
+    /// the walk by id every id holding an object. It survives the erasure of its
     /// current entry (it moves on to the following one: the next call of next() then stays
     /// there) and the deletion of the dictionary (it is then done). An order other than the two
     /// of DictIterType gives an iterator that is done at once. Null when memory runs out.
@@ -176,6 +182,7 @@ private:
     bool storeEntry(unsigned id, OxRxTextString* key, OxRxObject* object,
                     DictSkipListPosition* position = nullptr);
     bool renameEntry(unsigned id, OxRxTextString* newKey);
+    OxRxObject* unlinkEntry(unsigned id);
     OxRxObject* eraseEntry(unsigned id);
     void eraseAll();
     void notifyErasing(unsigned id) const;

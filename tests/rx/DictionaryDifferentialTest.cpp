@@ -2,7 +2,8 @@
 // Drives a dictionary and a plain model (a map by id) with the same random operations and
 // compares every answer: results, ids, keys as stored, counts, both iteration orders, and the
 // walk of an iterator whose entries are erased under it. Keys come from a tiny alphabet with
-// both letter cases, so lookups by another case, renames onto taken keys and holes are common.
+// both letter cases, so lookups by another case, renames onto taken keys and holes are common;
+// some objects are null.
 
 #include <oxfirst/OxRxDictionary.h>
 
@@ -45,7 +46,10 @@ struct Config {
 
 class DictionaryDifferential : public ::testing::TestWithParam<Config> {
 protected:
+    // A slot in use: a key with an object, a key with a null object, or (after replaceAt into
+    // a hole) an object without key.
     struct Entry {
+        bool hasKey;
         std::u16string key; // as stored: the text given when the entry got its key
         int value;          // TestObject value; 0 = null object
     };
@@ -66,19 +70,42 @@ protected:
             c = kUnits[mRandom() % 6];
         return key;
     }
-    unsigned randomId() { return static_cast<unsigned>(mRandom() % (highestId() + 3)); }
-    unsigned highestId() const { return mModel.empty() ? 0 : mModel.rbegin()->first; }
+    unsigned randomId() { return static_cast<unsigned>(mRandom() % (mHighest + 3)); }
+    // The id a search by key finds: the key index holds every key; an unsorted dictionary
+    // scans the slots in id order and passes over those whose object is null.
     unsigned modelIdOf(const std::u16string& key) const
     {
         for (const auto& [id, entry] : mModel)
-            if (fold(entry.key) == fold(key))
+            if (entry.hasKey && fold(entry.key) == fold(key) && (GetParam().sorted || entry.value != 0))
                 return id;
         return 0;
     }
-    // A new object. A dictionary that owns objects deletes those it took; the others are the
-    // test's (mLive), deleted at the end.
+    // Erasing the highest id lowers it to the highest slot holding an object; keyed entries
+    // holding null that it passes go with it.
+    int modelErase(unsigned id)
+    {
+        if (id == mHighest)
+            for (auto below = mModel.lower_bound(id);
+                 below != mModel.begin() && std::prev(below)->second.value == 0;)
+                below = mModel.erase(std::prev(below));
+        const int value = mModel.at(id).value;
+        mModel.erase(id);
+        if (id == mHighest)
+            mHighest = mModel.empty() ? 0 : mModel.rbegin()->first;
+        return value;
+    }
+    void modelStore(unsigned id, const std::u16string& key, int value)
+    {
+        mModel[id] = Entry{true, key, value};
+        mHighest = std::max(mHighest, id);
+    }
+    // A new object, or now and then null. A dictionary that owns objects deletes those it
+    // took; the others are the test's (mLive), deleted at the end.
     OxRxObject* newObject(int& value)
     {
+        value = 0;
+        if (mRandom() % 6 == 0)
+            return nullptr;
         value = ++mLastValue;
         TestObject* object = new TestObject(value);
         if (!GetParam().owns)
@@ -104,14 +131,23 @@ protected:
     {
         return object != nullptr ? static_cast<const TestObject*>(object)->value() : 0;
     }
+    static std::u16string keyOrNone(const OXCHAR* key) { return key != nullptr ? key : u"<none>"; }
+    std::u16string modelKey(unsigned id) const
+    {
+        auto at = mModel.find(id);
+        return at != mModel.end() && at->second.hasKey ? at->second.key : u"<none>";
+    }
 
-    // The model's entries in the order of a walk: by folded key when sorted and asked so.
+    // The model's entries in the order of a walk: by folded key (every key) when sorted and
+    // asked so, else by id (every slot holding an object).
     std::vector<unsigned> order(bool byKey) const
     {
+        byKey = byKey && GetParam().sorted;
         std::vector<unsigned> ids;
         for (const auto& [id, entry] : mModel)
-            ids.push_back(id);
-        if (byKey && GetParam().sorted)
+            if (byKey ? entry.hasKey : entry.value != 0)
+                ids.push_back(id);
+        if (byKey)
             std::sort(ids.begin(), ids.end(), [&](unsigned a, unsigned b) {
                 return fold(mModel.at(a).key) < fold(mModel.at(b).key);
             });
@@ -124,7 +160,7 @@ protected:
         OxRxDictionaryIterator* it = mDict->makeIterator(type);
         for (; it->done() == 0; it->next()) {
             walked.push_back(it->id());
-            ASSERT_EQ(mModel.at(it->id()).key, std::u16string(it->key()));
+            ASSERT_EQ(modelKey(it->id()), keyOrNone(it->key()));
             ASSERT_EQ(mModel.at(it->id()).value, valueOf(it->object()));
         }
         delete it;
@@ -132,17 +168,18 @@ protected:
     }
     void compareEverything()
     {
-        ASSERT_EQ(mModel.size(), mDict->count());
+        std::size_t counted = 0;
+        for (const auto& [id, entry] : mModel)
+            counted += GetParam().sorted ? entry.hasKey : entry.value != 0;
+        ASSERT_EQ(counted, mDict->count());
         const DictSkipList* index = mDict->keyIndex();
         ASSERT_TRUE(index == nullptr || index->validate());
-        for (unsigned id = 0; id <= highestId() + 1; ++id) {
+        for (unsigned id = 0; id <= mHighest + 1; ++id) {
             auto at = mModel.find(id);
-            ASSERT_EQ(at != mModel.end(), mDict->containsId(id)) << id;
-            ASSERT_EQ(at != mModel.end() ? at->second.value : 0, valueOf(mDict->lookupById(id)));
-            if (at != mModel.end())
-                ASSERT_EQ(at->second.key, std::u16string(mDict->keyOf(id)));
-            else
-                ASSERT_EQ(nullptr, mDict->keyOf(id));
+            const int value = at != mModel.end() ? at->second.value : 0;
+            ASSERT_EQ(value != 0, mDict->containsId(id)) << id;
+            ASSERT_EQ(value, valueOf(mDict->lookupById(id)));
+            ASSERT_EQ(modelKey(id), keyOrNone(mDict->keyOf(id)));
         }
         compareWalk(OxRx::kIterateByKey);
         compareWalk(OxRx::kIterateById);
@@ -152,9 +189,10 @@ protected:
     // next() must land on the first remaining entry after the one the walk stood on.
     void walkWhileErasing(bool byKey)
     {
+        const bool keyOrder = byKey && GetParam().sorted;
         auto after = [&](unsigned id, const std::u16string& foldedKey) {
             for (unsigned candidate : order(byKey))
-                if (byKey && GetParam().sorted ? fold(mModel.at(candidate).key) > foldedKey : candidate > id)
+                if (keyOrder ? fold(mModel.at(candidate).key) > foldedKey : candidate > id)
                     return candidate;
             return 0u;
         };
@@ -163,17 +201,15 @@ protected:
         unsigned expected = ids.empty() ? 0 : ids.front();
         while (expected != 0) {
             ASSERT_EQ(expected, it->id());
-            const std::u16string currentKey = fold(mModel.at(expected).key);
+            const std::u16string currentKey = keyOrder ? fold(mModel.at(expected).key) : u"";
             const unsigned roll = mRandom() % 4;
-            if (roll == 0) { // the current entry
-                expectDropped(mDict->eraseById(expected), mModel.at(expected).value);
-                mModel.erase(expected);
-            } else if (roll == 1) { // some other entry, perhaps the next one
-                const unsigned other = randomId();
-                if (other != expected && mModel.count(other) != 0) {
-                    expectDropped(mDict->erase(mModel.at(other).key.c_str()), mModel.at(other).value);
-                    mModel.erase(other);
-                }
+            if (roll == 0) { // the current entry (one without key stays)
+                const bool keyed = mModel.at(expected).hasKey;
+                expectDropped(mDict->eraseById(expected), keyed ? modelErase(expected) : 0);
+            } else if (roll == 1) { // the entry of some key, perhaps the next one
+                const std::u16string key = randomKey();
+                const unsigned known = modelIdOf(key);
+                expectDropped(mDict->erase(key.c_str()), known != 0 ? modelErase(known) : 0);
             }
             expected = after(expected, currentKey);
             ASSERT_EQ(expected != 0 ? 1 : 0, it->next());
@@ -201,38 +237,29 @@ protected:
                 mModel[known].value = value;
             } else {
                 EXPECT_EQ(nullptr, answer);
-                EXPECT_EQ(highestId() + 1, id);
-                mModel[id] = Entry{key, value};
+                EXPECT_EQ(mHighest + 1, id);
+                modelStore(id, key, value);
             }
             break;
         }
-        case 2: { // insertAt: only into a free id under a free key
+        case 2: { // insertAt: only into an unused slot under a key not found
             const unsigned id = randomId();
             OxRxObject* object = newObject(value);
             const bool fits = id != 0 && mModel.count(id) == 0 && known == 0;
             ASSERT_EQ(fits, mDict->insertAt(key.c_str(), id, object)) << id;
             if (fits)
-                mModel[id] = Entry{key, value};
+                modelStore(id, key, value);
             else
                 discard(object);
             break;
         }
         case 3: // erase by key
-            if (known != 0) {
-                expectDropped(mDict->erase(key.c_str()), mModel[known].value);
-                mModel.erase(known);
-            } else {
-                EXPECT_EQ(nullptr, mDict->erase(key.c_str()));
-            }
+            expectDropped(mDict->erase(key.c_str()), known != 0 ? modelErase(known) : 0);
             break;
-        case 4: { // erase by id
+        case 4: { // erase by id: only a slot with a key
             const unsigned id = randomId();
-            if (mModel.count(id) != 0) {
-                expectDropped(mDict->eraseById(id), mModel[id].value);
-                mModel.erase(id);
-            } else {
-                EXPECT_EQ(nullptr, mDict->eraseById(id));
-            }
+            const bool keyed = mModel.count(id) != 0 && mModel[id].hasKey;
+            expectDropped(mDict->eraseById(id), keyed ? modelErase(id) : 0);
             break;
         }
         case 5:
@@ -241,30 +268,35 @@ protected:
             const unsigned id =
                 byId ? randomId()
                      : (mModel.empty() ? 0 : std::next(mModel.begin(), mRandom() % mModel.size())->first);
+            const bool keyed = mModel.count(id) != 0 && mModel[id].hasKey;
             const unsigned holder = modelIdOf(key);
-            const bool ok = mModel.count(id) != 0 && (holder == 0 || holder == id) && (byId || c.sorted);
+            const bool ok = keyed && (holder == 0 || holder == id) && (byId || c.sorted);
             if (byId) {
                 ASSERT_EQ(ok, mDict->renameById(id, key.c_str())) << id;
-            } else if (id != 0) {
+            } else if (keyed) {
                 ASSERT_EQ(ok, mDict->rename(fold(mModel[id].key).c_str(), key.c_str())) << id;
             }
             if (ok)
                 mModel[id].key = key;
             break;
         }
-        case 7: { // replaceAt: an id without entry is reported and stores nothing
+        case 7: { // replaceAt: any id from 1 to the highest, a hole too; others are reported
             const unsigned id = randomId();
-            OxRxObject* object = mRandom() % 8 == 0 ? nullptr : newObject(value);
+            OxRxObject* object = newObject(value);
             const std::size_t reports = mScope.reports().count();
             OxRxObject* answer = mDict->replaceAt(id, object);
-            if (mModel.count(id) != 0) {
-                expectDropped(answer, mModel[id].value);
-                mModel[id].value = value;
+            if (id != 0 && id <= mHighest) {
+                auto at = mModel.find(id);
+                expectDropped(answer, at != mModel.end() ? at->second.value : 0);
+                if (at == mModel.end())
+                    at = mModel.emplace(id, Entry{false, u"", 0}).first;
+                at->second.value = value;
+                if (!at->second.hasKey && value == 0)
+                    mModel.erase(at);
             } else {
                 EXPECT_EQ(nullptr, answer);
                 EXPECT_EQ(reports + 1, mScope.reports().count());
-                if (object != nullptr)
-                    discard(object);
+                discard(object);
             }
             break;
         }
@@ -296,8 +328,9 @@ protected:
 
     oxtest::TypeSystemScope mScope;
     InspectableDictionary* mDict = nullptr;
-    std::map<unsigned, Entry> mModel;
-    std::vector<TestObject*> mLive; // objects the test must delete (not owned by the dictionary)
+    std::map<unsigned, Entry> mModel; // the slots in use
+    unsigned mHighest = 0;            // the highest id; its slot may have been emptied by replaceAt
+    std::vector<TestObject*> mLive;   // objects the test must delete (not owned by the dictionary)
     std::mt19937 mRandom{20261206};
     int mLastValue = 0;
 
@@ -311,8 +344,9 @@ public:
 };
 
 // Any divergence from the model: a wrong id, a key lost or duplicated by a rename, a hole
-// reused, an iterator that skips or repeats an entry after an erasure, an owned object leaked
-// or deleted twice (the sanitizer run), a key index out of order.
+// reused, a null object counted or found, a hole refused by replaceAt, an iterator that skips
+// or repeats an entry after an erasure, an owned object leaked or deleted twice (the sanitizer
+// run), a key index out of order.
 TEST_P(DictionaryDifferential, AgreesWithAPlainModelOverManyRandomSteps)
 {
     for (int i = 0; i < 20000; ++i) {
