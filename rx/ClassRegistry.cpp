@@ -172,8 +172,8 @@ OxRxClass* registerClass(const OXCHAR* name, const OXCHAR* parentName, int first
         return nullptr;
     }
     // The dictionary owns its classes: taking the earlier class's place deletes it, and its
-    // record's destructor unhooks it from its parent, its children and the protocol tables
-    // before anything can reach it again.
+    // record's destructor unhooks it from its parent, its children and the protocol tables and
+    // clears the class pointers that hold it before anything can reach it again.
     const bool registeredBefore = classes->contains(name);
     classes->insert(name, rxClass, nullptr);
     if (registeredBefore)

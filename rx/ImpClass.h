@@ -3,7 +3,7 @@
 // registration data, the protocol-extension slots and the member builder. A class object and
 // its record are created and destroyed together; the registry (ClassRegistry.cpp) fills the
 // record, and the record's destructor unhooks the class from the hierarchy and the protocol
-// tables.
+// tables and clears the class pointers that still hold it.
 #pragma once
 
 #include <oxfirst/OxArray.h>
@@ -25,8 +25,8 @@ public:
                  OxRxClass::MemberBuilder memberBuilder, void* memberBuilderData);
     OxRxImpClass(const OxRxImpClass&) = delete;
     OxRxImpClass& operator=(const OxRxImpClass&) = delete;
-    /// Reports the end, unhooks the class (unless the type system is terminating) and frees
-    /// what the record owns.
+    /// Reports the end, unhooks the class (unless the type system is terminating), clears the
+    /// class pointers that still hold it and frees what the record owns.
     virtual ~OxRxImpClass();
     /// True when `other` is a class object whose name equals this class's name.
     virtual bool isEqualTo(const OxRxObject* other) const;
@@ -47,9 +47,9 @@ public:
     int mProtocolIndex = -1; // this class's slot number when used as a protocol class
     OxArray<OxRxObject*> mProtocolSlots{kInitialProtocolSlots, 8}; // extension in effect, by protocol index
     OxRxClass::AppNameCallback mpAppNameCallback;
-    OxRxMemberCollection* mpMembers = nullptr; // owned; null until first asked for
+    OxRxMemberCollection* mpMembers = nullptr; // null: no code here builds a member collection
     OxRxClass* mpOwner;
-    OxRxClass::MemberBuilder mpMemberBuilder; // run once by members(), then cleared
+    OxRxClass::MemberBuilder mpMemberBuilder; // kept as given at registration; never run here
     void* mpMemberBuilderData;
     std::uint16_t mClassId = 0; // host-assigned; 0 = none
     // Every class pointer (a gpDesc or a host's) that registration or a lookup by name filled

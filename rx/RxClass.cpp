@@ -76,7 +76,6 @@ OxRxImpClass::~OxRxImpClass()
         if (mpParent != nullptr && mpParent->imp() != nullptr && mpParent->imp()->mpChildren != nullptr)
             mpParent->imp()->mpChildren->removeByPointer(mpOwner);
     }
-    // The member collection goes with the members; both arrive with reflection.
     OxHeapOperators::freeRawMem(mpName);
     OxHeapOperators::freeRawMem(mpParentName);
     OxHeapOperators::freeRawMem(mpDxfName);
@@ -161,8 +160,6 @@ OxRxObject* OxRxClass::create() const
 
 OxRxMemberCollection* OxRxClass::members() const
 {
-    // The builder needs the member collection builder of the reflection layer; until that
-    // exists the builder stays stored and the collection is null.
     return mpImp != nullptr ? mpImp->mpMembers : nullptr;
 }
 

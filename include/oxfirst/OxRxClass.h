@@ -43,8 +43,8 @@ class OXFIRST_API OxRxClass : public OxRxObject {
     void getClassVersion(int& first, int& second) const noexcept;
     /// A new default object made by the pseudo-constructor, or null when the class has none.
     OxRxObject* create() const;
-    /// The member collection. On the first call a stored member builder runs once and is
-    /// cleared. May be null.
+    /// The member collection: null, since nothing in this library builds one. The member
+    /// builder given at registration is kept, not run.
     OxRxMemberCollection* members() const;
     /// The direct children (not owned by the set), or null while no child has been linked.
     const OxRxSet* descendants() const noexcept;
