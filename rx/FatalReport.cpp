@@ -23,9 +23,9 @@ bool isHighSurrogate(OXCHAR unit)
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
-// Copies what still fits. A piece cut after the high half of a surrogate pair drops that half,
-// so the message stays well-formed UTF-16. Always answers 0: the formatter is never stopped, the
-// rest of its output is simply not kept.
+// Copies what still fits. A high half of a surrogate pair that would fill the last unit drops,
+// since its low half could not follow, so the message stays well-formed UTF-16. Always answers
+// 0: the formatter is never stopped, the rest of its output is simply not kept.
 int appendPiece(void* context, const OXCHAR* piece, unsigned int unitCount)
 {
     auto* cursor = static_cast<MessageCursor*>(context);
@@ -33,7 +33,7 @@ int appendPiece(void* context, const OXCHAR* piece, unsigned int unitCount)
         return 0;
     const std::size_t room = static_cast<std::size_t>(cursor->end - cursor->position);
     std::size_t count = unitCount < room ? unitCount : room;
-    if (count < unitCount && count > 0 && isHighSurrogate(piece[count - 1]))
+    if (count == room && isHighSurrogate(piece[count - 1]))
         --count;
     std::memcpy(cursor->position, piece, count * sizeof(OXCHAR));
     cursor->position += count;
