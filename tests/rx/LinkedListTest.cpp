@@ -37,8 +37,10 @@ protected:
 };
 
 // The iterator steps in its own direction before its node is freed, and the list's ends follow
-// the removal of the first or last node.
-TEST_F(LinkedList, RemovalStepsTheIteratorOnAndKeepsBothEndsRight)
+// the removal of the first or last node. An iterator of another list would unlink that list's
+// node while this list's count and ends changed: it is refused, as are null, done and
+// unattached iterators.
+TEST_F(LinkedList, RemovesThroughItsOwnIteratorsOnlyAndKeepsBothEndsRight)
 {
     struct Case {
         int direction, steps, removed, standsOn; // standsOn -1: done
@@ -54,31 +56,21 @@ TEST_F(LinkedList, RemovalStepsTheIteratorOnAndKeepsBothEndsRight)
         ASSERT_EQ(1, list.removeAtIterator(&it));
         EXPECT_EQ(c.standsOn < 0 ? nullptr : at(c.standsOn), it.object());
         Pointers rest;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3; ++i)
             if (i != c.removed)
                 rest.push_back(at(i));
-        }
         EXPECT_EQ(rest, walk(list, 1));
         EXPECT_EQ(Pointers(rest.rbegin(), rest.rend()), walk(list, 0));
-        EXPECT_EQ(2, list.count());
-    }
-}
 
-// An iterator of another list would unlink that list's node while this list's count and ends
-// changed: it is refused, as are null, done and unattached iterators.
-TEST_F(LinkedList, RefusesForeignNullAndDoneIterators)
-{
-    OxRxGenLinkedList list, other;
-    fill(list);
-    other.addNewLastEntry(at(0));
-    OxRxGenLinkedListIterator foreign = other.resetIterator(1), done = list.resetIterator(1), unattached;
-    while (done.next() != 0) {
+        OxRxGenLinkedList other;
+        other.addNewLastEntry(at(0));
+        OxRxGenLinkedListIterator foreign = other.resetIterator(1), unattached;
+        for (OxRxGenLinkedListIterator* refused : {&foreign, &unattached, c.standsOn < 0 ? &it : nullptr,
+                                                   static_cast<OxRxGenLinkedListIterator*>(nullptr)})
+            EXPECT_EQ(0, list.removeAtIterator(refused));
+        EXPECT_EQ(2, list.count());
+        EXPECT_EQ(1, other.count());
     }
-    for (OxRxGenLinkedListIterator* it :
-         {&foreign, &done, &unattached, static_cast<OxRxGenLinkedListIterator*>(nullptr)})
-        EXPECT_EQ(0, list.removeAtIterator(it));
-    EXPECT_EQ(1, other.count());
-    EXPECT_EQ((Pointers{at(0), at(1), at(2)}), walk(list, 1));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // tests/support/RxTestSupport.h
 // The world the class-system tests build: a running type system, fatal reports captured as
 // text instead of ending the process, and TestObject, a plain registered class whose instances
-// compare by value and count their destructions.
+// are equal by value and count their destructions.
 #pragma once
 
 #include <oxfirst/OxHostDefaults.h>
@@ -17,12 +17,12 @@ namespace oxtest {
 class FatalReports {
 public:
     FatalReports()
+        : mPreviousFormat(OxRxTypeSysCallbacks::fmtout()), mPreviousFatal(OxRxTypeSysCallbacks::fatalError())
     {
-        gReports().clear();
-        mPreviousFormat = OxRxTypeSysCallbacks::fmtout();
-        mPreviousFatal = OxRxTypeSysCallbacks::fatalError();
+        gReports.clear();
         OxRxTypeSysCallbacks::setCallback_fmtout(oxHostFormat);
-        OxRxTypeSysCallbacks::setCallback_fatalError(record);
+        OxRxTypeSysCallbacks::setCallback_fatalError(
+            [](const OXCHAR* message) { gReports.emplace_back(message + (message[0] == u'!' ? 1 : 0)); });
     }
     ~FatalReports()
     {
@@ -32,34 +32,26 @@ public:
     FatalReports(const FatalReports&) = delete;
     FatalReports& operator=(const FatalReports&) = delete;
 
-    const std::vector<std::u16string>& all() const { return gReports(); }
-    std::size_t count() const { return gReports().size(); }
+    const std::vector<std::u16string>& all() const { return gReports; }
+    std::size_t count() const { return gReports.size(); }
     /// The last report, or empty text.
-    std::u16string last() const { return gReports().empty() ? std::u16string() : gReports().back(); }
-    void clear() { gReports().clear(); }
+    std::u16string last() const { return gReports.empty() ? std::u16string() : gReports.back(); }
+    void clear() { gReports.clear(); }
 
 private:
-    static std::vector<std::u16string>& gReports()
-    {
-        static std::vector<std::u16string> reports;
-        return reports;
-    }
-    static void record(const OXCHAR* message)
-    {
-        gReports().emplace_back(message[0] == u'!' ? message + 1 : message);
-    }
+    static inline std::vector<std::u16string> gReports;
     OxRxTypeSysCallbacks::FmtOutCallback mPreviousFormat;
     OxRxTypeSysCallbacks::FatalErrorCallback mPreviousFatal;
 };
 
-/// A plain class of the system: compares by value, clones, copies, counts destructions.
+/// A plain class of the system: equal by value, copied through copyFrom (so clone() takes the
+/// root's path through the class's pseudo-constructor), counts its destructions.
 class TestObject : public OxRxObject {
     OX_RX_DECLARE_MEMBERS(TestObject)
 
     explicit TestObject(int value = 0) : mValue(value) {}
     ~TestObject() override { ++gDestroyed; }
 
-    OxRxObject* clone() const override { return new TestObject(mValue); }
     Orka::ErrorStatus copyFrom(const OxRxObject* other) override
     {
         const TestObject* source = TestObject::cast(other);
@@ -72,15 +64,6 @@ class TestObject : public OxRxObject {
     {
         const TestObject* that = TestObject::cast(other);
         return that != nullptr && that->mValue == mValue;
-    }
-    OxRx::Ordering comparedTo(const OxRxObject* other) const override
-    {
-        const TestObject* that = TestObject::cast(other);
-        if (that == nullptr)
-            return OxRx::kOrderNone;
-        return mValue < that->mValue   ? OxRx::kOrderLess
-               : mValue > that->mValue ? OxRx::kOrderGreater
-                                       : OxRx::kOrderEqual;
     }
 
     int value() const { return mValue; }
