@@ -23,26 +23,25 @@ namespace {
 
 using oxtest::TestObject;
 
-// Gives the test the key index to validate.
+// Lends the test the key index to validate.
 class InspectableDictionary : public OxRxImpDictionary {
 public:
     using OxRxImpDictionary::OxRxImpDictionary;
     const DictSkipList* keyIndex() const { return mpKeyIndex; }
 };
 
-std::u16string fold(const std::u16string& key)
+std::u16string fold(std::u16string key)
 {
-    std::u16string folded = key;
-    for (char16_t& c : folded)
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c | 0x20);
-    return folded;
+    for (char16_t& c : key)
+        c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c;
+    return key;
 }
 
+// The model's key of a slot without key, and what the test reads for a null key.
+const std::u16string kNoKey = u"<none>";
+
 struct Config {
-    bool sorted;
-    bool owns;
-    bool ignoreCase;
+    bool sorted, owns, ignoreCase;
 };
 
 class DictionaryDifferential : public ::testing::TestWithParam<Config> {
@@ -50,18 +49,9 @@ protected:
     // A slot in use: a key with an object, a key with a null object, or (after replaceAt into
     // a hole) an object without key.
     struct Entry {
-        bool hasKey;
-        std::u16string key; // as stored: the text given when the entry got its key
+        std::u16string key; // as stored: the text given when the entry got its key; or kNoKey
         int value;          // TestObject value; 0 = null object
     };
-
-    void SetUp() override
-    {
-        const Config c = GetParam();
-        mDict = new InspectableDictionary(0, c.owns, c.sorted, c.ignoreCase);
-        ASSERT_TRUE(mDict->isComplete());
-    }
-    void TearDown() override { delete mDict; }
 
     std::u16string randomKey()
     {
@@ -77,7 +67,7 @@ protected:
     unsigned modelIdOf(const std::u16string& key) const
     {
         for (const auto& [id, entry] : mModel)
-            if (entry.hasKey && fold(entry.key) == fold(key) && (GetParam().sorted || entry.value != 0))
+            if (fold(entry.key) == fold(key) && (GetParam().sorted || entry.value != 0))
                 return id;
         return 0;
     }
@@ -95,9 +85,27 @@ protected:
             mHighest = mModel.empty() ? 0 : mModel.rbegin()->first;
         return value;
     }
+    // insert: a new id one past the highest, or the key's id with a new object.
+    void insertKey(const std::u16string& key)
+    {
+        const unsigned known = modelIdOf(key);
+        int value = 0;
+        OxRxObject* object = newObject(value);
+        unsigned id = 99;
+        OxRxObject* answer = mDict->insert(key.c_str(), object, &id);
+        if (known != 0) {
+            EXPECT_EQ(known, id);
+            expectDropped(answer, mModel[known].value);
+            mModel[known].value = value;
+        } else {
+            EXPECT_EQ(nullptr, answer);
+            EXPECT_EQ(mHighest + 1, id);
+            modelStore(id, key, value);
+        }
+    }
     void modelStore(unsigned id, const std::u16string& key, int value)
     {
-        mModel[id] = Entry{true, key, value};
+        mModel[id] = Entry{key, value};
         mHighest = std::max(mHighest, id);
     }
     // A new object, or now and then null. A dictionary that owns objects deletes those it
@@ -110,31 +118,18 @@ protected:
             mLive.emplace_back(object);
         return object;
     }
-    // An object the dictionary did not take.
-    void discard(OxRxObject* object)
-    {
-        if (GetParam().owns)
-            delete object;
-    }
     // What an operation that drops the object of `value` (0: null) must answer: null when the
     // dictionary owns (and deleted) it, else the object itself.
     void expectDropped(OxRxObject* answer, int value)
     {
-        if (GetParam().owns || value == 0)
-            EXPECT_EQ(nullptr, answer);
-        else
-            EXPECT_EQ(value, valueOf(answer));
+        EXPECT_EQ(GetParam().owns ? 0 : value, valueOf(answer));
     }
     int valueOf(const OxRxObject* object) const
     {
         return object != nullptr ? static_cast<const TestObject*>(object)->value() : 0;
     }
-    static std::u16string keyOrNone(const OXCHAR* key) { return key != nullptr ? key : u"<none>"; }
-    std::u16string modelKey(unsigned id) const
-    {
-        auto at = mModel.find(id);
-        return at != mModel.end() && at->second.hasKey ? at->second.key : u"<none>";
-    }
+    static std::u16string keyOrNone(const OXCHAR* key) { return key != nullptr ? key : kNoKey; }
+    std::u16string modelKey(unsigned id) const { return mModel.count(id) != 0 ? mModel.at(id).key : kNoKey; }
 
     // The model's entries in the order of a walk: by folded key (every key) when sorted and
     // asked so, else by id (every slot holding an object).
@@ -143,7 +138,7 @@ protected:
         byKey = byKey && GetParam().sorted;
         std::vector<unsigned> ids;
         for (const auto& [id, entry] : mModel)
-            if (byKey ? entry.hasKey : entry.value != 0)
+            if (byKey ? entry.key != kNoKey : entry.value != 0)
                 ids.push_back(id);
         if (byKey)
             std::sort(ids.begin(), ids.end(), [&](unsigned a, unsigned b) {
@@ -155,7 +150,7 @@ protected:
     {
         std::size_t counted = 0;
         for (const auto& [id, entry] : mModel)
-            counted += GetParam().sorted ? entry.hasKey : entry.value != 0;
+            counted += GetParam().sorted ? entry.key != kNoKey : entry.value != 0;
         ASSERT_EQ(counted, mDict->count());
         const DictSkipList* index = mDict->keyIndex();
         ASSERT_TRUE(index == nullptr || index->validate());
@@ -170,10 +165,10 @@ protected:
         compareWalk(false, false);
     }
 
-    // Walks the dictionary and compares each entry; with `erasing`, erases some entries on the
-    // way, the current one among them: each next() must land on the first remaining entry after
-    // the one the walk stood on.
-    void compareWalk(bool byKey, bool erasing)
+    // Walks the dictionary and compares each entry; with `changing`, erases some entries on the
+    // way, the current one among them, and inserts others: each next() must land on the first
+    // entry after the one the walk stood on, of those there now.
+    void compareWalk(bool byKey, bool changing)
     {
         const bool keyOrder = byKey && GetParam().sorted;
         auto after = [&](unsigned id, const std::u16string& foldedKey) {
@@ -189,14 +184,16 @@ protected:
             ASSERT_EQ(modelKey(expected), keyOrNone(it->key()));
             ASSERT_EQ(mModel.at(expected).value, valueOf(it->object()));
             const std::u16string currentKey = keyOrder ? fold(mModel.at(expected).key) : u"";
-            const unsigned roll = erasing ? mRandom() % 4 : 2;
+            const unsigned roll = changing ? mRandom() % 4 : 3;
             if (roll == 0) { // the current entry (one without key stays)
-                const bool keyed = mModel.at(expected).hasKey;
-                expectDropped(mDict->eraseById(expected), keyed ? modelErase(expected) : 0);
+                expectDropped(mDict->eraseById(expected),
+                              modelKey(expected) != kNoKey ? modelErase(expected) : 0);
             } else if (roll == 1) { // the entry of some key, perhaps the next one
                 const std::u16string key = randomKey();
                 const unsigned known = modelIdOf(key);
                 expectDropped(mDict->erase(key.c_str()), known != 0 ? modelErase(known) : 0);
+            } else if (roll == 2) { // a new entry before or after the current one, or a new object
+                insertKey(randomKey());
             }
             expected = after(expected, currentKey);
             ASSERT_EQ(expected != 0 ? 1 : 0, it->next());
@@ -214,21 +211,9 @@ protected:
         int value = 0;
         switch (mRandom() % 12) {
         case 0:
-        case 1: { // insert: a new id one past the highest, or the key's id with a new object
-            OxRxObject* object = newObject(value);
-            unsigned id = 99;
-            OxRxObject* answer = mDict->insert(key.c_str(), object, &id);
-            if (known != 0) {
-                EXPECT_EQ(known, id);
-                expectDropped(answer, mModel[known].value);
-                mModel[known].value = value;
-            } else {
-                EXPECT_EQ(nullptr, answer);
-                EXPECT_EQ(mHighest + 1, id);
-                modelStore(id, key, value);
-            }
+        case 1:
+            insertKey(key);
             break;
-        }
         case 2: { // insertAt: only into an unused slot under a key not found
             const unsigned id = randomId();
             OxRxObject* object = newObject(value);
@@ -236,8 +221,8 @@ protected:
             ASSERT_EQ(fits, mDict->insertAt(key.c_str(), id, object)) << id;
             if (fits)
                 modelStore(id, key, value);
-            else
-                discard(object);
+            else if (c.owns)
+                delete object; // not taken
             break;
         }
         case 3: // erase by key
@@ -245,8 +230,7 @@ protected:
             break;
         case 4: { // erase by id: only a slot with a key
             const unsigned id = randomId();
-            const bool keyed = mModel.count(id) != 0 && mModel[id].hasKey;
-            expectDropped(mDict->eraseById(id), keyed ? modelErase(id) : 0);
+            expectDropped(mDict->eraseById(id), modelKey(id) != kNoKey ? modelErase(id) : 0);
             break;
         }
         case 5:
@@ -255,7 +239,7 @@ protected:
             const unsigned id =
                 byId ? randomId()
                      : (mModel.empty() ? 0 : std::next(mModel.begin(), mRandom() % mModel.size())->first);
-            const bool keyed = mModel.count(id) != 0 && mModel[id].hasKey;
+            const bool keyed = modelKey(id) != kNoKey;
             const unsigned holder = modelIdOf(key);
             const bool ok = keyed && (holder == 0 || holder == id) && (byId || c.sorted);
             if (byId) {
@@ -280,14 +264,19 @@ protected:
                 auto at = mModel.find(id);
                 expectDropped(answer, at != mModel.end() ? at->second.value : 0);
                 if (at == mModel.end())
-                    at = mModel.emplace(id, Entry{false, u"", 0}).first;
+                    at = mModel.emplace(id, Entry{kNoKey, 0}).first;
                 at->second.value = value;
-                if (!at->second.hasKey && value == 0)
+                if (at->second.key == kNoKey && value == 0)
                     mModel.erase(at);
             } else {
+                std::u16string report = u"Invalid Dictionary Array Index: ";
+                for (char digit : std::to_string(id))
+                    report += static_cast<char16_t>(digit);
                 EXPECT_EQ(nullptr, answer);
                 EXPECT_EQ(reports + 1, mScope.reports().count());
-                discard(object);
+                EXPECT_EQ(report, mScope.reports().last());
+                if (c.owns)
+                    delete object; // not taken
             }
             break;
         }
@@ -309,13 +298,13 @@ protected:
                 break;
             OxRxObject* copy = mDict->clone();
             ASSERT_NE(nullptr, copy);
-            EXPECT_NE(0, copy->isEqualTo(mDict));
+            EXPECT_NE(0, copy->isEqualTo(mDict.get()));
             EXPECT_NE(0, mDict->isEqualTo(copy));
             OxRxImpDictionary target(0, c.owns, c.sorted, !c.ignoreCase);
             TestObject stale(-1);
             target.insertAt(u"stale", 9, c.owns ? new TestObject(-1) : &stale);
             ASSERT_EQ(Orka::eOk, target.copyFrom(copy));
-            EXPECT_NE(0, target.isEqualTo(mDict));
+            EXPECT_NE(0, target.isEqualTo(mDict.get()));
             delete copy;
             break;
         }
@@ -323,10 +312,11 @@ protected:
     }
 
     oxtest::TypeSystemScope mScope;
-    InspectableDictionary* mDict = nullptr;
+    std::vector<std::unique_ptr<TestObject>> mLive; // objects the dictionary does not own
+    std::unique_ptr<InspectableDictionary> mDict{
+        new InspectableDictionary(0, GetParam().owns, GetParam().sorted, GetParam().ignoreCase)};
     std::map<unsigned, Entry> mModel; // the slots in use
     unsigned mHighest = 0;            // the highest id; its slot may have been emptied by replaceAt
-    std::vector<std::unique_ptr<TestObject>> mLive; // objects the dictionary does not own
     std::mt19937 mRandom{20261206};
     int mLastValue = 0;
 };

@@ -1,6 +1,6 @@
 // tests/rx/TextStringTest.cpp
 // The text key: the lower-case folding order with its hand-over to the C runtime, null against
-// empty texts, the buffer that is reused until a longer text arrives, and copies.
+// empty texts, its buffer, and probe keys that borrow the caller's text.
 
 #include <oxfirst/OxRxTextString.h>
 
@@ -25,9 +25,7 @@ struct Order {
 // both texts over, which compares ASCII letters without case too.
 TEST(TextOrder, FoldsAsciiToLowerCaseAndHandsTheRestOver)
 {
-    const Order orders[] = {{u"ABC", u"abc", 0},         {u"a_", u"aa", -1},
-                            {u"AA", u"a_", 1},           {u"_", u"A", -1},
-                            {u"ab", u"abc", -1},         {u"abc", u"AB", 1},
+    const Order orders[] = {{u"AA", u"a_", 1},           {u"ab", u"ABC", -1},
                             {nullptr, u"", 0},           {u"", u"a", -1},
                             {u"a\u00E9", u"aZ", 1},      {u"a\tB", u"A\tb", 0},
                             {u"\u00E9x", u"\u00E9X", 0}, {u"\u00C4", u"\u00E4", -1}};
@@ -46,7 +44,6 @@ TEST(TextStringCompare, EmptyNullAndForeignObjects)
     other.setText(u"");
     oxtest::TestObject notText;
     EXPECT_TRUE(abc.isEqualTo(&lower));
-    EXPECT_EQ(OxRx::kOrderEqual, abc.comparedTo(&lower));
     EXPECT_TRUE(never.isEqualTo(&emptied));
     EXPECT_FALSE(abc.isEqualTo(&never) || abc.isEqualTo(&notText) || abc.isEqualTo(nullptr));
     EXPECT_EQ(1, abc.compareText(&never));      // other text null
@@ -57,28 +54,21 @@ TEST(TextStringCompare, EmptyNullAndForeignObjects)
     EXPECT_EQ(OxRx::kOrderNone, abc.comparedTo(&notText));
 }
 
-// A text that fits keeps the buffer (only a longer one replaces it); reads past the end answer
-// 0, and a text that never held anything has no buffer and no duplicate.
-TEST(TextStringBuffer, ReusedUntilALongerTextArrives)
+// A text that fits keeps the buffer; reads past the end answer 0, and a text that never held
+// anything has no buffer. Texts taken from the object's own buffer must survive the buffer's
+// replacement or reuse; clones and duplicates carry the text.
+TEST(TextStringBuffer, ReusedAndSafeWithItsOwnTextAsSource)
 {
-    const std::u16string ten(10, u'a'), twenty(20, u'b');
     OxRxTextString text(nullptr, 5);
     EXPECT_EQ(nullptr, text.text());
     EXPECT_EQ(nullptr, text.duplicate());
     EXPECT_EQ(u'\0', text.charAt(0));
-    text.setText(twenty.c_str());
+    text.setText(u"abcd");
     const OXCHAR* buffer = text.text();
-    text.setText(ten.c_str());
+    text.setText(u"ab");
     EXPECT_EQ(buffer, text.text());
-    EXPECT_EQ(u'\0', text.at(10));
-    text.setText(u"");
-    EXPECT_EQ(std::u16string(), text.text());
-}
-
-// Texts taken from the object's own buffer must survive the buffer's replacement or reuse.
-TEST(TextStringBuffer, OwnTextAsSourceIsSafe)
-{
-    OxRxTextString text(u"abcd");
+    EXPECT_EQ(u'\0', text.at(2));
+    text.setText(u"abcd");
     text.appendText(&text);
     EXPECT_EQ(std::u16string(u"abcdabcd"), text.text());
     text.setText(text.text() + 6);
@@ -87,19 +77,10 @@ TEST(TextStringBuffer, OwnTextAsSourceIsSafe)
     EXPECT_EQ(std::u16string(u"cd"), text.text());
     text.appendText(&text); // in place: the source's terminator is overwritten first
     EXPECT_EQ(std::u16string(u"cdcd"), text.text());
-}
-
-// Copies carry the text, never the mode; duplicate() belongs to the C runtime's heap.
-TEST(TextStringCopy, CloneCopyAndDuplicateTakeTheTextButNotTheMode)
-{
-    OxRxTextString original(u"Key", 3);
-    std::unique_ptr<OxRxObject> clone(original.clone());
-    OxRxTextString copy(original);
-    EXPECT_EQ(std::u16string(u"Key"), copy.text());
-    EXPECT_TRUE(copy.isEqualTo(clone.get()));
-    EXPECT_EQ(0, static_cast<OxRxTextString*>(clone.get())->mode() + copy.mode());
-    OXCHAR* duplicate = original.duplicate();
-    EXPECT_EQ(std::u16string(u"Key"), duplicate);
+    std::unique_ptr<OxRxObject> clone(text.clone());
+    EXPECT_TRUE(clone->isEqualTo(&text));
+    OXCHAR* duplicate = text.duplicate(); // from malloc: released with free
+    EXPECT_EQ(std::u16string(u"cdcd"), duplicate);
     std::free(duplicate);
 }
 
@@ -113,20 +94,13 @@ TEST(TextStringBuffer, BorrowedTextIsNeverWrittenOrReleased)
     const OXCHAR caller[] = u"Caller";
     Probe probe(caller);
     EXPECT_EQ(caller, probe.constText());
-    EXPECT_EQ(6u, probe.textLength());
-    EXPECT_TRUE(probe.isEqualTo(&probe));
     OxRxTextString copy(u"CALLER");
     EXPECT_EQ(OxRx::kOrderEqual, probe.comparedTo(&copy));
-
     Probe appended(caller);
     appended.appendText(&copy);
     EXPECT_EQ(std::u16string(u"CallerCALLER"), appended.constText());
-    Probe emptied(caller);
-    emptied.copyText(&copy);
-    EXPECT_EQ(std::u16string(u"CALLER"), emptied.constText());
     Probe replaced(caller);
     replaced.setText(u"x");
-    EXPECT_EQ(std::u16string(u"x"), replaced.constText());
     Probe fromItself(caller);
     fromItself.setText(fromItself.constText());
     EXPECT_NE(caller, fromItself.constText());

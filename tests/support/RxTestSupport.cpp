@@ -5,13 +5,7 @@
 
 namespace oxtest {
 
-namespace {
-OxRxObject* makeTestObject()
-{
-    return new TestObject();
-}
-} // namespace
-
-OX_RX_DEFINE_MEMBERS(TestObject, u"TestObject", u"OxRxObject", makeTestObject)
+OX_RX_DEFINE_MEMBERS(TestObject, u"TestObject", u"OxRxObject",
+                     []() -> OxRxObject* { return new TestObject(); })
 
 } // namespace oxtest

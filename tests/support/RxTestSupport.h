@@ -34,7 +34,6 @@ public:
 
     const std::vector<std::u16string>& all() const { return gReports; }
     std::size_t count() const { return gReports.size(); }
-    /// The last report, or empty text.
     std::u16string last() const { return gReports.empty() ? std::u16string() : gReports.back(); }
     void clear() { gReports.clear(); }
 
@@ -73,8 +72,8 @@ private:
     int mValue;
 };
 
-/// Starts the type system with TestObject registered and linked; terminates it at the end.
-/// Fatal reports made meanwhile are captured (see reports()).
+/// Starts the type system with TestObject registered and linked, capturing fatal reports, and
+/// terminates it at the end.
 class TypeSystemScope {
 public:
     TypeSystemScope()
