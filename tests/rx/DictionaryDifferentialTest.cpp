@@ -306,6 +306,7 @@ protected:
             OxRxImpDictionary target(0, c.owns, c.sorted, !c.ignoreCase);
             TestObject stale(-1);
             target.insertAt(u"stale", 9, c.owns ? new TestObject(-1) : &stale);
+            target.insert(u"null", nullptr); // only the key index would find it again
             ASSERT_EQ(Orka::eOk, target.copyFrom(copy));
             EXPECT_NE(0, target.isEqualTo(mDict.get()));
             delete copy;
