@@ -215,8 +215,10 @@ void oxrxRegisterClass(OxRxClass** slot, const OXCHAR* name, const OXCHAR* paren
         return;
     if (*slot != nullptr) {
         OxRxClass* found = oxrx::findClass(name);
-        if (found == *slot)
+        if (found == *slot) {
+            oxrx::fillClassPointer(slot, found); // a pointer set by hand is cleared with its class too
             return;
+        }
         if (found != nullptr)
             oxrx_abort(u"Class mismatch");
     }
