@@ -499,9 +499,9 @@ OXWIN_API UINT GetACP();
 // UTF-16 to wchar_t: a surrogate pair becomes its code point, an unpaired surrogate keeps its
 // value. Narrow (_mbs...) text is in the ANSI code page and is decoded with MultiByteToWideChar
 // first. Results are below, equal to or above 0 as with the C library; only their sign counts.
-// A null text counts as the empty text. None of them takes a lock, and texts of up to 255 units
-// are widened in stack buffers, so the common case never allocates; longer texts borrow a block
-// from the C runtime heap (should that fail, code-point order stands in for the collation).
+// A null text counts as the empty text. None of them takes a lock, and texts are widened in
+// temporary buffers (TemporaryBuffer.h), so short texts never allocate; should a long text find
+// no memory, code-point order stands in for the collation.
 
 /// Collation of the current locale (LC_COLLATE).
 OXWIN_API int wcscoll(const WCHAR* a, const WCHAR* b);
