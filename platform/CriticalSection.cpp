@@ -17,18 +17,6 @@ std::atomic_ref<unsigned long> ownerOf(CRITICAL_SECTION* section)
 
 } // namespace
 
-void InitializeCriticalSection(CRITICAL_SECTION* section)
-{
-    *section = CRITICAL_SECTION{};
-}
-
-BOOL InitializeCriticalSectionAndSpinCount(CRITICAL_SECTION* section, DWORD spinCount)
-{
-    InitializeCriticalSection(section);
-    section->spinCount = spinCount;
-    return TRUE;
-}
-
 void EnterCriticalSection(CRITICAL_SECTION* section)
 {
     const unsigned long self = pthread_self();
@@ -41,20 +29,6 @@ void EnterCriticalSection(CRITICAL_SECTION* section)
     section->recursionCount = 1;
 }
 
-BOOL TryEnterCriticalSection(CRITICAL_SECTION* section)
-{
-    const unsigned long self = pthread_self();
-    if (ownerOf(section).load(std::memory_order_relaxed) == self) {
-        ++section->recursionCount;
-        return TRUE;
-    }
-    if (!detail::tryLockWord(section->state))
-        return FALSE;
-    ownerOf(section).store(self, std::memory_order_relaxed);
-    section->recursionCount = 1;
-    return TRUE;
-}
-
 void LeaveCriticalSection(CRITICAL_SECTION* section)
 {
     // Leaving a section the thread does not hold is a caller error; ignoring it keeps the
@@ -65,11 +39,6 @@ void LeaveCriticalSection(CRITICAL_SECTION* section)
         return;
     ownerOf(section).store(0, std::memory_order_relaxed);
     detail::unlockWord(section->state);
-}
-
-void DeleteCriticalSection(CRITICAL_SECTION* section)
-{
-    *section = CRITICAL_SECTION{};
 }
 
 } // namespace win

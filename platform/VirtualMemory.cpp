@@ -366,16 +366,6 @@ bool setPageStates(Reservation& reservation, std::size_t first, std::size_t end,
     return true;
 }
 
-// Whether the next commit is to fail (consumes one of the failures failNextCommits asked for).
-bool takeCommitFailure()
-{
-    unsigned remaining = gFailingCommits.load(std::memory_order_relaxed);
-    while (remaining != 0 &&
-           !gFailingCommits.compare_exchange_weak(remaining, remaining - 1, std::memory_order_relaxed))
-        ;
-    return remaining != 0;
-}
-
 // Pages holding the bytes [address, address + size); false when the range leaves user space.
 bool pagesOf(std::uintptr_t address, SIZE_T size, std::uintptr_t* first, std::uintptr_t* end)
 {
@@ -445,7 +435,7 @@ LPVOID reserve(std::uintptr_t address, SIZE_T size, bool commit, DWORD protect)
             return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
         length = roundUp(size, kPageSize);
     }
-    if (commit && takeCommitFailure())
+    if (commit && detail::takeCommitFailure())
         return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
 
     // A reserve-and-commit maps its pages accessible at once: fresh anonymous memory reads zero.
@@ -479,7 +469,7 @@ LPVOID commit(std::uintptr_t address, SIZE_T size, DWORD protect)
     Reservation* reservation = reservationHolding(first, end);
     if (reservation == nullptr)
         return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
-    if (takeCommitFailure() ||
+    if (detail::takeCommitFailure() ||
         !setPageStates(*reservation, (first - reservation->base) / kPageSize,
                        (end - reservation->base) / kPageSize, encodeProtection(protect)))
         return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
@@ -774,6 +764,15 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
     describeForeignPage(page, below, above, &info);
     *buffer = info;
     return sizeof info;
+}
+
+bool detail::takeCommitFailure()
+{
+    unsigned remaining = gFailingCommits.load(std::memory_order_relaxed);
+    while (remaining != 0 &&
+           !gFailingCommits.compare_exchange_weak(remaining, remaining - 1, std::memory_order_relaxed))
+        ;
+    return remaining != 0;
 }
 
 void test::failNextCommits(unsigned count)

@@ -72,19 +72,11 @@ OXWIN_API DWORD GetLastError();
 OXWIN_API void SetLastError(DWORD error);
 
 // ---------------------------------------------------------------------------------------------
-// Structured exceptions and debugging
-
-inline constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
-inline constexpr DWORD STATUS_NO_MEMORY = 0xC0000017u;
+// Structured exceptions
 
 /// Throws OxStructuredException(code, flags, arguments). Never returns.
 [[noreturn]] OXWIN_API void RaiseException(DWORD code, DWORD flags, DWORD argumentCount,
                                            const ULONG_PTR* arguments);
-/// raise(SIGTRAP).
-OXWIN_API void DebugBreak();
-/// Hands the text to the debug-output sink: dropped unless OX_DEBUG_OUTPUT is set (then written
-/// to standard error as UTF-8) or a test control captures it. Null is ignored.
-OXWIN_API void OutputDebugStringW(LPCWSTR text);
 
 // ---------------------------------------------------------------------------------------------
 // Version
@@ -109,25 +101,20 @@ OXWIN_API BOOL GetVersionExW(OSVERSIONINFOW* info);
 // ---------------------------------------------------------------------------------------------
 // Critical sections
 //
-// Re-entrant locks. A zero-filled CRITICAL_SECTION is a valid unlocked one, so a section in
-// static storage works even before InitializeCriticalSection has run for it. Uncontended entry
+// Re-entrant locks. A zero-filled CRITICAL_SECTION is a free one, so a section in static storage
+// works before any constructor runs; there is nothing to initialise or delete. Uncontended entry
 // and leave are one atomic operation each; a contended thread sleeps on a futex.
 
 struct CRITICAL_SECTION {
-    int state;              // 0 free, 1 held, 2 held with sleepers (accessed atomically)
-    int recursionCount;     // entries by the owner; 0 when free
-    unsigned long owner;    // pthread_self() of the owner, 0 when free (accessed atomically)
-    unsigned long reserved; // keeps the record the size Windows code expects to embed
-    void* debugInfo;
-    std::uintptr_t spinCount;
+    int state;           // the futex word of SlimLock.h (accessed atomically)
+    int recursionCount;  // entries by the owner; 0 when free
+    unsigned long owner; // pthread_self() of the owner, 0 when free (accessed atomically)
 };
 
-OXWIN_API void InitializeCriticalSection(CRITICAL_SECTION* section);
-OXWIN_API BOOL InitializeCriticalSectionAndSpinCount(CRITICAL_SECTION* section, DWORD spinCount);
+/// Waits until no other thread holds the section; the holder may enter again.
 OXWIN_API void EnterCriticalSection(CRITICAL_SECTION* section);
-OXWIN_API BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
+/// Undoes one entry; the last one frees the section. Ignored unless the calling thread holds it.
 OXWIN_API void LeaveCriticalSection(CRITICAL_SECTION* section);
-OXWIN_API void DeleteCriticalSection(CRITICAL_SECTION* section);
 
 /// Holds a critical section for a scope.
 class CriticalSectionGuard {
@@ -232,28 +219,22 @@ OXWIN_API BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWO
 // ---------------------------------------------------------------------------------------------
 // Private heaps
 //
-// Each handle is a private heap of the layer's own: thread-safe (unless created with
-// HEAP_NO_SERIALIZE), knows every block, so HeapWalk lists them, HeapSize and HeapValidate
-// answer exactly, and a pointer or handle that is not the heap's own is refused (FALSE, null or
-// SIZE_MAX with ERROR_INVALID_PARAMETER or ERROR_INVALID_HANDLE) instead of corrupting anything.
-// A handle is checked before anything else, so a destroyed or made-up handle gets
-// ERROR_INVALID_HANDLE from every function. Using a handle while another thread destroys it is
-// the caller's error. At most 16383 private heaps live at once.
+// Each handle is a private heap of the layer's own: growable, thread-safe, knows every block, so
+// HeapWalk lists them, HeapSize and HeapValidate answer exactly, and a pointer or handle that is
+// not the heap's own is refused (FALSE, null or SIZE_MAX with ERROR_INVALID_PARAMETER or
+// ERROR_INVALID_HANDLE) instead of corrupting anything. A handle is checked before anything
+// else, so a destroyed or made-up handle gets ERROR_INVALID_HANDLE from every function. Using a
+// handle while another thread destroys it is the caller's error. At most 16383 private heaps
+// live at once. No HEAP_* flag or option is emulated: flags and options other than 0 fail with
+// ERROR_INVALID_PARAMETER.
 //
 // The C runtime heap (_get_heap_handle) is a handle too: it forwards to glibc malloc, realloc
 // and free. glibc keeps no requested sizes, so on that heap HeapSize answers the usable size
-// (malloc_usable_size), HEAP_ZERO_MEMORY on HeapReAlloc zeroes from the old usable size on,
-// HeapValidate answers TRUE, HeapWalk lists one region whose committed size is what glibc has
-// handed out (mallinfo2: uordblks + hblkhd), and HeapDestroy fails (ERROR_INVALID_PARAMETER).
-
-inline constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
-inline constexpr DWORD HEAP_GROWABLE = 0x00000002;
-inline constexpr DWORD HEAP_GENERATE_EXCEPTIONS = 0x00000004;
-inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
-inline constexpr DWORD HEAP_REALLOC_IN_PLACE_ONLY = 0x00000010;
+// (malloc_usable_size), HeapValidate answers TRUE, HeapWalk lists one region whose committed
+// size is what glibc has handed out (mallinfo2: uordblks + hblkhd), and HeapDestroy fails
+// (ERROR_INVALID_PARAMETER).
 
 inline constexpr WORD PROCESS_HEAP_REGION = 0x0001;
-inline constexpr WORD PROCESS_HEAP_UNCOMMITTED_RANGE = 0x0002;
 inline constexpr WORD PROCESS_HEAP_ENTRY_BUSY = 0x0004;
 
 struct PROCESS_HEAP_ENTRY {
@@ -279,25 +260,19 @@ static_assert(sizeof(PROCESS_HEAP_ENTRY) == 40);
 
 enum HEAP_INFORMATION_CLASS : int {
     HeapCompatibilityInformation = 0,
-    HeapEnableTerminationOnCorruption = 1,
 };
 
-/// Options: HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS (both then hold for every call).
-/// `maximumSize` 0 makes a growable heap with at least `initialSize` committed up front; any
-/// other value a heap that never holds more than `maximumSize` rounded up to pages (raised to
-/// `initialSize` when that is larger, refused above 32 GB): it serves every request, however
-/// large, from that space and fails what does not fit. Null with ERROR_NOT_ENOUGH_MEMORY.
+/// A growable heap with at least `initialSize` committed up front; `options` and `maximumSize`
+/// must be 0 (a heap of fixed maximum size is not emulated). Null with ERROR_NOT_ENOUGH_MEMORY.
 OXWIN_API HANDLE HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
 /// Frees every block and mapping of the heap; the handle is invalid from then on.
 OXWIN_API BOOL HeapDestroy(HANDLE heap);
-/// A 16-byte aligned block of exactly `size` bytes (0 gives a block too). Flags:
-/// HEAP_ZERO_MEMORY, HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS (failure raises
-/// STATUS_NO_MEMORY instead of returning). Null with ERROR_NOT_ENOUGH_MEMORY.
+/// A 16-byte aligned block of exactly `size` bytes (0 gives a block too). Null with
+/// ERROR_NOT_ENOUGH_MEMORY.
 OXWIN_API LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
-/// Resizes a live block, keeping the contents both sizes share. HEAP_REALLOC_IN_PLACE_ONLY
-/// fails rather than move; HEAP_ZERO_MEMORY zeroes the bytes past the old size. Null with
-/// ERROR_NOT_ENOUGH_MEMORY (raised with HEAP_GENERATE_EXCEPTIONS), and the block is unchanged;
-/// null with ERROR_INVALID_PARAMETER when `p` is null or not a live block of the heap.
+/// Resizes a live block, keeping the contents both sizes share; it may move. Null with
+/// ERROR_NOT_ENOUGH_MEMORY, and the block is unchanged; null with ERROR_INVALID_PARAMETER when
+/// `p` is null or not a live block of the heap.
 OXWIN_API LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T size);
 /// TRUE for null. FALSE with ERROR_INVALID_PARAMETER, the heap untouched, for anything that is
 /// not a live block of this heap (another heap's, an interior pointer, a block freed already).
@@ -317,13 +292,12 @@ OXWIN_API BOOL HeapUnlock(HANDLE heap);
 /// a PROCESS_HEAP_REGION entry (Region.dwCommittedSize the region's mapping, lpFirstBlock the
 /// first block's header, lpLastBlock the end of its last block), then its blocks: busy ones
 /// (PROCESS_HEAP_ENTRY_BUSY, lpData the block, cbData its requested size, cbOverhead header and
-/// padding) and free ones (wFlags 0). Blocks above 512 KB of a growable heap have a mapping of
+/// padding) and free ones (wFlags 0). Blocks above 512 KB have a mapping of
 /// their own and come last, as busy entries outside any region. An entry the heap did not give
 /// out is refused with ERROR_INVALID_PARAMETER. Hold HeapLock across the walk for a stable view.
 OXWIN_API BOOL HeapWalk(HANDLE heap, PROCESS_HEAP_ENTRY* entry);
-/// HeapCompatibilityInformation with a 4-byte 2 (low fragmentation) is accepted and recorded;
-/// another value or length fails with ERROR_INVALID_PARAMETER. HeapEnableTerminationOnCorruption
-/// is accepted for any heap, null included. Other classes fail with ERROR_INVALID_PARAMETER.
+/// HeapCompatibilityInformation with a 4-byte 2 (low fragmentation) is accepted; another class,
+/// value or length fails with ERROR_INVALID_PARAMETER.
 OXWIN_API BOOL HeapSetInformation(HANDLE heap, HEAP_INFORMATION_CLASS informationClass, void* information,
                                   SIZE_T length);
 /// Fills up to `capacity` handles of the live heaps (the C runtime heap first) and returns how

@@ -1,7 +1,7 @@
 // tests/platform/HeapsTest.cpp
 // Private heaps and the C runtime heap through the Heap... functions: sizes and contents,
-// reallocation, walks checked against a model, refusal of pointers and handles that are not
-// the heap's own, fixed-size heaps, exceptions, locking and threads.
+// reallocation, walks checked against a model, refusal of pointers, handles and flags that are
+// not the heap's own, locking and threads.
 
 #include "platform/win.h"
 
@@ -39,9 +39,8 @@ using BlockMap = std::map<void*, std::size_t>; // user pointer -> requested size
 struct Walk {
     std::vector<PROCESS_HEAP_ENTRY> regions;
     BlockMap busy;
-    std::size_t separate = 0; // busy blocks of their own mapping, listed after the regions
-    bool tiled = true;        // each region's entries cover it end to end, without gaps or overlaps
-    bool ended = false;       // the last call answered FALSE with ERROR_NO_MORE_ITEMS
+    bool tiled = true;  // each region's entries cover it end to end, without gaps or overlaps
+    bool ended = false; // the last call answered FALSE with ERROR_NO_MORE_ITEMS
 };
 
 Walk walkHeap(HANDLE heap)
@@ -62,7 +61,6 @@ Walk walkHeap(HANDLE heap)
             continue;
         }
         walk.tiled &= reinterpret_cast<std::uintptr_t>(data) % 16 == 0 && (end ? data == next + 16 : busy);
-        walk.separate += end == nullptr;
         if (end != nullptr && (next = data + entry.cbData + entry.cbOverhead - 16) == end)
             end = nullptr;
         if (busy)
@@ -108,11 +106,6 @@ bool holds(const void* p, std::size_t size, unsigned char seed, unsigned step = 
     return true;
 }
 
-bool isZero(const void* p, std::size_t size)
-{
-    return holds(p, size, 0, 0);
-}
-
 // The last error of a call that failed (`failed` is its answer checked), 0 when it did not; the
 // last error is poisoned for the next call, so an error left over from before never counts.
 DWORD failure(bool failed)
@@ -130,14 +123,14 @@ DWORD failure(bool failed)
     return ::testing::AssertionFailure() << "errors " << ::testing::PrintToString(errors);
 }
 
-class PrivateHeapBlocks : public ::testing::TestWithParam<std::tuple<DWORD, SIZE_T, SIZE_T>> {};
+class PrivateHeapBlocks : public ::testing::TestWithParam<SIZE_T> {};
 
-// A block holds exactly its size without touching a neighbour (a fixed heap's inside its space)
-// and is refused once freed; sizes near SIZE_MAX must not wrap when rounded up to blocks or pages.
+// A block holds exactly its size without touching a neighbour and is refused once freed; sizes
+// near SIZE_MAX must not wrap when rounded up to blocks or pages.
 TEST_P(PrivateHeapBlocks, HoldExactlyTheRequestedSize)
 {
-    const auto [options, maximum, size] = GetParam();
-    ScopedHeap heap{HeapCreate(options, 0, maximum)};
+    const SIZE_T size = GetParam();
+    ScopedHeap heap{HeapCreate(0, 0, 0)};
     void* a = HeapAlloc(heap, 0, size);
     void* b = HeapAlloc(heap, 0, size);
     ASSERT_TRUE(a != nullptr && b != nullptr && a != b);
@@ -147,7 +140,6 @@ TEST_P(PrivateHeapBlocks, HoldExactlyTheRequestedSize)
         fill(p, size, seedOf(p));
     }
     EXPECT_TRUE(holds(a, size, seedOf(a)) && walksAs(heap, {{a, size}, {b, size}}));
-    EXPECT_TRUE(maximum == 0 || walkHeap(heap).separate == 0);
     for (SIZE_T huge : {kNoSize, kNoSize - 15, kNoSize - 4096, kNoSize / 2, SIZE_T{1} << 47}) {
         SetLastError(0);
         EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, failure(!HeapAlloc(heap, 0, huge)));
@@ -159,14 +151,12 @@ TEST_P(PrivateHeapBlocks, HoldExactlyTheRequestedSize)
     EXPECT_TRUE(holds(a, size, seedOf(a)) && walksAs(heap, {{a, size}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, PrivateHeapBlocks,
-    ::testing::Combine(::testing::Values(0, HEAP_NO_SERIALIZE), ::testing::Values(0, 8 << 20),
-                       ::testing::Values(0, 1, 15, 16, 17, 1000, 4096, 100000, 600000, 1500000)));
+INSTANTIATE_TEST_SUITE_P(Sizes, PrivateHeapBlocks,
+                         ::testing::Values(0, 1, 15, 16, 17, 1000, 4096, 100000, 600000, 1500000));
 
-// Resizing across every kind of block keeps the shared contents; HEAP_ZERO_MEMORY clears what
-// growing adds, also over old bytes a shrink left (in place, moved, in a mapping within or past its pages).
-TEST(PrivateHeapReAlloc, KeepsTheContentsAndZeroesWhatGrowingAdds)
+// Resizing across every kind of block keeps the shared contents (in place, moved, in a mapping
+// within or past its pages).
+TEST(PrivateHeapReAlloc, KeepsTheContents)
 {
     ScopedHeap heap{HeapCreate(0, 0, 0)};
     HeapFree(heap, 0, std::memset(HeapAlloc(heap, 0, 60000), 0xEE, 60000));
@@ -176,45 +166,19 @@ TEST(PrivateHeapReAlloc, KeepsTheContentsAndZeroesWhatGrowingAdds)
     for (SIZE_T size : {1,      17,     100,    10,    100,    1000,    5000,   500,   5000, 100000,
                         700000, 699000, 700000, 70000, 700000, 3000000, 800000, 40000, 300,  0}) {
         fill(p, current, 9);
-        ASSERT_NE(nullptr, p = HeapReAlloc(heap, HEAP_ZERO_MEMORY, p, size)) << size;
+        ASSERT_NE(nullptr, p = HeapReAlloc(heap, 0, p, size)) << size;
         EXPECT_EQ(size, HeapSize(heap, 0, p));
         EXPECT_TRUE(holds(p, std::min(current, size), 9)) << current << " -> " << size;
-        EXPECT_TRUE(size <= current || isZero(static_cast<char*>(p) + current, size - current)) << size;
         EXPECT_TRUE(walksAs(heap, {{p, size}, {neighbour, 8}}));
         current = size;
     }
 }
 
-// HEAP_REALLOC_IN_PLACE_ONLY fails rather than move (a mapping may find room behind it, a segment
-// block with a busy neighbour cannot), leaving the block as it was; shrinking and growing into
-// free space behind a segment block happen in place.
-TEST(PrivateHeapReAlloc, InPlaceOnlyNeverMoves)
+// After any mix of allocations, reallocations and frees the walk lists exactly the live blocks,
+// each keeps its contents, the heap validates.
+TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
 {
-    for (SIZE_T size : {SIZE_T{100}, SIZE_T{600000}}) {
-        ScopedHeap heap{HeapCreate(0, 0, 0)};
-        void* p = HeapAlloc(heap, 0, size);
-        void* blocker = HeapAlloc(heap, 0, size);
-        fill(p, size, 4);
-        void* grown = HeapReAlloc(heap, HEAP_REALLOC_IN_PLACE_ONLY, p, 64 * size);
-        EXPECT_TRUE(grown == nullptr ? GetLastError() == ERROR_NOT_ENOUGH_MEMORY : grown == p && size > 1000);
-        EXPECT_EQ(grown == nullptr ? size : 64 * size, HeapSize(heap, 0, p));
-        EXPECT_TRUE(holds(p, size, 4));
-        EXPECT_EQ(p, HeapReAlloc(heap, HEAP_REALLOC_IN_PLACE_ONLY, p, size / 2));
-        ASSERT_TRUE(HeapFree(heap, 0, blocker));
-        // The space behind a segment block is the heap's to give.
-        EXPECT_TRUE(size > 1000 || HeapReAlloc(heap, HEAP_REALLOC_IN_PLACE_ONLY, p, 4 * size) == p);
-        EXPECT_TRUE(holds(p, size / 2, 4));
-        EXPECT_TRUE(walksAs(heap, {{p, size < 1000 ? 4 * size : size / 2}}));
-    }
-}
-
-class PrivateHeapModel : public ::testing::TestWithParam<SIZE_T /*maximum size*/> {};
-
-// After any mix of (zeroing) allocations, reallocations and frees the walk lists exactly the live
-// blocks, each keeps its contents, the heap validates; a fixed heap running out changes nothing.
-TEST_P(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
-{
-    ScopedHeap heap{HeapCreate(0, 0, GetParam())};
+    ScopedHeap heap{HeapCreate(0, 0, 0)};
     std::mt19937 random(42);
     BlockMap model;
     for (int step = 0; step < 3000; ++step) {
@@ -224,7 +188,6 @@ TEST_P(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
         const SIZE_T size = kind < 70   ? random() % 300
                             : kind < 97 ? 1000 + random() % 30000
                                         : 520000 + random() % 300000;
-        const DWORD flags = random() % 2 == 0 ? HEAP_ZERO_MEMORY : 0;
         const auto old =
             action < 5 || model.empty() ? model.end() : std::next(model.begin(), random() % model.size());
         const auto [block, oldSize] = old == model.end() ? std::pair<void* const, std::size_t>{} : *old;
@@ -232,15 +195,13 @@ TEST_P(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
         if (block != nullptr && action < 8) {
             ASSERT_TRUE(HeapFree(heap, 0, block));
             model.erase(old);
-        } else if (void* p = block ? HeapReAlloc(heap, flags, block, size) : HeapAlloc(heap, flags, size)) {
-            const SIZE_T kept = std::min(size, oldSize);
-            ASSERT_TRUE((p == block || model.count(p) == 0) && holds(p, kept, seedOf(block)));
-            ASSERT_TRUE(flags == 0 || isZero(static_cast<char*>(p) + kept, size - kept));
+        } else {
+            void* p = block ? HeapReAlloc(heap, 0, block, size) : HeapAlloc(heap, 0, size);
+            ASSERT_TRUE(p != nullptr && (p == block || model.count(p) == 0));
+            ASSERT_TRUE(holds(p, std::min(size, oldSize), seedOf(block)));
             model.erase(block);
             fill(p, size, seedOf(p));
             model[p] = size;
-        } else {
-            ASSERT_NE(0u, GetParam()) << "a growable heap failed";
         }
         ASSERT_TRUE(HeapValidate(heap, 0, nullptr));
         if (step % 10 == 0) {
@@ -252,8 +213,6 @@ TEST_P(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
         ASSERT_TRUE(HeapFree(heap, 0, p));
     EXPECT_TRUE(walksAs(heap, {}));
 }
-
-INSTANTIATE_TEST_SUITE_P(GrowableAndFixed, PrivateHeapModel, ::testing::Values(0, 4 << 20));
 
 // A new heap is one region holding its initial size; hundreds of large blocks are found and listed
 // in address order (their table outgrows a page, a moved one is re-sorted); emptied segments are
@@ -317,7 +276,7 @@ TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
     EXPECT_TRUE(HeapFree(heap, 0, nullptr));
     EXPECT_TRUE(allFailWith(ERROR_INVALID_PARAMETER,
                             {failure(!HeapWalk(heap, &dressed)), failure(!HeapWalk(heap, nullptr)),
-                             failure(!HeapReAlloc(heap, HEAP_GENERATE_EXCEPTIONS, nullptr, 10))}));
+                             failure(!HeapReAlloc(heap, 0, nullptr, 10))}));
     EXPECT_TRUE(holds(small, 100, 1, 0) && holds(large, 700000, 6));
     EXPECT_TRUE(walksAs(heap, {{small, 100}, {large, 700000}}));
     EXPECT_TRUE(walksAs(other, {{fromOther, 100}}));
@@ -329,7 +288,7 @@ TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
 TEST(HeapHandles, DestroyedAndMadeUpHandlesAreRefusedEverywhere)
 {
     for (int i = 0; i < 20000; ++i)
-        ASSERT_TRUE(HeapDestroy(HeapCreate(0, 0, 4096))) << i;
+        ASSERT_TRUE(HeapDestroy(HeapCreate(0, 0, 0))) << i;
     HANDLE destroyed = HeapCreate(0, 0, 0);
     for (int i = 0; i < 300; ++i)
         HeapAlloc(destroyed, 0, 3000);
@@ -372,54 +331,6 @@ TEST(HeapHandles, DestroyedAndMadeUpHandlesAreRefusedEverywhere)
     }
     EXPECT_TRUE(walksAs(successor, {{block, 10}}));
     std::free(fromMalloc);
-}
-
-// A fixed heap maps exactly its maximum and fails beyond it; a freed block serves its size even behind
-// a smaller one in its bin, and freed space merges again.
-TEST(FixedSizeHeap, FailsBeyondTheMaximumAndRecoversAfterFrees)
-{
-    ScopedHeap heap{HeapCreate(0, 0, 64 * 1024 - 100)};
-    std::vector<void*> blocks; // sizes 1100, 1000, 1100, ...
-    while (void* p = HeapAlloc(heap, 0, blocks.size() % 2 == 0 ? 1100 : 1000))
-        blocks.push_back(p);
-    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, GetLastError());
-    EXPECT_GT(blocks.size() / 2 * 2100 + blocks.size() % 2 * 1100, 60000u);
-    while (HeapAlloc(heap, 0, 0) != nullptr) {
-    }
-    const Walk walk = walkHeap(heap);
-    ASSERT_EQ(1u, walk.regions.size());
-    EXPECT_EQ(64u * 1024, walk.regions[0].Region.dwCommittedSize);
-    ASSERT_TRUE(HeapFree(heap, 0, blocks[6]) && HeapFree(heap, 0, blocks[11])); // 1100 and 1000 bytes
-    EXPECT_NE(nullptr, HeapAlloc(heap, 0, 1100));
-    EXPECT_EQ(nullptr, HeapAlloc(heap, 0, 1100));
-    for (const auto& [p, size] : walkHeap(heap).busy)
-        ASSERT_TRUE(HeapFree(heap, 0, p));
-    EXPECT_NE(nullptr, HeapAlloc(heap, 0, 60000));
-    EXPECT_EQ(1u, walkHeap(heap).regions.size());
-}
-
-// HEAP_GENERATE_EXCEPTIONS, on the heap or the call, raises STATUS_NO_MEMORY and leaves no lock held.
-TEST(HeapExceptions, OutOfMemoryRaisesStatusNoMemory)
-{
-    ScopedHeap raising{HeapCreate(HEAP_GENERATE_EXCEPTIONS, 0, 64 * 1024)};
-    ScopedHeap quiet{HeapCreate(0, 0, 64 * 1024)};
-    void* p = HeapAlloc(quiet, 0, 100);
-    auto raises = [](auto call) {
-        try {
-            call();
-        } catch (const OxStructuredException& e) {
-            return e.code() == STATUS_NO_MEMORY;
-        }
-        return false;
-    };
-    EXPECT_TRUE(raises([&] { HeapAlloc(raising, 0, 1 << 20); }));
-    EXPECT_TRUE(raises([&] { HeapAlloc(quiet, HEAP_GENERATE_EXCEPTIONS, 1 << 20); }));
-    EXPECT_TRUE(raises([&] { HeapReAlloc(quiet, HEAP_GENERATE_EXCEPTIONS, p, 1 << 20); }));
-    EXPECT_TRUE(raises([&] { HeapAlloc(kRuntimeHeap, HEAP_GENERATE_EXCEPTIONS, kNoSize); }));
-    EXPECT_EQ(nullptr, HeapAlloc(quiet, 0, 1 << 20));
-    EXPECT_EQ(nullptr, HeapReAlloc(raising, 0, &p, 8)); // a refused pointer is no lack of memory
-    std::thread([&] { EXPECT_NE(nullptr, HeapAlloc(raising, 0, 100)); }).join();
-    EXPECT_TRUE(walksAs(quiet, {{p, 100}}));
 }
 
 // HeapLock takes the heap's own lock: the holder can still use the heap, other threads wait.
@@ -476,8 +387,8 @@ TEST(PrivateHeapThreads, ThreadsFreeEachOthersBlocks)
 // block); it walks as one region and cannot be destroyed.
 TEST(RuntimeHeap, BlocksAreTheCRuntimesAndTheHeapOutlivesDestroy)
 {
-    auto* p = static_cast<char*>(HeapAlloc(kRuntimeHeap, HEAP_ZERO_MEMORY, 100));
-    ASSERT_TRUE(p != nullptr && isZero(p, 100));
+    auto* p = static_cast<char*>(HeapAlloc(kRuntimeHeap, 0, 100));
+    ASSERT_NE(nullptr, p);
     EXPECT_EQ(malloc_usable_size(p), HeapSize(kRuntimeHeap, 0, p));
     fill(p, 100, 8);
     EXPECT_TRUE(holds(p = static_cast<char*>(HeapReAlloc(kRuntimeHeap, 0, p, 100000)), 100, 8));
@@ -496,22 +407,34 @@ TEST(RuntimeHeap, BlocksAreTheCRuntimesAndTheHeapOutlivesDestroy)
 }
 
 // Low fragmentation (class 0, a 4-byte 2) is accepted on every heap, a wrong length, value or class
-// refused; termination on corruption needs no heap.
-TEST(HeapInformation, LowFragmentationModeIsAcceptedAsWindowsTakesIt)
+// refused. No flag or option is emulated, so each is refused rather than ignored (a block that
+// is not zeroed as asked, a heap without a limit it was given), and a refused call changes nothing.
+TEST(HeapModes, OnlyLowFragmentationIsTakenAndFlagsAreRefused)
 {
     ScopedHeap heap{HeapCreate(0, 0, 0)};
     ULONG mode = 2;
     ULONG other = 1;
     std::uint64_t wide = 2;
     const std::tuple<int, void*, SIZE_T> refused[] = {
-        {0, &wide, 8}, {0, &other, 4}, {0, nullptr, 4}, {7, &mode, 4}};
+        {0, &wide, 8}, {0, &other, 4}, {0, nullptr, 4}, {1, &mode, 4}};
+    void* p = nullptr;
     for (HANDLE h : {heap.handle, kRuntimeHeap}) {
         EXPECT_TRUE(HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode));
         for (const auto& [type, information, length] : refused)
             EXPECT_EQ(ERROR_INVALID_PARAMETER,
                       failure(!HeapSetInformation(h, HEAP_INFORMATION_CLASS(type), information, length)));
+        ASSERT_NE(nullptr, p = HeapAlloc(h, 0, 10));
+        SetLastError(0);
+        EXPECT_TRUE(allFailWith(ERROR_INVALID_PARAMETER,
+                                {failure(!HeapAlloc(h, 8, 10)), failure(!HeapReAlloc(h, 0x10, p, 20)),
+                                 failure(!HeapFree(h, 1, p)), failure(HeapSize(h, 1, p) == kNoSize),
+                                 failure(!HeapValidate(h, 1, p))}));
+        EXPECT_TRUE(HeapFree(h, 0, p));
     }
-    EXPECT_TRUE(HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0));
+    EXPECT_TRUE(
+        allFailWith(ERROR_INVALID_PARAMETER, {failure(!HeapCreate(1, 0, 0)), failure(!HeapCreate(4, 0, 0)),
+                                              failure(!HeapCreate(0, 0, 65536))}));
+    EXPECT_TRUE(walksAs(heap, {}));
 }
 
 } // namespace
