@@ -32,57 +32,30 @@ std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit)
 // ---------------------------------------------------------------------------------------------
 // Page states
 //
-// One byte per page: 0 is reserved; otherwise bits 0-3 hold 1 + log2 of the base PAGE_* value
-// and bits 4 and 5 the PAGE_GUARD and PAGE_NOCACHE modifiers. The modifiers are recorded and
-// answered by VirtualQuery and VirtualProtect but change nothing in the mapping: a guard page is
-// as accessible as its base protection says (a first touch raises nothing), since a fault the
-// caller cannot catch would end the process where Windows raises a recoverable exception.
+// One byte per page: 0 is reserved, otherwise the page's PAGE_* value (all fit in a byte).
 
 using PageState = std::uint8_t;
 constexpr PageState kReserved = 0;
-constexpr PageState kGuardBit = 0x10;
-constexpr PageState kNoCacheBit = 0x20;
 
-// Whether `protect` is one base PAGE_* value with at most one modifier that goes with it.
-// Copy-on-write describes views of a file, so private memory refuses it as Windows does.
+// The protections a page can have; any other value (copy-on-write, a modifier) is refused.
 bool isValidProtection(DWORD protect)
 {
-    const DWORD base = protect & 0xFF;
-    const DWORD modifiers = protect & ~DWORD{0xFF};
-    if (base == 0 || (base & (base - 1)) != 0 || (modifiers & ~(PAGE_GUARD | PAGE_NOCACHE)) != 0)
+    switch (protect) {
+    case PAGE_NOACCESS:
+    case PAGE_READONLY:
+    case PAGE_READWRITE:
+    case PAGE_EXECUTE:
+    case PAGE_EXECUTE_READ:
+    case PAGE_EXECUTE_READWRITE:
+        return true;
+    default:
         return false;
-    if (base == PAGE_WRITECOPY || base == PAGE_EXECUTE_WRITECOPY)
-        return false;
-    if (modifiers == (PAGE_GUARD | PAGE_NOCACHE) || (base == PAGE_NOACCESS && modifiers != 0))
-        return false;
-    return true;
-}
-
-PageState encodeProtection(DWORD protect)
-{
-    PageState state = static_cast<PageState>(__builtin_ctz(protect & 0xFF) + 1);
-    if (protect & PAGE_GUARD)
-        state |= kGuardBit;
-    if (protect & PAGE_NOCACHE)
-        state |= kNoCacheBit;
-    return state;
-}
-
-DWORD decodeProtection(PageState state)
-{
-    if (state == kReserved)
-        return 0;
-    DWORD protect = DWORD{1} << ((state & 0x0F) - 1);
-    if (state & kGuardBit)
-        protect |= PAGE_GUARD;
-    if (state & kNoCacheBit)
-        protect |= PAGE_NOCACHE;
-    return protect;
+    }
 }
 
 int posixProtection(PageState state)
 {
-    switch (decodeProtection(state) & 0xFF) {
+    switch (state) {
     case PAGE_READONLY:
         return PROT_READ;
     case PAGE_READWRITE:
@@ -439,7 +412,7 @@ LPVOID reserve(std::uintptr_t address, SIZE_T size, bool commit, DWORD protect)
         return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
 
     // A reserve-and-commit maps its pages accessible at once: fresh anonymous memory reads zero.
-    const PageState state = commit ? encodeProtection(protect) : kReserved;
+    const PageState state = commit ? static_cast<PageState>(protect) : kReserved;
     void* mapped = mapAddressSpace(base, length, posixProtection(state));
     if (mapped == nullptr)
         return nullptr;
@@ -471,26 +444,9 @@ LPVOID commit(std::uintptr_t address, SIZE_T size, DWORD protect)
         return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
     if (detail::takeCommitFailure() ||
         !setPageStates(*reservation, (first - reservation->base) / kPageSize,
-                       (end - reservation->base) / kPageSize, encodeProtection(protect)))
+                       (end - reservation->base) / kPageSize, static_cast<PageState>(protect)))
         return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     return reinterpret_cast<LPVOID>(first);
-}
-
-// MADV_FREE lets the kernel take the pages when it needs them and keeps them until then, which
-// is what a reset asks; kernels before 4.5 lack it and discard at once instead.
-LPVOID reset(std::uintptr_t address, SIZE_T size)
-{
-    std::uintptr_t first = 0;
-    std::uintptr_t end = 0;
-    if (!pagesOf(address, size, &first, &end))
-        return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
-    CriticalSectionGuard guard(gLock);
-    if (reservationHolding(first, end) == nullptr)
-        return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
-    void* pages = reinterpret_cast<void*>(first);
-    if (madvise(pages, end - first, MADV_FREE) != 0)
-        madvise(pages, end - first, MADV_DONTNEED);
-    return pages;
 }
 
 // Size 0 decommits the whole reservation when `address` is its base; size 0 anywhere else is
@@ -684,8 +640,6 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
         return reserve(at, size, true, protect);
     case MEM_COMMIT:
         return at != 0 ? commit(at, size, protect) : reserve(0, size, true, protect);
-    case MEM_RESET:
-        return at != 0 ? reset(at, size) : failWith<LPVOID>(ERROR_INVALID_PARAMETER, nullptr);
     default:
         return failWith<LPVOID>(ERROR_INVALID_PARAMETER, nullptr);
     }
@@ -718,8 +672,8 @@ BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWORD* oldPro
     PageState* states = reservation->states();
     if (std::memchr(states + firstPage, kReserved, endPage - firstPage) != nullptr)
         return failWith(ERROR_INVALID_ADDRESS, FALSE);
-    const DWORD previous = decodeProtection(states[firstPage]);
-    if (!setPageStates(*reservation, firstPage, endPage, encodeProtection(newProtect)))
+    const DWORD previous = states[firstPage];
+    if (!setPageStates(*reservation, firstPage, endPage, static_cast<PageState>(newProtect)))
         return failWith(ERROR_NOT_ENOUGH_MEMORY, FALSE);
     *oldProtect = previous;
     return TRUE;
@@ -751,7 +705,7 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
             info.AllocationProtect = reservation.allocationProtect;
             info.RegionSize = runLength(reservation.states(), index, reservation.pageCount) * kPageSize;
             info.State = state == kReserved ? MEM_RESERVE : MEM_COMMIT;
-            info.Protect = decodeProtection(state);
+            info.Protect = state;
             info.Type = MEM_PRIVATE;
             *buffer = info;
             return sizeof info;

@@ -51,19 +51,16 @@ inline constexpr BOOL FALSE = 0;
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
-inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
-inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
@@ -140,8 +137,8 @@ private:
 // contents, a release must name the base of a reservation with size 0. All four functions are
 // thread-safe and never allocate from the C runtime heap, so allocators may call them with their
 // own locks held. A range given by address and size covers every page holding one of its bytes.
-// The modifiers PAGE_GUARD and PAGE_NOCACHE are accepted and reported back but do not change
-// access: a guard page behaves as its base protection. Copy-on-write protections are refused.
+// A protection is one of the PAGE_* values below; nothing else is emulated (copy-on-write,
+// PAGE_GUARD and the other modifiers are refused with ERROR_INVALID_PARAMETER).
 
 inline constexpr DWORD MEM_COMMIT = 0x00001000;
 inline constexpr DWORD MEM_RESERVE = 0x00002000;
@@ -150,19 +147,14 @@ inline constexpr DWORD MEM_RELEASE = 0x00008000;
 inline constexpr DWORD MEM_FREE = 0x00010000;
 inline constexpr DWORD MEM_PRIVATE = 0x00020000;
 inline constexpr DWORD MEM_MAPPED = 0x00040000;
-inline constexpr DWORD MEM_RESET = 0x00080000;
 inline constexpr DWORD MEM_TOP_DOWN = 0x00100000;
 
 inline constexpr DWORD PAGE_NOACCESS = 0x01;
 inline constexpr DWORD PAGE_READONLY = 0x02;
 inline constexpr DWORD PAGE_READWRITE = 0x04;
-inline constexpr DWORD PAGE_WRITECOPY = 0x08;
 inline constexpr DWORD PAGE_EXECUTE = 0x10;
 inline constexpr DWORD PAGE_EXECUTE_READ = 0x20;
 inline constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
-inline constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
-inline constexpr DWORD PAGE_GUARD = 0x100;
-inline constexpr DWORD PAGE_NOCACHE = 0x200;
 
 inline constexpr SIZE_T kPageSize = 4096;
 inline constexpr SIZE_T kAllocationGranularity = 65536;
@@ -179,9 +171,8 @@ struct MEMORY_BASIC_INFORMATION {
 };
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
 
-/// `allocationType` is MEM_RESERVE, MEM_COMMIT, both, or MEM_RESET, each optionally with
-/// MEM_TOP_DOWN (accepted, not needed: mappings already grow down from the top). `protect` is one
-/// PAGE_* value other than the copy-on-write ones, with PAGE_GUARD or PAGE_NOCACHE allowed.
+/// `allocationType` is MEM_RESERVE, MEM_COMMIT or both, optionally with MEM_TOP_DOWN (accepted,
+/// not needed: mappings already grow down from the top).
 /// - Reserve: `size` rounds up to pages. A null `address` gives a new reservation on a 64 KB
 ///   boundary; a given one rounds down to 64 KB and must be free (else ERROR_INVALID_ADDRESS).
 ///   With MEM_COMMIT every page of it is committed at once. Returns the reservation's base.
@@ -189,8 +180,6 @@ static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
 ///   ERROR_INVALID_ADDRESS). They take `protect`; pages newly committed read zero, pages already
 ///   committed keep their contents. Returns the first page. A null `address` reserves and
 ///   commits, as MEM_RESERVE | MEM_COMMIT does.
-/// - Reset: the pages must lie in one reservation; their contents may be discarded, they stay
-///   committed. `protect` must be valid but is not used. Returns the first page.
 /// Null on failure: ERROR_INVALID_PARAMETER for a zero size, bad flags or bad protection,
 /// ERROR_NOT_ENOUGH_MEMORY when the system refuses (or test::failNextCommits says so); nothing
 /// is changed then.
@@ -426,21 +415,10 @@ OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 //   (never a split character, never more than the capacity, no terminator added). Callers must
 //   not rely on that partial text.
 // - A result that would not fit in an int fails with ERROR_INVALID_PARAMETER.
-// - Flags other than those listed below fail with ERROR_INVALID_FLAGS.
+// - `flags` must be 0 (no flag is emulated); anything else fails with ERROR_INVALID_FLAGS.
 
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
-
-/// Accepted with the ANSI code page only; has no effect (the result is always precomposed).
-inline constexpr DWORD MB_PRECOMPOSED = 0x00000001;
-/// Makes an ill-formed or undefined sequence fail the call with ERROR_NO_UNICODE_TRANSLATION
-/// instead of decoding to U+FFFD.
-inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
-/// CP_UTF8 only: an unpaired surrogate fails the call with ERROR_NO_UNICODE_TRANSLATION instead
-/// of encoding as U+FFFD.
-inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
-/// Accepted with the ANSI code page only; has no effect: no best-fit mapping is ever made.
-inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
 /// Decodes `source` to UTF-16. A sequence of the ANSI code page that the page leaves undefined
 /// decodes to U+FFFD, with two exceptions that Windows' tables make as well: a single byte in
@@ -452,11 +430,11 @@ inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 OXWIN_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                   LPWSTR destination, int destinationCapacity);
 /// Encodes `source` from UTF-16. With the ANSI code page, each character the page cannot hold
-/// (a surrogate pair counts as one character, an unpaired surrogate as one) becomes the default
-/// character: the first character of `defaultChar` (one byte, or a lead byte with its trail
-/// byte), '?' when `defaultChar` is null; `*usedDefaultChar` is then TRUE (FALSE otherwise)
-/// when `usedDefaultChar` is not null. With CP_UTF8 both must be null (ERROR_INVALID_PARAMETER
-/// otherwise, as on Windows).
+/// (a surrogate pair counts as one character, an unpaired surrogate as one) becomes '?', and
+/// `*usedDefaultChar` is then TRUE (FALSE otherwise) when `usedDefaultChar` is not null; no
+/// best-fit mapping is ever made. `defaultChar` must be null (another default character is not
+/// emulated), and with CP_UTF8 so must `usedDefaultChar`, as on Windows; ERROR_INVALID_PARAMETER
+/// otherwise.
 OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
                                   LPSTR destination, int destinationCapacity, LPCSTR defaultChar,
                                   BOOL* usedDefaultChar);
