@@ -56,7 +56,6 @@ inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
-inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
@@ -90,9 +89,9 @@ static_assert(sizeof(OSVERSIONINFOW) == 276);
 
 inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
-/// Windows 10.0 (build 19045), or the version that OX_EMULATE_WINDOWS_VERSION ("major.minor" or
-/// "major.minor.build") names; read once, at the first call. FALSE with ERROR_INSUFFICIENT_BUFFER
-/// when dwOSVersionInfoSize is not 276 (or 284, the extended record, whose tail is zeroed).
+/// Windows 10.0 (build 19045), or the version that OX_EMULATE_WINDOWS_VERSION ("major.minor",
+/// build 0) names; read once, at the first call. FALSE with ERROR_INSUFFICIENT_BUFFER when
+/// dwOSVersionInfoSize is not 276 (the extended record is not emulated).
 OXWIN_API BOOL GetVersionExW(OSVERSIONINFOW* info);
 
 // ---------------------------------------------------------------------------------------------
@@ -315,9 +314,9 @@ OXWIN_API std::intptr_t _get_heap_handle();
 // Threads: thread-local storage, fibers, stacks, process exit
 
 inline constexpr DWORD TLS_OUT_OF_INDEXES = 0xFFFFFFFF;
-/// Number of TLS indices a process may hold at once (Windows' 64 plus 1024 expansion slots).
-inline constexpr DWORD TLS_MINIMUM_AVAILABLE = 64;
-inline constexpr DWORD kTlsSlotCount = 1088;
+/// Number of TLS indices a process may hold at once: the 64 that Windows guarantees (its
+/// expansion slots are not emulated).
+inline constexpr DWORD kTlsSlotCount = 64;
 
 /// A free TLS index whose value is null in every thread; TLS_OUT_OF_INDEXES with
 /// ERROR_NO_MORE_ITEMS when all kTlsSlotCount are taken.
@@ -326,8 +325,7 @@ OXWIN_API DWORD TlsAlloc();
 /// ERROR_SUCCESS; null with ERROR_INVALID_PARAMETER for an index that was never allocated.
 OXWIN_API LPVOID TlsGetValue(DWORD index);
 /// Stores `value` in the calling thread's slot `index`. FALSE with ERROR_INVALID_PARAMETER
-/// for an index that is not allocated, ERROR_NOT_ENOUGH_MEMORY when the thread's expansion
-/// slots cannot be made.
+/// for an index that is not allocated.
 OXWIN_API BOOL TlsSetValue(DWORD index, LPVOID value);
 /// Frees `index` and clears its value in every thread, so a later TlsAlloc that hands out the
 /// same index finds null everywhere. FALSE with ERROR_INVALID_PARAMETER for an index that is
@@ -376,15 +374,6 @@ OXWIN_API void GlobalMemoryStatus(MEMORYSTATUS* status);
 /// the variable is not set, and then `buffer[0]` is 0 when there is room). 0 on success, ERANGE
 /// when the buffer is too small, EINVAL for a null name or a null buffer with a count.
 OXWIN_API errno_t _wgetenv_s(SIZE_T* required, WCHAR* buffer, SIZE_T count, const WCHAR* name);
-/// Duplicates the value into a buffer from the C runtime heap (free it with free); `*buffer` is
-/// null when the variable is not set.
-OXWIN_API errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name);
-/// "NAME=value" sets, "NAME=" removes. 0 on success, -1 for a malformed text.
-OXWIN_API int _wputenv(const WCHAR* assignment);
-/// The units copied without the terminator when the value fits in `size` units; otherwise the
-/// size needed with the terminator, and nothing is copied. 0 with ERROR_ENVVAR_NOT_FOUND when
-/// the variable is not set.
-OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
 // ---------------------------------------------------------------------------------------------
 // Text conversion
@@ -500,17 +489,17 @@ OXWIN_API int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMa
 // Modules
 //
 // A module counts only while it is loaded; nothing here ever loads one. "X.dll" is looked for
-// among the loaded objects as "X.dll" and as "libX.so" (file names compared without regard to
-// ASCII letter case, as Windows compares module names); a name without an extension gets ".dll"
-// first, as on Windows.
+// among the loaded objects as "X.dll" and as "libX.so", file names compared without regard to
+// ASCII letter case, as Windows compares module names.
 
-/// The handle of the loaded module of that name (a path names exactly that file), the main
-/// program's for null. Null with ERROR_MOD_NOT_FOUND when no such module is loaded. The handle
-/// takes no reference: it stays valid while the module stays loaded.
+/// The handle of the loaded module of that file name. Null with ERROR_MOD_NOT_FOUND when no such
+/// module is loaded (a null name, a path or a name without its extension included: the main
+/// program and lookups by path are not emulated). The handle takes no reference: it stays valid
+/// while the module stays loaded.
 OXWIN_API HMODULE GetModuleHandleW(LPCWSTR moduleName);
-/// The address of the export `procName` of `module`. Null with ERROR_INVALID_HANDLE for a null
-/// module, ERROR_PROC_NOT_FOUND for a null name, an ordinal (a "name" below 0x10000) or a name
-/// the module does not export.
+/// The address of the export `procName` (a name; ordinals are not emulated) of `module`. Null
+/// with ERROR_INVALID_HANDLE for a null module, ERROR_PROC_NOT_FOUND for a name the module does
+/// not export.
 OXWIN_API void* GetProcAddress(HMODULE module, LPCSTR procName);
 
 // ---------------------------------------------------------------------------------------------
@@ -597,16 +586,14 @@ using PENABLECALLBACK = void (*)(LPCGUID SourceId, ULONG IsEnabled, UCHAR Level,
 inline constexpr ULONG MAX_EVENT_DATA_DESCRIPTORS = 128;
 inline constexpr ULONG MAX_EVENT_PAYLOAD_SIZE = 65536 - 80;
 
-/// Registers a provider and writes its handle to `*RegHandle` (0 on failure). Sessions already
+/// Registers a provider for the rest of the process (ending a registration is not emulated) and
+/// writes its handle to `*RegHandle` (0 on failure). Sessions already
 /// started for `ProviderId` enable it at once: `EnableCallback` (may be null) is called for each
 /// of them before EventRegister returns. One GUID may be registered more than once. Answers
 /// ERROR_SUCCESS, ERROR_INVALID_PARAMETER for a null GUID or handle pointer, or
 /// ERROR_NO_SYSTEM_RESOURCES when the process holds 64 registrations already.
 OXWIN_API ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
                               REGHANDLE* RegHandle);
-/// Ends a registration; later writes with the handle are refused. ERROR_INVALID_HANDLE for a
-/// handle that is not registered.
-OXWIN_API ULONG EventUnregister(REGHANDLE RegHandle);
 /// Whether some session enables the event for this provider. FALSE for an invalid handle or a
 /// null descriptor.
 OXWIN_API BOOLEAN EventEnabled(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* EventDescriptor);

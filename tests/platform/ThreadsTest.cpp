@@ -36,11 +36,11 @@ TEST(ThreadLocalStorage, ValuesArePerThread)
     EXPECT_TRUE(TlsFree(index));
 }
 
-// A freed index keeping its values, here or in a thread that is still running (inline slots and
-// those beyond the 64 inline ones), so whoever gets the index next finds a stale value.
+// A freed index keeping its values, here or in a thread that is still running, so whoever gets
+// the index next finds a stale value.
 TEST(ThreadLocalStorage, FreeClearsTheSlotInEveryThread)
 {
-    std::vector<DWORD> indices(100);
+    std::vector<DWORD> indices(40);
     int value = 0;
     for (DWORD& index : indices)
         TlsSetValue(index = TlsAlloc(), &value);
@@ -67,22 +67,22 @@ TEST(ThreadLocalStorage, FreeClearsTheSlotInEveryThread)
         EXPECT_EQ(nullptr, TlsGetValue(index));
         TlsFree(index);
     }
-    EXPECT_EQ(std::vector<void*>(100, nullptr), seen);
+    EXPECT_EQ(std::vector<void*>(40, nullptr), seen);
 }
 
 // Unallocated or freed indices used without Windows' errors; a double free succeeding; the
 // supply running past its slots instead of ending with TLS_OUT_OF_INDEXES.
 TEST(ThreadLocalStorage, RefusalsAndExhaustion)
 {
-    EXPECT_EQ(nullptr, TlsGetValue(5000));
+    EXPECT_EQ(nullptr, TlsGetValue(kTlsSlotCount));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_FALSE(TlsSetValue(5000, nullptr));
+    EXPECT_FALSE(TlsSetValue(kTlsSlotCount, nullptr));
     EXPECT_FALSE(TlsFree(TLS_OUT_OF_INDEXES));
     std::vector<DWORD> all;
     for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
         all.push_back(index);
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, GetLastError());
-    EXPECT_TRUE(all.size() <= kTlsSlotCount && all.size() > kTlsSlotCount - 16) << all.size();
+    EXPECT_TRUE(all.size() <= kTlsSlotCount && all.size() > kTlsSlotCount - 8) << all.size();
     EXPECT_TRUE(TlsFree(all.back()));
     EXPECT_FALSE(TlsFree(all.back()));
     EXPECT_EQ(nullptr, TlsGetValue(all.back()));
