@@ -190,8 +190,8 @@ struct Record {
     std::size_t count; // entries in use
     // Whenever gLock is free:
     //   entries[i].end() <= entries[i + 1].base   (sorted by base, disjoint)
-    //   every [base, end()) is mapped by this file, and nothing else maps into it (unless a
-    //   caller unmapped it directly: see forgetStaleReservations)
+    //   every [base, end()) is mapped by this file, and nothing else maps into it (a
+    //   reservation is unmapped only by VirtualFree; unmapping it otherwise is the caller's error)
     // The table grows by doubling with mremap and never shrinks.
 };
 
@@ -239,18 +239,6 @@ void eraseReservation(std::size_t index)
     --gRecord.count;
 }
 
-// The kernel has just mapped [base, end) for us, so a reservation recorded there was unmapped
-// behind the layer's back (munmap called directly). Its record describes nothing any more and
-// is dropped; nothing is unmapped.
-void forgetStaleReservations(std::uintptr_t base, std::uintptr_t end)
-{
-    std::size_t index = reservationAbove(base);
-    if (index > 0 && gRecord.entries[index - 1].end() > base)
-        --index;
-    while (index < gRecord.count && gRecord.entries[index].base < end)
-        eraseReservation(index);
-}
-
 [[gnu::noinline]] bool growTable()
 {
     const std::size_t bytes = gRecord.tableBytes == 0 ? std::size_t{64} * 1024 : gRecord.tableBytes * 2;
@@ -269,7 +257,6 @@ void forgetStaleReservations(std::uintptr_t base, std::uintptr_t end)
 // system refuses memory for the record; the mapping is then not recorded.
 bool insertReservation(std::uintptr_t base, std::size_t pageCount, DWORD allocationProtect, PageState state)
 {
-    forgetStaleReservations(base, base + pageCount * kPageSize);
     if (gRecord.count == gRecord.capacity && !growTable())
         return false;
     PageState* external = nullptr;
