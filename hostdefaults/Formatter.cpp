@@ -2,9 +2,12 @@
 // The printf-style UTF-16 formatter behind the fmtout callback, and the snprintf-like buffer
 // convenience built on it. Output collects in a stack piece that goes to the sink whenever it
 // fills; integers, text and pointers are laid out here, floating-point digits come from the C
-// library's snprintf and are widened.
+// library's snprintf and are widened, and narrow text is decoded by the platform's UTF-8 codec.
 
 #include <oxfirst/OxHostDefaults.h>
+
+#include "platform/TemporaryBuffer.h"
+#include "platform/win.h"
 
 #include <climits>
 #include <cstdint>
@@ -19,7 +22,7 @@ namespace {
 constexpr unsigned kPieceUnits = 256;
 
 // Bytes of floating-point text formatted on the stack; longer text (a huge width or precision,
-// %f of a huge value) takes the heap path.
+// %f of a huge value) goes to the heap.
 constexpr std::size_t kFloatStackBytes = 512;
 
 // Gathers output into a stack piece and hands full pieces to the sink.
@@ -195,8 +198,8 @@ std::size_t paddingFor(const Directive& directive, std::size_t bodyUnits)
 }
 
 // Lays out an integer as printf does: [spaces][sign or 0x][zeros][digits][spaces].
-void formatInteger(Output& out, const Directive& directive, std::uint64_t magnitude, bool negative, bool isSigned,
-                   unsigned base, bool upper)
+void formatInteger(Output& out, const Directive& directive, std::uint64_t magnitude, bool negative,
+                   bool isSigned, unsigned base, bool upper)
 {
     const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[24]; // 64 bits in octal need 22
@@ -290,95 +293,20 @@ void formatFloat(Output& out, const Directive& directive, Arguments& arguments, 
     else
         value = va_arg(arguments.list, double);
     auto print = [&](char* buffer, std::size_t size) {
-        return isLongDouble ? std::snprintf(buffer, size, narrowFormat, directive.width, directive.precision, longValue)
-                            : std::snprintf(buffer, size, narrowFormat, directive.width, directive.precision, value);
+        return isLongDouble
+                   ? std::snprintf(buffer, size, narrowFormat, directive.width, directive.precision,
+                                   longValue)
+                   : std::snprintf(buffer, size, narrowFormat, directive.width, directive.precision, value);
     };
 
-    char text[kFloatStackBytes];
-    int length = print(text, sizeof text);
+    const int length = print(nullptr, 0);
     if (length < 0)
         return;
-    if (static_cast<std::size_t>(length) < sizeof text) {
-        out.putAscii(text, static_cast<std::size_t>(length));
-        return;
-    }
-    // Rare: the text does not fit on the stack. Without memory the conversion prints nothing.
-    std::size_t size = static_cast<std::size_t>(length) + 1;
-    char* heapText = static_cast<char*>(std::malloc(size));
-    if (heapText == nullptr)
-        return;
-    print(heapText, size);
-    out.putAscii(heapText, static_cast<std::size_t>(length));
-    std::free(heapText);
-}
-
-// The length of the well-formed UTF-8 sequence at `bytes` (at most `available` bytes of it may
-// be read) and its code point; 0 when the bytes there do not start one.
-std::size_t decodeUtf8(const unsigned char* bytes, std::size_t available, char32_t& codePoint)
-{
-    unsigned char lead = bytes[0];
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        if (lead == 0xE0)
-            low = 0xA0; // overlong
-        else if (lead == 0xED)
-            high = 0x9F; // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-        if (lead == 0xF0)
-            low = 0x90; // overlong
-        else if (lead == 0xF4)
-            high = 0x8F; // above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (length > available)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        unsigned char next = bytes[i];
-        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
-            return 0;
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    return length;
-}
-
-// Widens `count` narrow bytes into `out` (when not null) and returns the units they become.
-std::size_t widenNarrow(const char* text, std::size_t count, Output* out)
-{
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < count;) {
-        char32_t codePoint;
-        std::size_t length = decodeUtf8(bytes + i, count - i, codePoint);
-        if (length == 0) {
-            codePoint = bytes[i]; // not UTF-8 here: the byte stands for itself
-            length = 1;
-        }
-        i += length;
-        if (codePoint >= 0x10000) {
-            units += 2;
-            if (out != nullptr) {
-                out->put(static_cast<OXCHAR>(0xD800 + ((codePoint - 0x10000) >> 10)));
-                out->put(static_cast<OXCHAR>(0xDC00 + (codePoint & 0x3FF)));
-            }
-        } else {
-            units += 1;
-            if (out != nullptr)
-                out->put(static_cast<OXCHAR>(codePoint));
-        }
-    }
-    return units;
+    win::TemporaryBuffer<char, kFloatStackBytes> text(static_cast<std::size_t>(length) + 1);
+    if (text.data() == nullptr)
+        return; // without memory for a huge width or precision the conversion prints nothing
+    print(text.data(), static_cast<std::size_t>(length) + 1);
+    out.putAscii(text.data(), static_cast<std::size_t>(length));
 }
 
 // The units of `text` up to its terminator, but never reading more than `limit` of them.
@@ -409,15 +337,24 @@ void formatWideText(Output& out, const Directive& directive, const OXCHAR* text)
         out.repeat(u' ', padding);
 }
 
+// Narrow text is UTF-8, decoded by the platform: an ill-formed sequence becomes U+FFFD. UTF-8
+// never gives more units than it has bytes.
 void formatNarrowText(Output& out, const Directive& directive, const char* text)
 {
     if (text == nullptr)
         text = "(null)";
-    std::size_t length = boundedLength(text, directive.precision);
-    std::size_t padding = directive.width > 0 ? paddingFor(directive, widenNarrow(text, length, nullptr)) : 0;
+    const std::size_t length = boundedLength(text, directive.precision);
+    win::TemporaryBuffer<OXCHAR> wide(length);
+    std::size_t units = 0;
+    if (length > 0 && length <= INT_MAX && wide.data() != nullptr) {
+        const int bytes = static_cast<int>(length);
+        units = static_cast<std::size_t>(
+            win::MultiByteToWideChar(win::CP_UTF8, 0, text, bytes, wide.data(), bytes));
+    }
+    const std::size_t padding = paddingFor(directive, units);
     if (!directive.left)
         out.repeat(u' ', padding);
-    widenNarrow(text, length, &out);
+    out.put(wide.data(), units);
     if (directive.left)
         out.repeat(u' ', padding);
 }
@@ -561,7 +498,8 @@ const OXCHAR* formatConversion(Output& out, const OXCHAR* start, const OXCHAR* p
         break;
     case u'x':
     case u'X':
-        formatInteger(out, directive, fetchUnsigned(arguments, directive.length), false, false, 16, conversion == u'X');
+        formatInteger(out, directive, fetchUnsigned(arguments, directive.length), false, false, 16,
+                      conversion == u'X');
         break;
     case u'o':
         formatInteger(out, directive, fetchUnsigned(arguments, directive.length), false, false, 8, false);
@@ -587,7 +525,7 @@ const OXCHAR* formatConversion(Output& out, const OXCHAR* start, const OXCHAR* p
     case u'C': {
         int value = va_arg(arguments.list, int);
         OXCHAR unit = isNarrowText(conversion, directive.length) ? static_cast<unsigned char>(value)
-                                                            : static_cast<OXCHAR>(value);
+                                                                 : static_cast<OXCHAR>(value);
         formatUnit(out, directive, unit);
         break;
     }

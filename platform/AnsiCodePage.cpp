@@ -286,8 +286,7 @@ bool ansiCodePageIsUtf8()
     return tables().utf8;
 }
 
-ConversionResult decodeAnsi(const char* source, std::size_t length, OXCHAR* destination, std::size_t capacity,
-                            bool strict)
+ConversionResult decodeAnsi(const char* source, std::size_t length, OXCHAR* destination, std::size_t capacity)
 {
     const AnsiTables& table = tables();
     auto in = reinterpret_cast<const unsigned char*>(source);
@@ -303,31 +302,20 @@ ConversionResult decodeAnsi(const char* source, std::size_t length, OXCHAR* dest
             unit = table.pairs[leadIndex(byte)][in[i++]];
         else
             unit = kUndefined;
-        if (unit == kUndefined) {
-            if (strict)
-                return {0, 0, true, false};
+        if (unit == kUndefined)
             unit = kReplacement;
-        }
         if (count < capacity)
             destination[count] = unit;
     }
-    return {count < capacity ? count : capacity, count, false, false};
+    return {count < capacity ? count : capacity, count, false};
 }
 
-ConversionResult encodeAnsi(const OXCHAR* source, std::size_t length, char* destination, std::size_t capacity,
-                            const char* defaultChar)
+ConversionResult encodeAnsi(const OXCHAR* source, std::size_t length, char* destination, std::size_t capacity)
 {
     const AnsiTables& table = tables();
     if (destination == nullptr)
         capacity = 0;
-    std::uint16_t defaultBytes = '?';
-    if (defaultChar != nullptr) {
-        auto bytes = reinterpret_cast<const unsigned char*>(defaultChar);
-        defaultBytes = table.isLead[bytes[0]] && bytes[1] != 0
-                           ? static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1])
-                           : bytes[0];
-    }
-    ConversionResult result = {0, 0, false, false};
+    ConversionResult result = {0, 0, false};
     bool full = capacity == 0;
     for (std::size_t i = 0; i < length;) {
         char16_t unit = source[i++];
@@ -342,7 +330,7 @@ ConversionResult encodeAnsi(const OXCHAR* source, std::size_t length, char* dest
             bytes = table.encoding[unit];
         }
         if (bytes == 0 && unit != 0) {
-            bytes = defaultBytes;
+            bytes = '?';
             result.usedDefaultChar = true;
         }
         std::size_t size = bytes >= 0x100 ? 2 : 1;

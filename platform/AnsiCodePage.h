@@ -11,13 +11,13 @@ namespace win::detail {
 /// must not be called then: the UTF-8 cores serve CP_ACP.
 bool ansiCodePageIsUtf8();
 
-/// Decodes exactly `length` bytes of the ANSI code page. Every character gives one unit. With
-/// `strict`, the first undefined sequence stops the conversion (invalid).
-ConversionResult decodeAnsi(const char* source, std::size_t length, OXCHAR* destination, std::size_t capacity,
-                            bool strict);
+/// Decodes exactly `length` bytes of the ANSI code page. Every character gives one unit; an
+/// undefined sequence gives U+FFFD.
+ConversionResult decodeAnsi(const char* source, std::size_t length, OXCHAR* destination,
+                            std::size_t capacity);
 /// Encodes exactly `length` units into the ANSI code page; a character the page cannot hold
-/// becomes `defaultChar`'s first character ('?' when null) and sets usedDefaultChar.
-ConversionResult encodeAnsi(const OXCHAR* source, std::size_t length, char* destination, std::size_t capacity,
-                            const char* defaultChar);
+/// becomes '?' and sets usedDefaultChar.
+ConversionResult encodeAnsi(const OXCHAR* source, std::size_t length, char* destination,
+                            std::size_t capacity);
 
 } // namespace win::detail

@@ -1,9 +1,9 @@
 // platform/CRuntimeText.cpp
 // The C runtime's collation, case-insensitive comparison and digit classification over UTF-16,
 // answered by glibc under the process's current C locale. glibc works on wchar_t (UTF-32), so
-// each text is widened first: into a stack buffer when it is short, which is every text the
-// string class hands over in practice, into a malloc block otherwise.
+// each text is widened first, into a temporary buffer (TemporaryBuffer.h).
 
+#include "platform/TemporaryBuffer.h"
 #include "platform/win.h"
 
 #include <climits>
@@ -15,8 +15,6 @@
 
 namespace win {
 namespace {
-
-constexpr std::size_t kLocalUnits = 256;
 
 bool isHighSurrogate(char32_t unit)
 {
@@ -45,35 +43,22 @@ std::size_t unitLength(const WCHAR* text)
 // found no memory.
 class WidenedText {
 public:
-    WidenedText(const WCHAR* source, bool lowerCase)
+    WidenedText(const WCHAR* source, bool lowerCase) : mBuffer(unitLength(source) + 1)
     {
-        const std::size_t length = unitLength(source);
-        mpText = mLocal;
-        if (length >= kLocalUnits) {
-            mpText = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
-            if (mpText == nullptr)
-                return;
-        }
-        wchar_t* out = mpText;
+        wchar_t* out = mBuffer.data();
+        if (out == nullptr)
+            return;
         for (const WCHAR* in = source; in != nullptr && *in != 0;) {
             const auto c = static_cast<wchar_t>(nextCodePoint(in));
             *out++ = lowerCase ? static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))) : c;
         }
         *out = L'\0';
     }
-    ~WidenedText()
-    {
-        if (mpText != mLocal)
-            std::free(mpText);
-    }
-    WidenedText(const WidenedText&) = delete;
-    WidenedText& operator=(const WidenedText&) = delete;
 
-    const wchar_t* text() const { return mpText; }
+    const wchar_t* text() const { return mBuffer.data(); }
 
 private:
-    wchar_t* mpText;
-    wchar_t mLocal[kLocalUnits];
+    TemporaryBuffer<wchar_t> mBuffer;
 };
 
 // Code-point order, optionally after lower-casing: _wcsicmp, and the stand-in for a collation
@@ -108,41 +93,28 @@ int collate(const WCHAR* a, const WCHAR* b, bool lowerCase)
     return ::wcscoll(wideA.text(), wideB.text());
 }
 
-// Narrow ANSI text decoded to UTF-16. `text()` is null only when a long text found no memory or
-// the text is not decodable at all (then it compares as empty, see below).
+// Narrow ANSI text decoded to UTF-16; every byte gives at most one unit. `text()` is null only
+// when a long text found no memory (it then compares as empty, see below).
 class DecodedText {
 public:
     explicit DecodedText(const unsigned char* source)
+        : mCapacity(source != nullptr ? std::strlen(reinterpret_cast<const char*>(source)) + 1 : 1),
+          mBuffer(mCapacity)
     {
-        mLocal[0] = 0;
-        mpText = mLocal;
-        if (source == nullptr || *source == 0)
+        WCHAR* out = mBuffer.data();
+        if (out == nullptr)
             return;
-        const auto* bytes = reinterpret_cast<const char*>(source);
-        if (MultiByteToWideChar(CP_ACP, 0, bytes, -1, mLocal, static_cast<int>(kLocalUnits)) > 0)
-            return;
-        const int needed = MultiByteToWideChar(CP_ACP, 0, bytes, -1, nullptr, 0);
-        mpText = needed > 0
-                     ? static_cast<WCHAR*>(std::malloc(static_cast<std::size_t>(needed) * sizeof(WCHAR)))
-                     : nullptr;
-        if (mpText == nullptr || MultiByteToWideChar(CP_ACP, 0, bytes, -1, mpText, needed) <= 0) {
-            std::free(mpText);
-            mpText = nullptr;
-        }
+        out[0] = 0;
+        if (mCapacity > 1 && mCapacity <= INT_MAX)
+            MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(source), -1, out,
+                                static_cast<int>(mCapacity));
     }
-    ~DecodedText()
-    {
-        if (mpText != mLocal)
-            std::free(mpText);
-    }
-    DecodedText(const DecodedText&) = delete;
-    DecodedText& operator=(const DecodedText&) = delete;
 
-    const WCHAR* text() const { return mpText; }
+    const WCHAR* text() const { return mBuffer.data(); }
 
 private:
-    WCHAR* mpText;
-    WCHAR mLocal[kLocalUnits];
+    std::size_t mCapacity; // bytes of the source with its terminator: room for every unit
+    TemporaryBuffer<WCHAR> mBuffer;
 };
 
 } // namespace

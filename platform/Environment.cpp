@@ -1,5 +1,5 @@
 // platform/Environment.cpp
-// The process environment in Windows' wide-character form. Names and values are UTF-16 here
+// The process environment read in Windows' wide-character form. Names and values are UTF-16 here
 // and UTF-8 in the environment; text that is not valid UTF-8 reads with U+FFFD in its place.
 
 #include "platform/Utf16.h"
@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <string>
 
 namespace win {
 namespace {
@@ -32,13 +31,6 @@ const char* lookUp(const WCHAR* name)
     return std::getenv(narrow);
 }
 
-std::string toUtf8(const WCHAR* text)
-{
-    std::string result(detail::utf16ToUtf8(text, nullptr, 0), '\0');
-    detail::utf16ToUtf8(text, result.data(), result.size() + 1);
-    return result;
-}
-
 } // namespace
 
 errno_t _wgetenv_s(SIZE_T* required, WCHAR* buffer, SIZE_T count, const WCHAR* name)
@@ -56,55 +48,6 @@ errno_t _wgetenv_s(SIZE_T* required, WCHAR* buffer, SIZE_T count, const WCHAR* n
         return ERANGE;
     detail::utf8ToUtf16(value, buffer, count);
     return 0;
-}
-
-errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name)
-{
-    if (buffer == nullptr || name == nullptr)
-        return EINVAL;
-    *buffer = nullptr;
-    if (count != nullptr)
-        *count = 0;
-    const char* value = lookUp(name);
-    if (value == nullptr)
-        return 0;
-    const SIZE_T units = detail::utf8ToUtf16(value, nullptr, 0) + 1;
-    auto* copy = static_cast<WCHAR*>(std::malloc(units * sizeof(WCHAR)));
-    if (copy == nullptr)
-        return ENOMEM;
-    detail::utf8ToUtf16(value, copy, units);
-    *buffer = copy;
-    if (count != nullptr)
-        *count = units;
-    return 0;
-}
-
-int _wputenv(const WCHAR* assignment)
-{
-    if (assignment == nullptr)
-        return -1;
-    std::string text = toUtf8(assignment);
-    const std::size_t equals = text.find('=');
-    if (equals == 0 || equals == std::string::npos)
-        return -1;
-    const std::string name = text.substr(0, equals);
-    const std::string value = text.substr(equals + 1);
-    const int result = value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
-    return result == 0 ? 0 : -1;
-}
-
-DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
-{
-    const char* value = lookUp(name);
-    if (value == nullptr) {
-        SetLastError(ERROR_ENVVAR_NOT_FOUND);
-        return 0;
-    }
-    const SIZE_T length = detail::utf8ToUtf16(value, nullptr, 0);
-    if (buffer == nullptr || length + 1 > size)
-        return static_cast<DWORD>(length + 1);
-    detail::utf8ToUtf16(value, buffer, size);
-    return static_cast<DWORD>(length);
 }
 
 } // namespace win

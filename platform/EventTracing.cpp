@@ -24,7 +24,7 @@ constexpr std::size_t kMaximumProviders = 64;
 constexpr std::size_t kMaximumSessions = 64;
 
 // A handle is (generation << 8) | (slot + 1): slot 0xFF - 1 is never used, and a handle of a
-// slot's earlier occupant is refused because the generation differs.
+// session slot's earlier occupant is refused because the generation differs.
 constexpr std::uint64_t kSlotBits = 0xFF;
 
 std::uint64_t makeHandle(std::uint32_t generation, std::size_t slot)
@@ -68,7 +68,6 @@ struct Provider {
     // Read and written under gControl only.
     PENABLECALLBACK callback;
     PVOID callbackContext;
-    std::uint32_t generation;
 };
 
 enum SessionState : int { kFree = 0, kActive = 1, kStopping = 2 };
@@ -270,8 +269,9 @@ ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID Ca
     provider.id.store(*ProviderId);
     provider.callback = EnableCallback;
     provider.callbackContext = CallbackContext;
-    const REGHANDLE handle =
-        makeHandle(++provider.generation, static_cast<std::size_t>(&provider - gProviders));
+    // A registration is never ended, so a provider's slot is never reused and its handle needs
+    // no generation.
+    const REGHANDLE handle = makeHandle(1, static_cast<std::size_t>(&provider - gProviders));
     provider.handle.store(handle, std::memory_order_release);
     refreshSummaries(provider.id);
     *RegHandle = handle;
@@ -286,18 +286,6 @@ ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID Ca
                            session.level.load(std::memory_order_relaxed),
                            session.keywords.load(std::memory_order_relaxed), 0, nullptr, CallbackContext);
     }
-    return ERROR_SUCCESS;
-}
-
-ULONG EventUnregister(REGHANDLE RegHandle)
-{
-    CriticalSectionGuard guard(gControl);
-    Provider* provider = providerOf(RegHandle);
-    if (provider == nullptr)
-        return ERROR_INVALID_HANDLE;
-    provider->handle.store(0, std::memory_order_release);
-    provider->levelLimit.store(0, std::memory_order_relaxed);
-    provider->keywordUnion.store(0, std::memory_order_relaxed);
     return ERROR_SUCCESS;
 }
 

@@ -5,7 +5,6 @@
 
 #include "platform/win.h"
 
-#include <csignal>
 #include <cstdio>
 
 OxStructuredException::OxStructuredException(std::uint32_t code, std::uint32_t flags,
@@ -33,11 +32,6 @@ namespace win {
 void RaiseException(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments)
 {
     throw OxStructuredException(code, flags, argumentCount, arguments);
-}
-
-void DebugBreak()
-{
-    std::raise(SIGTRAP);
 }
 
 } // namespace win

@@ -5,6 +5,8 @@
 
 #include "platform/PrivateHeap.h"
 
+#include "platform/TestControls.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -13,7 +15,7 @@
 namespace win::heaps {
 namespace {
 
-/// A growable heap's segments: the first is 64 KB (or the initial size), each later one as
+/// A heap's segments: the first is 64 KB (or the initial size), each later one as
 /// large as all present ones together, up to 64 MB, so a heap needs few segments and the
 /// sorted segment table stays short.
 constexpr std::size_t kFirstSegmentBytes = 64 * 1024;
@@ -48,6 +50,8 @@ std::size_t segmentBytesFor(std::size_t area)
 
 void* mapMemory(std::size_t bytes)
 {
+    if (detail::takeCommitFailure())
+        return nullptr;
     void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
 }
@@ -94,8 +98,7 @@ void MappedArray<T>::release()
 // ---------------------------------------------------------------------------------------------
 // Creation and destruction
 
-PrivateHeap::PrivateHeap(DWORD options, bool growable)
-    : mLock{}, mOptions(options & (HEAP_NO_SERIALIZE | HEAP_GENERATE_EXCEPTIONS)), mGrowable(growable)
+PrivateHeap::PrivateHeap()
 {
     mSegments.items = mSegmentInline;
     mSegments.capacity = kInlineSegments;
@@ -103,23 +106,16 @@ PrivateHeap::PrivateHeap(DWORD options, bool growable)
 
 static_assert(sizeof(PrivateHeap) <= kPageSize, "the heap record is one page of its own");
 
-PrivateHeap* PrivateHeap::create(DWORD options, SIZE_T initialSize, SIZE_T maximumSize)
+PrivateHeap* PrivateHeap::create(SIZE_T initialSize)
 {
-    // A fixed heap is one segment of the maximum size, so "never more than the maximum" holds by
-    // construction and costs nothing per allocation; the heap record is outside it. An initial
-    // size above the maximum raises the maximum to it.
-    const bool growable = maximumSize == 0;
-    const SIZE_T wanted = growable ? initialSize : std::max(initialSize, maximumSize);
-    if (wanted > kMaximumSegmentBytes)
+    if (initialSize > kMaximumSegmentBytes)
         return nullptr;
-    std::size_t first = roundToPages(std::max<SIZE_T>(wanted, 1));
-    if (growable)
-        first = std::max(first, kFirstSegmentBytes);
+    const std::size_t first = std::max(roundToPages(initialSize), kFirstSegmentBytes);
 
     void* memory = mapMemory(roundToPages(sizeof(PrivateHeap)));
     if (memory == nullptr)
         return nullptr;
-    auto* heap = new (memory) PrivateHeap(options, growable);
+    auto* heap = new (memory) PrivateHeap();
     if (!heap->addSegment(first)) {
         munmap(memory, roundToPages(sizeof(PrivateHeap)));
         return nullptr;
@@ -183,8 +179,6 @@ bool PrivateHeap::addSegment(std::size_t bytes)
 
 bool PrivateHeap::growFor(std::uint32_t units)
 {
-    if (!mGrowable)
-        return false;
     const std::size_t bytes = std::clamp(mSegmentBytes, kFirstSegmentBytes, kMaximumGrowthBytes);
     return addSegment(std::max(bytes, segmentBytesFor(std::size_t{units} * kGranule)));
 }

@@ -77,47 +77,47 @@ T failWith(DWORD error, T answer)
     return answer;
 }
 
+// Resolves a handle for a Heap... call: false, with the last error set, when it names no heap
+// or when `flags` is not 0 (no flag is emulated). `*privateHeap` is null for the C runtime heap.
+bool resolve(HANDLE heap, DWORD flags, PrivateHeap** privateHeap)
+{
+    *privateHeap = privateHeapOf(heap);
+    if (*privateHeap == nullptr && !isRuntimeHeap(heap)) [[unlikely]] {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (flags != 0) [[unlikely]] {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The C runtime heap. glibc keeps no requested sizes, so HeapSize answers the usable size
-// (malloc_usable_size, which is at least the requested size), HEAP_ZERO_MEMORY on a realloc
-// zeroes from the old usable size on, and HeapValidate cannot tell a block from anything else
-// and answers TRUE.
+// (malloc_usable_size, which is at least the requested size), and HeapValidate cannot tell a
+// block from anything else and answers TRUE.
 
 // glibc refuses requests above PTRDIFF_MAX itself; checking first keeps sanitizer runtimes,
 // which abort on absurd sizes, out of it.
 constexpr SIZE_T kRuntimeLimit = static_cast<SIZE_T>(PTRDIFF_MAX);
 
-void* runtimeFailure(DWORD flags)
+void* runtimeAlloc(SIZE_T size)
 {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    if (flags & HEAP_GENERATE_EXCEPTIONS)
-        RaiseException(STATUS_NO_MEMORY, 0, 0, nullptr);
-    return nullptr;
+    void* p = size <= kRuntimeLimit ? std::malloc(size) : nullptr;
+    if (p == nullptr)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return p;
 }
 
-void* runtimeAlloc(DWORD flags, SIZE_T size)
-{
-    void* p = nullptr;
-    if (size <= kRuntimeLimit)
-        p = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, size) : std::malloc(size);
-    return p != nullptr ? p : runtimeFailure(flags);
-}
-
-void* runtimeReAlloc(DWORD flags, void* p, SIZE_T size)
+void* runtimeReAlloc(void* p, SIZE_T size)
 {
     if (p == nullptr)
         return failWith<void*>(ERROR_INVALID_PARAMETER, nullptr);
-    if (size > kRuntimeLimit)
-        return runtimeFailure(flags);
-    const std::size_t usable = malloc_usable_size(p);
-    if (flags & HEAP_REALLOC_IN_PLACE_ONLY)
-        return size <= usable ? p : runtimeFailure(flags);
     // realloc(p, 0) would free the block; a 0-byte block is still a block here.
-    void* moved = std::realloc(p, size != 0 ? size : 1);
+    void* moved = size <= kRuntimeLimit ? std::realloc(p, size != 0 ? size : 1) : nullptr;
     if (moved == nullptr)
-        return runtimeFailure(flags);
-    if ((flags & HEAP_ZERO_MEMORY) && size > usable)
-        std::memset(static_cast<char*>(moved) + usable, 0, size - usable);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return moved;
 }
 
@@ -145,7 +145,9 @@ BOOL runtimeWalk(PROCESS_HEAP_ENTRY* entry)
 
 HANDLE HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize)
 {
-    PrivateHeap* heap = PrivateHeap::create(options, initialSize, maximumSize);
+    if (options != 0 || maximumSize != 0)
+        return failWith<HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    PrivateHeap* heap = PrivateHeap::create(initialSize);
     if (heap == nullptr)
         return failWith<HANDLE>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     std::uintptr_t value = 0;
@@ -221,52 +223,49 @@ std::intptr_t _get_heap_handle()
 
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap)) [[likely]]
-        return privateHeap->alloc(flags, size);
-    if (isRuntimeHeap(heap))
-        return runtimeAlloc(flags, size);
-    return failWith<LPVOID>(ERROR_INVALID_HANDLE, nullptr);
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, flags, &privateHeap)) [[unlikely]]
+        return nullptr;
+    return privateHeap != nullptr ? privateHeap->alloc(size) : runtimeAlloc(size);
 }
 
 LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T size)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap)) [[likely]]
-        return privateHeap->reAlloc(flags, p, size);
-    if (isRuntimeHeap(heap))
-        return runtimeReAlloc(flags, p, size);
-    return failWith<LPVOID>(ERROR_INVALID_HANDLE, nullptr);
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, flags, &privateHeap)) [[unlikely]]
+        return nullptr;
+    return privateHeap != nullptr ? privateHeap->reAlloc(p, size) : runtimeReAlloc(p, size);
 }
 
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID p)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap)) [[likely]]
-        return privateHeap->free(flags, p);
-    if (isRuntimeHeap(heap)) {
-        std::free(p);
-        return TRUE;
-    }
-    return failWith<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, flags, &privateHeap)) [[unlikely]]
+        return FALSE;
+    if (privateHeap != nullptr)
+        return privateHeap->free(p);
+    std::free(p);
+    return TRUE;
 }
 
 SIZE_T HeapSize(HANDLE heap, DWORD flags, LPCVOID p)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap))
-        return privateHeap->size(flags, p);
-    if (isRuntimeHeap(heap)) {
-        if (p == nullptr)
-            return failWith<SIZE_T>(ERROR_INVALID_PARAMETER, ~SIZE_T{0});
-        return malloc_usable_size(const_cast<void*>(p));
-    }
-    return failWith<SIZE_T>(ERROR_INVALID_HANDLE, ~SIZE_T{0});
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, flags, &privateHeap))
+        return ~SIZE_T{0};
+    if (privateHeap != nullptr)
+        return privateHeap->size(p);
+    if (p == nullptr)
+        return failWith<SIZE_T>(ERROR_INVALID_PARAMETER, ~SIZE_T{0});
+    return malloc_usable_size(const_cast<void*>(p));
 }
 
 BOOL HeapValidate(HANDLE heap, DWORD flags, LPCVOID p)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap))
-        return privateHeap->validate(flags, p);
-    if (isRuntimeHeap(heap))
-        return TRUE;
-    return failWith<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, flags, &privateHeap))
+        return FALSE;
+    return privateHeap != nullptr ? privateHeap->validate(p) : TRUE;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -274,60 +273,49 @@ BOOL HeapValidate(HANDLE heap, DWORD flags, LPCVOID p)
 
 BOOL HeapLock(HANDLE heap)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap))
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, 0, &privateHeap))
+        return FALSE;
+    if (privateHeap != nullptr)
         return privateHeap->lock();
-    if (isRuntimeHeap(heap)) {
-        EnterCriticalSection(&gRuntimeLock);
-        return TRUE;
-    }
-    return failWith<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+    EnterCriticalSection(&gRuntimeLock);
+    return TRUE;
 }
 
 BOOL HeapUnlock(HANDLE heap)
 {
-    if (PrivateHeap* privateHeap = privateHeapOf(heap))
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, 0, &privateHeap))
+        return FALSE;
+    if (privateHeap != nullptr)
         return privateHeap->unlock();
-    if (isRuntimeHeap(heap)) {
-        LeaveCriticalSection(&gRuntimeLock);
-        return TRUE;
-    }
-    return failWith<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+    LeaveCriticalSection(&gRuntimeLock);
+    return TRUE;
 }
 
 BOOL HeapWalk(HANDLE heap, PROCESS_HEAP_ENTRY* entry)
 {
-    PrivateHeap* privateHeap = privateHeapOf(heap);
-    if (privateHeap == nullptr && !isRuntimeHeap(heap))
-        return failWith<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, 0, &privateHeap))
+        return FALSE;
     if (entry == nullptr)
         return failWith<BOOL>(ERROR_INVALID_PARAMETER, FALSE);
     return privateHeap != nullptr ? privateHeap->walk(entry) : runtimeWalk(entry);
 }
 
+// The low-fragmentation mode is all a heap can be switched to, and it changes nothing: the
+// allocator already keeps small sizes apart in bins of their own, which is what the mode asks for.
 BOOL HeapSetInformation(HANDLE heap, HEAP_INFORMATION_CLASS informationClass, void* information,
                         SIZE_T length)
 {
-    // Termination on corruption is process-wide and the heap argument is ignored: no heap here
-    // goes on after finding corruption anyway, since corrupted pointers are refused.
-    if (informationClass == HeapEnableTerminationOnCorruption)
-        return TRUE;
-    if (informationClass != HeapCompatibilityInformation)
-        return failWith<BOOL>(ERROR_INVALID_PARAMETER, FALSE);
-    PrivateHeap* privateHeap = privateHeapOf(heap);
-    if (privateHeap == nullptr && !isRuntimeHeap(heap))
-        return failWith<BOOL>(ERROR_INVALID_HANDLE, FALSE);
+    PrivateHeap* privateHeap;
+    if (!resolve(heap, 0, &privateHeap))
+        return FALSE;
     ULONG mode = 0;
-    if (information == nullptr || length != sizeof mode)
+    if (informationClass != HeapCompatibilityInformation || information == nullptr || length != sizeof mode)
         return failWith<BOOL>(ERROR_INVALID_PARAMETER, FALSE);
     std::memcpy(&mode, information, sizeof mode);
-    // 2 (low fragmentation) is the only mode a heap can be switched to. It is recorded; the
-    // allocator already keeps small sizes apart in bins of their own, which is what the mode
-    // asks for.
-    if (mode != 2)
-        return failWith<BOOL>(ERROR_INVALID_PARAMETER, FALSE);
-    if (privateHeap != nullptr)
-        privateHeap->setCompatibility(mode);
-    return TRUE;
+    return mode == 2 ? TRUE : failWith<BOOL>(ERROR_INVALID_PARAMETER, FALSE);
 }
 
 } // namespace win

@@ -40,33 +40,23 @@ bool endsWithIgnoringAsciiCase(std::string_view text, std::string_view suffix)
            equalIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
-// The file names a module name stands for: the name itself (".dll" added when it has no
-// extension, as Windows adds it) and, for "X.dll", "libX.so".
+// The file names a module name stands for: the name itself and, for "X.dll", "libX.so".
 struct Candidates {
-    char windowsName[kNameCapacity];
-    char elfName[kNameCapacity];
+    std::string_view windowsName;
+    char elfName[kNameCapacity + 3]; // "libX.so" is 3 longer than "X.dll"
     bool hasElfName;
 };
 
-bool makeCandidates(std::string_view name, Candidates& out)
+void makeCandidates(std::string_view name, Candidates& out)
 {
-    const std::string_view extension = name.find('.') == std::string_view::npos ? ".dll" : "";
-    const std::size_t length = name.size() + extension.size();
-    if (length + 3 > kNameCapacity) // "libX.so" is 3 longer than "X.dll" with its terminator
-        return false;
-    std::memcpy(out.windowsName, name.data(), name.size());
-    std::memcpy(out.windowsName + name.size(), extension.data(), extension.size());
-    out.windowsName[length] = 0;
-
-    const std::string_view windowsName(out.windowsName, length);
-    out.hasElfName = endsWithIgnoringAsciiCase(windowsName, ".dll");
+    out.windowsName = name;
+    out.hasElfName = endsWithIgnoringAsciiCase(name, ".dll");
     if (out.hasElfName) {
-        const std::string_view stem = windowsName.substr(0, length - 4);
+        const std::string_view stem = name.substr(0, name.size() - 4);
         std::memcpy(out.elfName, "lib", 3);
         std::memcpy(out.elfName + 3, stem.data(), stem.size());
         std::memcpy(out.elfName + 3 + stem.size(), ".so", 4);
     }
-    return true;
 }
 
 struct Search {
@@ -110,25 +100,16 @@ HMODULE handleOfLoaded(const char* path)
 
 HMODULE GetModuleHandleW(LPCWSTR moduleName)
 {
-    if (moduleName == nullptr) {
-        // The main program is loaded for as long as the process runs.
-        return reinterpret_cast<HMODULE>(::dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD));
-    }
     char name[kNameCapacity];
     const std::size_t length = detail::utf16ToUtf8(moduleName, name, sizeof name);
     HMODULE module = nullptr;
     if (length > 0 && length < sizeof name) {
-        if (std::memchr(name, '/', length) != nullptr) {
-            module = handleOfLoaded(name);
-        } else {
-            Candidates candidates;
-            Search search{&candidates, {}, false};
-            if (makeCandidates(std::string_view(name, length), candidates)) {
-                ::dl_iterate_phdr(&visitLoadedObject, &search);
-                if (search.found)
-                    module = handleOfLoaded(search.path);
-            }
-        }
+        Candidates candidates;
+        makeCandidates(std::string_view(name, length), candidates);
+        Search search{&candidates, {}, false};
+        ::dl_iterate_phdr(&visitLoadedObject, &search);
+        if (search.found)
+            module = handleOfLoaded(search.path);
     }
     if (module == nullptr)
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -139,11 +120,6 @@ void* GetProcAddress(HMODULE module, LPCSTR procName)
 {
     if (module == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    // Windows takes an ordinal in place of a name when the "pointer" is below 0x10000.
-    if (reinterpret_cast<std::uintptr_t>(procName) < 0x10000) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
     void* handle = reinterpret_cast<void*>(module);

@@ -2,7 +2,7 @@
 // Allocation and release in a private heap. Blocks lie end to end in segments behind 16-byte
 // boundary tags; free blocks sit in segregated bins (one per size up to 1 KB, then four per
 // power of two) found through a bitmap of the non-empty ones, and merge with both neighbours
-// when freed. A growable heap gives requests above 512 KB a mapping of their own. Segments and
+// when freed. Requests above 512 KB get a mapping of their own. Segments and
 // pointer lookup are in HeapSegments.cpp, walking and validation in PrivateHeapWalk.cpp,
 // handles and the C runtime heap in Heaps.cpp.
 
@@ -18,7 +18,7 @@ namespace {
 /// Largest request whose block has an exact bin: the fast path serves these.
 constexpr SIZE_T kSmallRequestLimit = (kExactUnitsLimit - 1) * kGranule - kHeaderBytes;
 
-/// Requests above this get a mapping of their own in growable heaps. Splitting them out of
+/// Requests above this get a mapping of their own. Splitting them out of
 /// segments would keep whole segments alive for one block; one mapping each costs a system
 /// call, which is small next to touching that much memory.
 constexpr SIZE_T kLargeRequest = 512 * 1024;
@@ -89,8 +89,8 @@ FreeBlock* PrivateHeap::findFree(std::uint32_t units)
             return block;
         }
     }
-    // Before the heap grows (or a fixed heap fails), search the own bin through: a fixed heap
-    // must not refuse a request that some free block can hold.
+    // Before the heap grows, search the own bin through: a block there that fits is cheaper
+    // than a new segment.
     if (units >= kExactUnitsLimit) {
         for (FreeBlock* block = mBins[bin]; block != nullptr; block = block->next) {
             if (block->units >= units) {
@@ -174,7 +174,7 @@ void PrivateHeap::release(Segment* segment, BlockHeader* block)
     pushFree(static_cast<FreeBlock*>(block));
 }
 
-void* PrivateHeap::allocLocked(DWORD flags, SIZE_T size)
+void* PrivateHeap::allocLocked(SIZE_T size)
 {
     if (size <= kSmallRequestLimit) [[likely]] {
         const std::uint32_t units = unitsFor(size);
@@ -188,21 +188,16 @@ void* PrivateHeap::allocLocked(DWORD flags, SIZE_T size)
                 mBinMap[bin / 64] &= ~(std::uint64_t{1} << (bin % 64));
             block->flags = kBusy;
             block->padding = static_cast<std::uint8_t>(units * kGranule - kHeaderBytes - size);
-            void* p = dataOf(block);
-            if (flags & HEAP_ZERO_MEMORY)
-                std::memset(p, 0, size);
-            return p;
+            return dataOf(block);
         }
     }
-    return allocSlow(flags, size);
+    return allocSlow(size);
 }
 
-void* PrivateHeap::allocSlow(DWORD flags, SIZE_T size)
+void* PrivateHeap::allocSlow(SIZE_T size)
 {
-    if (mGrowable && size > kLargeRequest)
-        return allocLarge(size); // a fresh mapping is zero-filled already
-    if (size > kMaximumSegmentBytes)
-        return nullptr;
+    if (size > kLargeRequest)
+        return allocLarge(size);
     const std::uint32_t units = unitsFor(size);
     FreeBlock* block = findFree(units);
     if (block == nullptr) {
@@ -210,10 +205,7 @@ void* PrivateHeap::allocSlow(DWORD flags, SIZE_T size)
             return nullptr;
         block = findFree(units); // the new segment's one free block holds it
     }
-    void* p = carve(block, units, size);
-    if (flags & HEAP_ZERO_MEMORY)
-        std::memset(p, 0, size);
-    return p;
+    return carve(block, units, size);
 }
 
 void* PrivateHeap::allocLarge(SIZE_T size)
@@ -232,7 +224,7 @@ void* PrivateHeap::allocLarge(SIZE_T size)
     return base;
 }
 
-void* PrivateHeap::reAllocLocked(DWORD flags, void* p, SIZE_T size, DWORD& error)
+void* PrivateHeap::reAllocLocked(void* p, SIZE_T size, DWORD& error)
 {
     Segment* segment = segmentOf(p);
     if (segment == nullptr) {
@@ -241,7 +233,7 @@ void* PrivateHeap::reAllocLocked(DWORD flags, void* p, SIZE_T size, DWORD& error
             error = ERROR_INVALID_PARAMETER;
             return nullptr;
         }
-        return reAllocLarge(flags, index, size);
+        return reAllocLarge(index, size);
     }
     BlockHeader* block = busyBlockAt(segment, p);
     if (block == nullptr) {
@@ -262,31 +254,21 @@ void* PrivateHeap::reAllocLocked(DWORD flags, void* p, SIZE_T size, DWORD& error
         }
         if (units <= block->units) {
             shrinkInPlace(segment, block, units, size);
-            if ((flags & HEAP_ZERO_MEMORY) && size > oldSize)
-                std::memset(static_cast<char*>(p) + oldSize, 0, size - oldSize);
             return p;
         }
     }
-    if (flags & HEAP_REALLOC_IN_PLACE_ONLY)
-        return nullptr;
-    void* moved = allocLocked(flags & ~HEAP_ZERO_MEMORY, size);
+    void* moved = allocLocked(size);
     if (moved == nullptr)
         return nullptr;
     std::memcpy(moved, p, std::min(oldSize, size));
-    if ((flags & HEAP_ZERO_MEMORY) && size > oldSize)
-        std::memset(static_cast<char*>(moved) + oldSize, 0, size - oldSize);
     release(segment, block);
     return moved;
 }
 
-void* PrivateHeap::reAllocLarge(DWORD flags, std::size_t index, SIZE_T size)
+void* PrivateHeap::reAllocLarge(std::size_t index, SIZE_T size)
 {
     LargeBlock& block = mLarge.items[index];
-    const SIZE_T oldSize = block.requested;
     if (size <= block.mappingBytes) {
-        // Bytes past the old size may hold what a shrink left there.
-        if ((flags & HEAP_ZERO_MEMORY) && size > oldSize)
-            std::memset(block.base + oldSize, 0, size - oldSize);
         const std::size_t keep = roundToPages(std::max<SIZE_T>(size, 1));
         if (keep < block.mappingBytes) {
             munmap(block.base + keep, block.mappingBytes - keep);
@@ -298,13 +280,9 @@ void* PrivateHeap::reAllocLarge(DWORD flags, std::size_t index, SIZE_T size)
     if (size > kMaximumLargeRequest)
         return nullptr;
     const std::size_t bytes = roundToPages(size);
-    void* moved = mremap(block.base, block.mappingBytes, bytes,
-                         (flags & HEAP_REALLOC_IN_PLACE_ONLY) ? 0 : MREMAP_MAYMOVE);
+    void* moved = mremap(block.base, block.mappingBytes, bytes, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED)
         return nullptr;
-    // Pages added by the remap are zero; only the old mapping's tail can be stale.
-    if (flags & HEAP_ZERO_MEMORY)
-        std::memset(static_cast<char*>(moved) + oldSize, 0, block.mappingBytes - oldSize);
     const LargeBlock updated{static_cast<char*>(moved), bytes, size};
     if (moved == block.base) {
         block = updated;
@@ -335,56 +313,40 @@ BOOL PrivateHeap::freeLocked(void* p)
 // ---------------------------------------------------------------------------------------------
 // The operations behind the entry points
 
-void* PrivateHeap::failAllocation(DWORD flags, DWORD error)
-{
-    SetLastError(error);
-    if ((flags | mOptions) & HEAP_GENERATE_EXCEPTIONS)
-        RaiseException(STATUS_NO_MEMORY, 0, 0, nullptr);
-    return nullptr;
-}
-
-void* PrivateHeap::alloc(DWORD flags, SIZE_T size)
+void* PrivateHeap::alloc(SIZE_T size)
 {
     void* p;
     {
-        HeapGuard guard(*this, flags);
-        p = allocLocked(flags, size);
+        CriticalSectionGuard guard(mLock);
+        p = allocLocked(size);
     }
     if (p == nullptr) [[unlikely]]
-        return failAllocation(flags, ERROR_NOT_ENOUGH_MEMORY);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return p;
 }
 
-void* PrivateHeap::reAlloc(DWORD flags, void* p, SIZE_T size)
+void* PrivateHeap::reAlloc(void* p, SIZE_T size)
 {
-    if (p == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
     DWORD error = ERROR_NOT_ENOUGH_MEMORY;
-    void* result;
-    {
-        HeapGuard guard(*this, flags);
-        result = reAllocLocked(flags, p, size, error);
+    void* result = nullptr;
+    if (p == nullptr) {
+        error = ERROR_INVALID_PARAMETER;
+    } else {
+        CriticalSectionGuard guard(mLock);
+        result = reAllocLocked(p, size, error);
     }
-    if (result == nullptr) [[unlikely]] {
-        // A block that is not ours is a caller error, not a lack of memory: no exception.
-        if (error == ERROR_INVALID_PARAMETER) {
-            SetLastError(error);
-            return nullptr;
-        }
-        return failAllocation(flags, error);
-    }
+    if (result == nullptr) [[unlikely]]
+        SetLastError(error);
     return result;
 }
 
-BOOL PrivateHeap::free(DWORD flags, void* p)
+BOOL PrivateHeap::free(void* p)
 {
     if (p == nullptr)
         return TRUE;
     BOOL freed;
     {
-        HeapGuard guard(*this, flags);
+        CriticalSectionGuard guard(mLock);
         freed = freeLocked(p);
     }
     if (!freed)
@@ -392,10 +354,10 @@ BOOL PrivateHeap::free(DWORD flags, void* p)
     return freed;
 }
 
-SIZE_T PrivateHeap::size(DWORD flags, const void* p)
+SIZE_T PrivateHeap::size(const void* p)
 {
     {
-        HeapGuard guard(*this, flags);
+        CriticalSectionGuard guard(mLock);
         if (const Segment* segment = segmentOf(p)) {
             if (const BlockHeader* block = busyBlockAt(segment, p))
                 return requestedSize(block);
@@ -407,11 +369,11 @@ SIZE_T PrivateHeap::size(DWORD flags, const void* p)
     return ~SIZE_T{0};
 }
 
-BOOL PrivateHeap::validate(DWORD flags, const void* p)
+BOOL PrivateHeap::validate(const void* p)
 {
     bool valid;
     {
-        HeapGuard guard(*this, flags);
+        CriticalSectionGuard guard(mLock);
         if (p == nullptr) {
             valid = validateHeap();
         } else if (const Segment* segment = segmentOf(p)) {

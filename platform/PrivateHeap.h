@@ -68,8 +68,8 @@ inline unsigned binOf(std::uint32_t units)
     return (kExactUnitsLimit - kMinimumUnits) + (log - 6) * 4 + ((units >> (log - 2)) & 3);
 }
 
-/// Block sizes are 32-bit unit counts, so no segment is larger than this (a fixed heap above
-/// it is refused).
+/// Block sizes are 32-bit unit counts, so no segment is larger than this (an initial size
+/// above it is refused).
 inline constexpr std::size_t kMaximumSegmentBytes = std::size_t{32} << 30;
 
 inline constexpr std::size_t kNotFound = ~std::size_t{0};
@@ -84,7 +84,8 @@ inline std::uintptr_t addressOf(const void* p)
     return reinterpret_cast<std::uintptr_t>(p);
 }
 
-/// Fresh zero-filled read-write pages, or null.
+/// Fresh zero-filled read-write pages, or null when the system refuses them (or
+/// test::failNextCommits says so).
 void* mapMemory(std::size_t bytes);
 
 inline BlockHeader* nextOf(const BlockHeader* block)
@@ -162,37 +163,32 @@ struct MappedArray {
 
 class PrivateHeap {
 public:
-    /// Null (last error untouched) when the system refuses the mappings. A non-zero
-    /// `maximumSize` gives a heap of exactly one segment of that size, rounded up to pages;
-    /// 0 gives a growable heap whose first segment holds at least `initialSize`.
-    static PrivateHeap* create(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
+    /// A growable heap whose first segment holds at least `initialSize`. Null (last error
+    /// untouched) when the system refuses the mappings.
+    static PrivateHeap* create(SIZE_T initialSize);
     /// Unmaps every segment, every large block, the tables and the heap record itself.
     void destroy();
 
-    // The Heap... functions with the handle resolved: each sets the last error on failure
-    // exactly as the entry point of the same name answers.
-    void* alloc(DWORD flags, SIZE_T size);
-    void* reAlloc(DWORD flags, void* p, SIZE_T size);
-    BOOL free(DWORD flags, void* p);
-    SIZE_T size(DWORD flags, const void* p);
-    BOOL validate(DWORD flags, const void* p);
+    // The Heap... functions with the handle and the flags checked: each sets the last error on
+    // failure exactly as the entry point of the same name answers.
+    void* alloc(SIZE_T size);
+    void* reAlloc(void* p, SIZE_T size);
+    BOOL free(void* p);
+    SIZE_T size(const void* p);
+    BOOL validate(const void* p);
     BOOL walk(PROCESS_HEAP_ENTRY* entry);
     BOOL lock();
     BOOL unlock();
-    void setCompatibility(ULONG mode) { mCompatibility = mode; }
 
 private:
-    friend class HeapGuard;
+    PrivateHeap();
 
-    PrivateHeap(DWORD options, bool growable);
-
-    void* allocLocked(DWORD flags, SIZE_T size);
-    void* allocSlow(DWORD flags, SIZE_T size);
+    void* allocLocked(SIZE_T size);
+    void* allocSlow(SIZE_T size);
     void* allocLarge(SIZE_T size);
-    void* reAllocLocked(DWORD flags, void* p, SIZE_T size, DWORD& error);
-    void* reAllocLarge(DWORD flags, std::size_t index, SIZE_T size);
+    void* reAllocLocked(void* p, SIZE_T size, DWORD& error);
+    void* reAllocLarge(std::size_t index, SIZE_T size);
     BOOL freeLocked(void* p);
-    [[gnu::noinline]] void* failAllocation(DWORD flags, DWORD error);
 
     FreeBlock* findFree(std::uint32_t units);
     void* carve(FreeBlock* block, std::uint32_t units, SIZE_T size);
@@ -226,10 +222,7 @@ private:
     static constexpr unsigned kBinMapWords = 3;
     static constexpr std::size_t kInlineSegments = 256;
 
-    CRITICAL_SECTION mLock;
-    DWORD mOptions;                           // HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS as created
-    bool mGrowable;                           // false: one segment for life, no large blocks
-    ULONG mCompatibility = 0;                 // recorded by HeapSetInformation; the allocator is the same
+    CRITICAL_SECTION mLock{};
     std::size_t mSegmentBytes = 0;            // == the sum of the segments' mappingBytes
     Segment* mFirstSegment = nullptr;         // kept when empty: it holds the committed initial size
     Segment* mNewestSegment = nullptr;        // kept when empty: stops map/unmap churn at a boundary
@@ -238,27 +231,6 @@ private:
     MappedArray<Segment*> mSegments;          // sorted by address
     MappedArray<LargeBlock> mLarge;           // sorted by address
     Segment* mSegmentInline[kInlineSegments];
-};
-
-/// Holds a heap's lock for a scope unless the call or the heap asks for no serialisation.
-class HeapGuard {
-public:
-    HeapGuard(PrivateHeap& heap, DWORD flags)
-        : mLock((flags | heap.mOptions) & HEAP_NO_SERIALIZE ? nullptr : &heap.mLock)
-    {
-        if (mLock != nullptr)
-            EnterCriticalSection(mLock);
-    }
-    ~HeapGuard()
-    {
-        if (mLock != nullptr)
-            LeaveCriticalSection(mLock);
-    }
-    HeapGuard(const HeapGuard&) = delete;
-    HeapGuard& operator=(const HeapGuard&) = delete;
-
-private:
-    CRITICAL_SECTION* mLock;
 };
 
 } // namespace win::heaps

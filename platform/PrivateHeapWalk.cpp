@@ -38,7 +38,7 @@ BOOL notAnEntry()
 
 BOOL PrivateHeap::walk(PROCESS_HEAP_ENTRY* entry)
 {
-    HeapGuard guard(*this, 0);
+    CriticalSectionGuard guard(mLock);
     const void* at = entry->lpData;
     if (at == nullptr)
         return fillAfterSegment(0, entry);

@@ -1,5 +1,5 @@
 // platform/SlimLock.cpp
-// The contended half of SlimLock: the classic three-state futex word.
+// The contended half of the futex word of SlimLock.h.
 
 #include "platform/SlimLock.h"
 
@@ -7,24 +7,26 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace win {
+namespace win::detail {
 
-void SlimLock::enterSlow()
+// Spin briefly first: the holder is usually about to leave. Then mark the word contended and
+// sleep until a leave wakes us; whoever takes the word after a sleep keeps it marked 2, since
+// other sleepers may remain.
+void lockContended(int& word)
 {
+    std::atomic_ref<int> state(word);
     for (int spin = 0; spin < 100; ++spin) {
-        int expected = 0;
-        if (mState.load(std::memory_order_relaxed) == 0 &&
-            mState.compare_exchange_weak(expected, 1, std::memory_order_acquire, std::memory_order_relaxed))
+        if (state.load(std::memory_order_relaxed) == 0 && tryLockWord(word))
             return;
         __builtin_ia32_pause();
     }
-    while (mState.exchange(2, std::memory_order_acquire) != 0)
-        syscall(SYS_futex, reinterpret_cast<int*>(&mState), FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+    while (state.exchange(2, std::memory_order_acquire) != 0)
+        syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
 }
 
-void SlimLock::wakeOne()
+void wakeOne(int& word)
 {
-    syscall(SYS_futex, reinterpret_cast<int*>(&mState), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
-} // namespace win
+} // namespace win::detail

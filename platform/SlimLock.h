@@ -1,9 +1,9 @@
 // platform/SlimLock.h
-// A small non-recursive lock for the allocators' short critical sections. Uncontended, entering
-// and leaving cost one atomic operation each, and nothing at all while the process has a single
-// thread: no other thread can then be inside, so there is nothing to exclude. The C runtime's
-// own allocator skips its locking the same way. A contended thread spins briefly, then sleeps
-// on a futex.
+// The layer's one lock: a three-state futex word (0 free, 1 held, 2 held and a thread may sleep
+// on it). Uncontended, entering and leaving cost one atomic operation each; a contended thread
+// spins briefly, then sleeps on the futex (SlimLock.cpp). SlimLock is the non-recursive lock of
+// the allocators' short critical sections; critical sections (CriticalSection.cpp) put an owner
+// and a recursion count on top of the same word.
 #pragma once
 
 #include "platform/win.h"
@@ -12,7 +12,37 @@
 #include <sys/single_threaded.h>
 
 namespace win {
+namespace detail {
 
+/// Out of line: the word was held. Returns once the caller holds it.
+OXWIN_API void lockContended(int& word);
+/// Wakes one thread sleeping on the word.
+OXWIN_API void wakeOne(int& word);
+
+inline bool tryLockWord(int& word)
+{
+    int expected = 0;
+    return std::atomic_ref<int>(word).compare_exchange_strong(expected, 1, std::memory_order_acquire,
+                                                              std::memory_order_relaxed);
+}
+
+inline void lockWord(int& word)
+{
+    if (!tryLockWord(word)) [[unlikely]]
+        lockContended(word);
+}
+
+inline void unlockWord(int& word)
+{
+    if (std::atomic_ref<int>(word).exchange(0, std::memory_order_release) == 2) [[unlikely]]
+        wakeOne(word);
+}
+
+} // namespace detail
+
+/// Costs nothing at all while the process has a single thread: no other thread can then be
+/// inside, so there is nothing to exclude. The C runtime's own allocator skips its locking the
+/// same way.
 class SlimLock {
 public:
     constexpr SlimLock() = default;
@@ -26,25 +56,18 @@ public:
     {
         if (__libc_single_threaded)
             return false;
-        int expected = 0;
-        if (!mState.compare_exchange_strong(expected, 1, std::memory_order_acquire,
-                                            std::memory_order_relaxed)) [[unlikely]]
-            enterSlow();
+        detail::lockWord(mState);
         return true;
     }
 
     void leave(bool taken)
     {
-        if (taken && mState.exchange(0, std::memory_order_release) == 2) [[unlikely]]
-            wakeOne();
+        if (taken)
+            detail::unlockWord(mState);
     }
 
 private:
-    OXWIN_API void enterSlow();
-    OXWIN_API void wakeOne();
-
-    // 0 free, 1 held, 2 held and a thread may sleep on it.
-    std::atomic<int> mState{0};
+    alignas(std::atomic_ref<int>::required_alignment) int mState = 0; // accessed atomically only
 };
 
 /// Holds a SlimLock for a scope; may let go of it for a while (unlock, lock).

@@ -8,13 +8,9 @@
 
 namespace win::test {
 
-/// Receives each text given to OutputDebugStringW. Null restores the default sink (dropped, or
-/// standard error when OX_DEBUG_OUTPUT is set).
-using DebugOutputSink = void (*)(void* context, const WCHAR* text);
-OXWIN_API void setDebugOutputSink(DebugOutputSink sink, void* context);
-
-/// Makes the next `count` commits (VirtualAlloc with MEM_COMMIT) fail with
-/// ERROR_NOT_ENOUGH_MEMORY; 0 stops failing. Lets the out-of-memory paths be driven.
+/// Makes the next `count` requests for new memory fail as if the system refused them: commits
+/// (VirtualAlloc with MEM_COMMIT) with ERROR_NOT_ENOUGH_MEMORY, and the mappings a private heap
+/// grows by, so its allocation fails. 0 stops failing. Lets the out-of-memory paths be driven.
 OXWIN_API void failNextCommits(unsigned count);
 
 /// Number of reservations the virtual-memory record holds (for leak checks in tests).
@@ -42,3 +38,9 @@ struct StringResource {
 OXWIN_API void registerStringTable(HINSTANCE module, const StringResource* strings, SIZE_T count);
 
 } // namespace win::test
+
+namespace win::detail {
+/// Whether the next request for new memory is to fail: consumes one of the failures that
+/// test::failNextCommits asked for.
+bool takeCommitFailure();
+} // namespace win::detail

@@ -1,27 +1,23 @@
 // platform/ThreadLocalStorage.cpp
 // Windows thread-local storage, the fiber-data word of the thread information block, and the
-// calling thread's stack limits. TLS values live in a block of each thread's own (64 slots
-// inline, 1024 expansion slots made on first use); TlsFree clears the freed slot in every
-// thread that ever stored a value, so a reused index reads null everywhere, as on Windows.
+// calling thread's stack limits. TLS values live in a block of each thread's own; TlsFree clears
+// the freed slot in every thread that ever stored a value, so a reused index reads null
+// everywhere, as on Windows.
 
 #include "platform/TestControls.h"
 #include "platform/win.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <pthread.h>
 
 namespace win {
 namespace {
 
-constexpr DWORD kExpansionSlots = kTlsSlotCount - TLS_MINIMUM_AVAILABLE;
-
 // A thread's values. Plain data, so reaching it costs no initialisation check; the
 // registration below is what needs a destructor. Slots are read and written atomically
 // (relaxed): TlsFree clears them from another thread.
 struct ThreadSlots {
-    LPVOID inlineSlots[TLS_MINIMUM_AVAILABLE];
-    LPVOID* expansion; // kExpansionSlots values, made on first need; freed when the thread ends
+    LPVOID slots[kTlsSlotCount];
     ThreadSlots* next; // in the list of registered threads
     ThreadSlots* prev;
     bool registered;
@@ -30,16 +26,15 @@ struct ThreadSlots {
 thread_local ThreadSlots tSlots;
 thread_local LPVOID tCurrentFiber = nullptr;
 
-// Guards the list of registered threads, the expansion pointers as others see them, and the
-// allocation of indices.
+// Guards the list of registered threads and the allocation of indices.
 constinit CRITICAL_SECTION gLock{};
 constinit ThreadSlots* gpRegistered = nullptr;
-constinit std::atomic<std::uint64_t> gAllocated[kTlsSlotCount / 64] = {};
+constinit std::atomic<std::uint64_t> gAllocated{0}; // bit i set <=> index i is allocated
+static_assert(kTlsSlotCount == 64, "the allocation bitmap is one word");
 
 bool isAllocated(DWORD index)
 {
-    return index < kTlsSlotCount &&
-           (gAllocated[index / 64].load(std::memory_order_relaxed) >> (index % 64) & 1) != 0;
+    return index < kTlsSlotCount && (gAllocated.load(std::memory_order_relaxed) >> index & 1) != 0;
 }
 
 // Takes the thread's block out of the list when the thread ends.
@@ -55,8 +50,6 @@ struct Registration {
         if (slots.next != nullptr)
             slots.next->prev = slots.prev;
         slots.registered = false;
-        std::free(slots.expansion);
-        slots.expansion = nullptr;
     }
 };
 
@@ -73,39 +66,19 @@ struct Registration {
     tSlots.registered = true;
 }
 
-// The slot of `index` in the calling thread; null when it is an expansion slot not made yet
-// and `make` is false, or it cannot be made.
-LPVOID* slotOf(DWORD index, bool make)
-{
-    if (index < TLS_MINIMUM_AVAILABLE)
-        return &tSlots.inlineSlots[index];
-    if (tSlots.expansion == nullptr) {
-        if (!make)
-            return nullptr;
-        auto* expansion = static_cast<LPVOID*>(std::calloc(kExpansionSlots, sizeof(LPVOID)));
-        if (expansion == nullptr)
-            return nullptr;
-        CriticalSectionGuard guard(gLock);
-        tSlots.expansion = expansion;
-    }
-    return &tSlots.expansion[index - TLS_MINIMUM_AVAILABLE];
-}
-
 } // namespace
 
 DWORD TlsAlloc()
 {
     CriticalSectionGuard guard(gLock);
-    for (DWORD word = 0; word < kTlsSlotCount / 64; ++word) {
-        const std::uint64_t bits = gAllocated[word].load(std::memory_order_relaxed);
-        if (bits == ~std::uint64_t{0})
-            continue;
-        const auto bit = static_cast<DWORD>(__builtin_ctzll(~bits));
-        gAllocated[word].store(bits | std::uint64_t{1} << bit, std::memory_order_relaxed);
-        return word * 64 + bit;
+    const std::uint64_t bits = gAllocated.load(std::memory_order_relaxed);
+    if (bits == ~std::uint64_t{0}) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return TLS_OUT_OF_INDEXES;
     }
-    SetLastError(ERROR_NO_MORE_ITEMS);
-    return TLS_OUT_OF_INDEXES;
+    const auto index = static_cast<DWORD>(__builtin_ctzll(~bits));
+    gAllocated.store(bits | std::uint64_t{1} << index, std::memory_order_relaxed);
+    return index;
 }
 
 LPVOID TlsGetValue(DWORD index)
@@ -115,8 +88,7 @@ LPVOID TlsGetValue(DWORD index)
         return nullptr;
     }
     SetLastError(ERROR_SUCCESS);
-    LPVOID* slot = slotOf(index, false);
-    return slot != nullptr ? std::atomic_ref<LPVOID>(*slot).load(std::memory_order_relaxed) : nullptr;
+    return std::atomic_ref<LPVOID>(tSlots.slots[index]).load(std::memory_order_relaxed);
 }
 
 BOOL TlsSetValue(DWORD index, LPVOID value)
@@ -125,16 +97,9 @@ BOOL TlsSetValue(DWORD index, LPVOID value)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    LPVOID* slot = slotOf(index, value != nullptr);
-    if (slot == nullptr) {
-        if (value == nullptr) // an expansion slot never made already reads null
-            return TRUE;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
     if (!tSlots.registered && value != nullptr)
         registerThread();
-    std::atomic_ref<LPVOID>(*slot).store(value, std::memory_order_relaxed);
+    std::atomic_ref<LPVOID>(tSlots.slots[index]).store(value, std::memory_order_relaxed);
     return TRUE;
 }
 
@@ -145,14 +110,9 @@ BOOL TlsFree(DWORD index)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    for (ThreadSlots* slots = gpRegistered; slots != nullptr; slots = slots->next) {
-        LPVOID* slot = index < TLS_MINIMUM_AVAILABLE ? &slots->inlineSlots[index]
-                       : slots->expansion != nullptr ? &slots->expansion[index - TLS_MINIMUM_AVAILABLE]
-                                                     : nullptr;
-        if (slot != nullptr)
-            std::atomic_ref<LPVOID>(*slot).store(nullptr, std::memory_order_relaxed);
-    }
-    gAllocated[index / 64].fetch_and(~(std::uint64_t{1} << (index % 64)), std::memory_order_relaxed);
+    for (ThreadSlots* slots = gpRegistered; slots != nullptr; slots = slots->next)
+        std::atomic_ref<LPVOID>(slots->slots[index]).store(nullptr, std::memory_order_relaxed);
+    gAllocated.fetch_and(~(std::uint64_t{1} << index), std::memory_order_relaxed);
     return TRUE;
 }
 

@@ -27,23 +27,18 @@ OXWIN_API std::size_t utf8ToUtf16(const char* text, OXCHAR* buffer, std::size_t 
 /// What a conversion core produced. A core writes whole characters while they fit in the
 /// capacity and only counts from the first one that does not, so
 ///   written <= capacity, written <= needed, and written == needed exactly when it all fitted.
-/// When `invalid` is set (a strict conversion met an ill-formed or undefined sequence) the
-/// counts are meaningless and the conversion fails.
 struct ConversionResult {
     std::size_t written;
     std::size_t needed;
-    bool invalid;
     bool usedDefaultChar; // an ANSI encoding replaced a character by the default character
 };
 
-/// Decodes exactly `length` bytes of UTF-8. With `strict`, the first ill-formed sequence stops
-/// the conversion (invalid); otherwise each maximal subpart of one becomes U+FFFD. `destination`
-/// may be null when `capacity` is 0.
-ConversionResult decodeUtf8(const char* source, std::size_t length, OXCHAR* destination, std::size_t capacity,
-                            bool strict);
-/// Encodes exactly `length` units as UTF-8. With `strict`, the first unpaired surrogate stops the
-/// conversion (invalid); otherwise each becomes U+FFFD.
-ConversionResult encodeUtf8(const OXCHAR* source, std::size_t length, char* destination, std::size_t capacity,
-                            bool strict);
+/// Decodes exactly `length` bytes of UTF-8; each maximal subpart of an ill-formed sequence
+/// becomes U+FFFD. `destination` may be null when `capacity` is 0.
+ConversionResult decodeUtf8(const char* source, std::size_t length, OXCHAR* destination,
+                            std::size_t capacity);
+/// Encodes exactly `length` units as UTF-8; each unpaired surrogate becomes U+FFFD.
+ConversionResult encodeUtf8(const OXCHAR* source, std::size_t length, char* destination,
+                            std::size_t capacity);
 
 } // namespace win::detail

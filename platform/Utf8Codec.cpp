@@ -78,7 +78,7 @@ inline char32_t decodeSequence(const unsigned char*& position, const unsigned ch
 // the first character that does not fit.
 template <bool kWrite>
 ConversionResult decodeUtf8Loop(const unsigned char* in, const unsigned char* end, char16_t* out,
-                                std::size_t capacity, bool strict)
+                                std::size_t capacity)
 {
     std::size_t count = 0;
     while (in < end) {
@@ -108,11 +108,8 @@ ConversionResult decodeUtf8Loop(const unsigned char* in, const unsigned char* en
         }
         const unsigned char* start = in;
         char32_t codePoint = decodeSequence(in, end);
-        if (codePoint == kIllFormed) {
-            if (strict)
-                return {0, 0, true, false};
+        if (codePoint == kIllFormed)
             codePoint = kReplacement;
-        }
         std::size_t units = codePoint >= 0x10000 ? 2 : 1;
         if constexpr (kWrite) {
             if (capacity - count < units) {
@@ -130,16 +127,15 @@ ConversionResult decodeUtf8Loop(const unsigned char* in, const unsigned char* en
     }
     if constexpr (kWrite) {
         if (in == end)
-            return {count, count, false, false};
-        ConversionResult rest = decodeUtf8Loop<false>(in, end, nullptr, 0, strict);
-        return {count, count + rest.needed, rest.invalid, false};
+            return {count, count, false};
+        return {count, count + decodeUtf8Loop<false>(in, end, nullptr, 0).needed, false};
     }
-    return {0, count, false, false};
+    return {0, count, false};
 }
 
 template <bool kWrite>
 ConversionResult encodeUtf8Loop(const char16_t* in, const char16_t* end, unsigned char* out,
-                                std::size_t capacity, bool strict)
+                                std::size_t capacity)
 {
     std::size_t count = 0;
     while (in < end) {
@@ -174,8 +170,6 @@ ConversionResult encodeUtf8Loop(const char16_t* in, const char16_t* end, unsigne
             codePoint = 0x10000 + ((unit - 0xD800) << 10) + (in[1] - 0xDC00);
             consumed = 2;
         } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-            if (strict)
-                return {0, 0, true, false};
             codePoint = kReplacement;
         }
         std::size_t bytes = codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
@@ -202,39 +196,36 @@ ConversionResult encodeUtf8Loop(const char16_t* in, const char16_t* end, unsigne
     }
     if constexpr (kWrite) {
         if (in == end)
-            return {count, count, false, false};
-        ConversionResult rest = encodeUtf8Loop<false>(in, end, nullptr, 0, strict);
-        return {count, count + rest.needed, rest.invalid, false};
+            return {count, count, false};
+        return {count, count + encodeUtf8Loop<false>(in, end, nullptr, 0).needed, false};
     }
-    return {0, count, false, false};
+    return {0, count, false};
 }
 
 } // namespace
 
-ConversionResult decodeUtf8(const char* source, std::size_t length, OXCHAR* destination, std::size_t capacity,
-                            bool strict)
+ConversionResult decodeUtf8(const char* source, std::size_t length, OXCHAR* destination, std::size_t capacity)
 {
     auto in = reinterpret_cast<const unsigned char*>(source);
     if (destination == nullptr || capacity == 0)
-        return decodeUtf8Loop<false>(in, in + length, nullptr, 0, strict);
-    return decodeUtf8Loop<true>(in, in + length, destination, capacity, strict);
+        return decodeUtf8Loop<false>(in, in + length, nullptr, 0);
+    return decodeUtf8Loop<true>(in, in + length, destination, capacity);
 }
 
-ConversionResult encodeUtf8(const OXCHAR* source, std::size_t length, char* destination, std::size_t capacity,
-                            bool strict)
+ConversionResult encodeUtf8(const OXCHAR* source, std::size_t length, char* destination, std::size_t capacity)
 {
     if (destination == nullptr || capacity == 0)
-        return encodeUtf8Loop<false>(source, source + length, nullptr, 0, strict);
+        return encodeUtf8Loop<false>(source, source + length, nullptr, 0);
     return encodeUtf8Loop<true>(source, source + length, reinterpret_cast<unsigned char*>(destination),
-                                capacity, strict);
+                                capacity);
 }
 
 std::size_t utf16ToUtf8(const OXCHAR* text, char* buffer, std::size_t capacity)
 {
     std::size_t length = text != nullptr ? std::char_traits<OXCHAR>::length(text) : 0;
     if (buffer == nullptr || capacity == 0)
-        return encodeUtf8(text, length, nullptr, 0, false).needed;
-    ConversionResult result = encodeUtf8(text, length, buffer, capacity - 1, false);
+        return encodeUtf8(text, length, nullptr, 0).needed;
+    ConversionResult result = encodeUtf8(text, length, buffer, capacity - 1);
     buffer[result.written] = '\0';
     return result.needed;
 }
@@ -243,8 +234,8 @@ std::size_t utf8ToUtf16(const char* text, OXCHAR* buffer, std::size_t capacity)
 {
     std::size_t length = text != nullptr ? std::strlen(text) : 0;
     if (buffer == nullptr || capacity == 0)
-        return decodeUtf8(text, length, nullptr, 0, false).needed;
-    ConversionResult result = decodeUtf8(text, length, buffer, capacity - 1, false);
+        return decodeUtf8(text, length, nullptr, 0).needed;
+    ConversionResult result = decodeUtf8(text, length, buffer, capacity - 1);
     buffer[result.written] = u'\0';
     return result.needed;
 }
@@ -297,10 +288,6 @@ bool checkArguments(const SourceUnit* source, int sourceLength, const Destinatio
 
 int finish(const detail::ConversionResult& result, int destinationCapacity)
 {
-    if (result.invalid) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
     if (result.needed > static_cast<std::size_t>(INT_MAX)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -325,16 +312,14 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    DWORD allowedFlags = codec == Codec::kUtf8 ? MB_ERR_INVALID_CHARS : MB_ERR_INVALID_CHARS | MB_PRECOMPOSED;
-    if ((flags & ~allowedFlags) != 0) {
+    if (flags != 0) {
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
-    bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     auto capacity = static_cast<std::size_t>(destinationCapacity);
     detail::ConversionResult result = codec == Codec::kUtf8
-                                          ? detail::decodeUtf8(source, length, destination, capacity, strict)
-                                          : detail::decodeAnsi(source, length, destination, capacity, strict);
+                                          ? detail::decodeUtf8(source, length, destination, capacity)
+                                          : detail::decodeAnsi(source, length, destination, capacity);
     return finish(result, destinationCapacity);
 }
 
@@ -345,21 +330,19 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLe
     if (!checkArguments(source, sourceLength, destination, destinationCapacity, &length))
         return 0;
     Codec codec = codecOf(codePage);
-    if (codec == Codec::kNone ||
-        (codec == Codec::kUtf8 && (defaultChar != nullptr || usedDefaultChar != nullptr))) {
+    if (codec == Codec::kNone || defaultChar != nullptr ||
+        (codec == Codec::kUtf8 && usedDefaultChar != nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    DWORD allowedFlags = codec == Codec::kUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    if ((flags & ~allowedFlags) != 0) {
+    if (flags != 0) {
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
     auto capacity = static_cast<std::size_t>(destinationCapacity);
-    detail::ConversionResult result =
-        codec == Codec::kUtf8
-            ? detail::encodeUtf8(source, length, destination, capacity, (flags & WC_ERR_INVALID_CHARS) != 0)
-            : detail::encodeAnsi(source, length, destination, capacity, defaultChar);
+    detail::ConversionResult result = codec == Codec::kUtf8
+                                          ? detail::encodeUtf8(source, length, destination, capacity)
+                                          : detail::encodeAnsi(source, length, destination, capacity);
     int answer = finish(result, destinationCapacity);
     if (answer != 0 && usedDefaultChar != nullptr)
         *usedDefaultChar = result.usedDefaultChar ? TRUE : FALSE;

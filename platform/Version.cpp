@@ -6,7 +6,6 @@
 #include "platform/win.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace win {
 namespace {
@@ -18,20 +17,6 @@ struct Version {
 };
 
 constexpr Version kDefaultVersion{10, 0, 19045};
-
-// The build each known version shipped with, for a "major.minor" text without a build.
-DWORD defaultBuildOf(DWORD major, DWORD minor)
-{
-    struct Known {
-        DWORD major, minor, build;
-    };
-    static constexpr Known kKnown[] = {{5, 0, 2195}, {5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},
-                                       {6, 1, 7601}, {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
-    for (const Known& known : kKnown)
-        if (known.major == major && known.minor == minor)
-            return known.build;
-    return 0;
-}
 
 // Reads one decimal number of at most 9 digits; null when there is none.
 const char* parseNumber(const char* text, DWORD& value)
@@ -46,8 +31,8 @@ const char* parseNumber(const char* text, DWORD& value)
     return digits > 0 ? text : nullptr;
 }
 
-// "major.minor" or "major.minor.build"; anything else leaves the default in force, so a
-// mistyped switch never makes the process believe it runs on a version nobody asked for.
+// "major.minor" (build 0); anything else leaves the default in force, so a mistyped switch
+// never makes the process believe it runs on a version nobody asked for.
 Version readVersion()
 {
     const char* text = std::getenv("OX_EMULATE_WINDOWS_VERSION");
@@ -58,16 +43,7 @@ Version readVersion()
     if (text == nullptr || *text != '.')
         return kDefaultVersion;
     text = parseNumber(text + 1, version.minor);
-    if (text == nullptr)
-        return kDefaultVersion;
-    if (*text == '.') {
-        text = parseNumber(text + 1, version.build);
-        if (text == nullptr)
-            return kDefaultVersion;
-    } else {
-        version.build = defaultBuildOf(version.major, version.minor);
-    }
-    if (*text != '\0')
+    if (text == nullptr || *text != '\0')
         return kDefaultVersion;
     return version;
 }
@@ -76,20 +52,18 @@ Version readVersion()
 
 BOOL GetVersionExW(OSVERSIONINFOW* info)
 {
-    constexpr DWORD kExtendedSize = 284; // OSVERSIONINFOEXW
     if (info == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const DWORD size = info->dwOSVersionInfoSize;
-    if (size != sizeof(OSVERSIONINFOW) && size != kExtendedSize) {
+    if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     // Read once: the answer must not change while the process runs.
     static const Version version = readVersion();
-    std::memset(info, 0, size);
-    info->dwOSVersionInfoSize = size;
+    *info = OSVERSIONINFOW{};
+    info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
     info->dwMajorVersion = version.major;
     info->dwMinorVersion = version.minor;
     info->dwBuildNumber = version.build;

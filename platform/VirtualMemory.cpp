@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,70 +31,20 @@ std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit)
 // ---------------------------------------------------------------------------------------------
 // Page states
 //
-// One byte per page: 0 is reserved; otherwise bits 0-3 hold 1 + log2 of the base PAGE_* value
-// and bits 4 and 5 the PAGE_GUARD and PAGE_NOCACHE modifiers. The modifiers are recorded and
-// answered by VirtualQuery and VirtualProtect but change nothing in the mapping: a guard page is
-// as accessible as its base protection says (a first touch raises nothing), since a fault the
-// caller cannot catch would end the process where Windows raises a recoverable exception.
+// One byte per page: 0 is reserved, otherwise the page's PAGE_* value (all fit in a byte).
 
 using PageState = std::uint8_t;
 constexpr PageState kReserved = 0;
-constexpr PageState kGuardBit = 0x10;
-constexpr PageState kNoCacheBit = 0x20;
 
-// Whether `protect` is one base PAGE_* value with at most one modifier that goes with it.
-// Copy-on-write describes views of a file, so private memory refuses it as Windows does.
+// The protections a page can have; any other value is refused.
 bool isValidProtection(DWORD protect)
 {
-    const DWORD base = protect & 0xFF;
-    const DWORD modifiers = protect & ~DWORD{0xFF};
-    if (base == 0 || (base & (base - 1)) != 0 || (modifiers & ~(PAGE_GUARD | PAGE_NOCACHE)) != 0)
-        return false;
-    if (base == PAGE_WRITECOPY || base == PAGE_EXECUTE_WRITECOPY)
-        return false;
-    if (modifiers == (PAGE_GUARD | PAGE_NOCACHE) || (base == PAGE_NOACCESS && modifiers != 0))
-        return false;
-    return true;
-}
-
-PageState encodeProtection(DWORD protect)
-{
-    PageState state = static_cast<PageState>(__builtin_ctz(protect & 0xFF) + 1);
-    if (protect & PAGE_GUARD)
-        state |= kGuardBit;
-    if (protect & PAGE_NOCACHE)
-        state |= kNoCacheBit;
-    return state;
-}
-
-DWORD decodeProtection(PageState state)
-{
-    if (state == kReserved)
-        return 0;
-    DWORD protect = DWORD{1} << ((state & 0x0F) - 1);
-    if (state & kGuardBit)
-        protect |= PAGE_GUARD;
-    if (state & kNoCacheBit)
-        protect |= PAGE_NOCACHE;
-    return protect;
+    return protect == PAGE_NOACCESS || protect == PAGE_READONLY || protect == PAGE_READWRITE;
 }
 
 int posixProtection(PageState state)
 {
-    switch (decodeProtection(state) & 0xFF) {
-    case PAGE_READONLY:
-        return PROT_READ;
-    case PAGE_READWRITE:
-        return PROT_READ | PROT_WRITE;
-    case PAGE_EXECUTE:
-        return PROT_EXEC;
-    case PAGE_EXECUTE_READ:
-        return PROT_READ | PROT_EXEC;
-    case PAGE_EXECUTE_READWRITE:
-        return PROT_READ | PROT_WRITE | PROT_EXEC;
-    default:
-        return PROT_NONE; // reserved, PAGE_NOACCESS
-    }
+    return state == PAGE_READWRITE ? PROT_READ | PROT_WRITE : state == PAGE_READONLY ? PROT_READ : PROT_NONE;
 }
 
 // Number of pages from `from` (below `end`) whose state equals that of page `from`. Compares
@@ -241,15 +190,15 @@ struct Record {
     std::size_t count; // entries in use
     // Whenever gLock is free:
     //   entries[i].end() <= entries[i + 1].base   (sorted by base, disjoint)
-    //   every [base, end()) is mapped by this file, and nothing else maps into it (unless a
-    //   caller unmapped it directly: see forgetStaleReservations)
+    //   every [base, end()) is mapped by this file, and nothing else maps into it (a
+    //   reservation is unmapped only by VirtualFree; unmapping it otherwise is the caller's error)
     // The table grows by doubling with mremap and never shrinks.
 };
 
 // Zero-filled globals are valid as they stand, so the layer works before any constructor runs.
 // gLock guards gRecord and gPool. mprotect and madvise run under it, so a page's mapping and its
 // record change together; mapping a new reservation and unmapping a released one run outside it
-// (see reserve and release), as does reading the kernel's list of mappings for a query.
+// (see reserve and release).
 CRITICAL_SECTION gLock;
 Record gRecord;
 StatePool gPool;
@@ -290,18 +239,6 @@ void eraseReservation(std::size_t index)
     --gRecord.count;
 }
 
-// The kernel has just mapped [base, end) for us, so a reservation recorded there was unmapped
-// behind the layer's back (munmap called directly). Its record describes nothing any more and
-// is dropped; nothing is unmapped.
-void forgetStaleReservations(std::uintptr_t base, std::uintptr_t end)
-{
-    std::size_t index = reservationAbove(base);
-    if (index > 0 && gRecord.entries[index - 1].end() > base)
-        --index;
-    while (index < gRecord.count && gRecord.entries[index].base < end)
-        eraseReservation(index);
-}
-
 [[gnu::noinline]] bool growTable()
 {
     const std::size_t bytes = gRecord.tableBytes == 0 ? std::size_t{64} * 1024 : gRecord.tableBytes * 2;
@@ -320,7 +257,6 @@ void forgetStaleReservations(std::uintptr_t base, std::uintptr_t end)
 // system refuses memory for the record; the mapping is then not recorded.
 bool insertReservation(std::uintptr_t base, std::size_t pageCount, DWORD allocationProtect, PageState state)
 {
-    forgetStaleReservations(base, base + pageCount * kPageSize);
     if (gRecord.count == gRecord.capacity && !growTable())
         return false;
     PageState* external = nullptr;
@@ -364,16 +300,6 @@ bool setPageStates(Reservation& reservation, std::size_t first, std::size_t end,
     }
     std::memset(states + first, state, end - first);
     return true;
-}
-
-// Whether the next commit is to fail (consumes one of the failures failNextCommits asked for).
-bool takeCommitFailure()
-{
-    unsigned remaining = gFailingCommits.load(std::memory_order_relaxed);
-    while (remaining != 0 &&
-           !gFailingCommits.compare_exchange_weak(remaining, remaining - 1, std::memory_order_relaxed))
-        ;
-    return remaining != 0;
 }
 
 // Pages holding the bytes [address, address + size); false when the range leaves user space.
@@ -445,11 +371,11 @@ LPVOID reserve(std::uintptr_t address, SIZE_T size, bool commit, DWORD protect)
             return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
         length = roundUp(size, kPageSize);
     }
-    if (commit && takeCommitFailure())
+    if (commit && detail::takeCommitFailure())
         return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
 
     // A reserve-and-commit maps its pages accessible at once: fresh anonymous memory reads zero.
-    const PageState state = commit ? encodeProtection(protect) : kReserved;
+    const PageState state = commit ? static_cast<PageState>(protect) : kReserved;
     void* mapped = mapAddressSpace(base, length, posixProtection(state));
     if (mapped == nullptr)
         return nullptr;
@@ -479,28 +405,11 @@ LPVOID commit(std::uintptr_t address, SIZE_T size, DWORD protect)
     Reservation* reservation = reservationHolding(first, end);
     if (reservation == nullptr)
         return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
-    if (takeCommitFailure() ||
+    if (detail::takeCommitFailure() ||
         !setPageStates(*reservation, (first - reservation->base) / kPageSize,
-                       (end - reservation->base) / kPageSize, encodeProtection(protect)))
+                       (end - reservation->base) / kPageSize, static_cast<PageState>(protect)))
         return failWith<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     return reinterpret_cast<LPVOID>(first);
-}
-
-// MADV_FREE lets the kernel take the pages when it needs them and keeps them until then, which
-// is what a reset asks; kernels before 4.5 lack it and discard at once instead.
-LPVOID reset(std::uintptr_t address, SIZE_T size)
-{
-    std::uintptr_t first = 0;
-    std::uintptr_t end = 0;
-    if (!pagesOf(address, size, &first, &end))
-        return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
-    CriticalSectionGuard guard(gLock);
-    if (reservationHolding(first, end) == nullptr)
-        return failWith<LPVOID>(ERROR_INVALID_ADDRESS, nullptr);
-    void* pages = reinterpret_cast<void*>(first);
-    if (madvise(pages, end - first, MADV_FREE) != 0)
-        madvise(pages, end - first, MADV_DONTNEED);
-    return pages;
 }
 
 // Size 0 decommits the whole reservation when `address` is its base; size 0 anywhere else is
@@ -549,135 +458,6 @@ BOOL release(std::uintptr_t address, SIZE_T size)
     return TRUE;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Queries outside the record
-//
-// Memory the layer did not reserve is described from /proc/self/maps: a mapped page is committed
-// with the protection of its kernel mapping, based at the start of that mapping; a hole is free
-// up to the next mapping. Without /proc the answer is coarser: mincore tells mapped from not,
-// and a mapped page is said to be PAGE_NOACCESS, one page long, since its protection is unknown
-// and a caller must not be led to read it.
-
-struct KernelMapping {
-    std::uintptr_t start;
-    std::uintptr_t end;
-    DWORD protect;
-    bool shared;
-};
-
-DWORD protectionOfPermissions(bool read, bool write, bool execute)
-{
-    if (execute)
-        return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
-    return write ? PAGE_READWRITE : read ? PAGE_READONLY : PAGE_NOACCESS;
-}
-
-bool parseHex(const char*& text, std::uintptr_t* value)
-{
-    std::uintptr_t result = 0;
-    const char* start = text;
-    for (;; ++text) {
-        const char c = *text;
-        if (c >= '0' && c <= '9')
-            result = result * 16 + static_cast<std::uintptr_t>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            result = result * 16 + static_cast<std::uintptr_t>(c - 'a' + 10);
-        else
-            break;
-    }
-    *value = result;
-    return text != start;
-}
-
-// Parses the head of a maps line, "start-end rwxp ...".
-bool parseMapsLine(const char* line, KernelMapping* mapping)
-{
-    if (!parseHex(line, &mapping->start) || *line++ != '-' || !parseHex(line, &mapping->end) ||
-        *line++ != ' ')
-        return false;
-    if (std::strlen(line) < 4)
-        return false;
-    mapping->protect = protectionOfPermissions(line[0] == 'r', line[1] == 'w', line[2] == 'x');
-    mapping->shared = line[3] == 's';
-    return true;
-}
-
-// Finds the kernel mapping that holds `page` (true in `*found`) or else the start of the first
-// mapping above it (in mapping->start; kUserSpaceEnd when there is none). False when
-// /proc/self/maps cannot be read. Reads into a stack buffer: nothing is allocated.
-bool findKernelMapping(std::uintptr_t page, KernelMapping* mapping, bool* found)
-{
-    const int descriptor = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    *found = false;
-    *mapping = KernelMapping{kUserSpaceEnd, kUserSpaceEnd, 0, false};
-    char buffer[1024];
-    char line[64]; // the head of the current line, which is all we parse
-    std::size_t lineLength = 0;
-    bool readable = true;
-    for (bool done = false; !done;) {
-        const ssize_t got = read(descriptor, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            readable = got == 0;
-            break;
-        }
-        for (ssize_t i = 0; i < got && !done; ++i) {
-            if (buffer[i] != '\n') {
-                if (lineLength < sizeof line - 1)
-                    line[lineLength++] = buffer[i];
-                continue;
-            }
-            line[lineLength] = '\0';
-            lineLength = 0;
-            KernelMapping candidate;
-            if (!parseMapsLine(line, &candidate) || candidate.end <= page)
-                continue;
-            done = true;
-            if (candidate.start <= page) {
-                *mapping = candidate;
-                *found = true;
-            } else {
-                mapping->start = candidate.start;
-            }
-        }
-    }
-    close(descriptor);
-    return readable;
-}
-
-// Describes `page`, which is in none of our reservations; [below, above) is the gap between
-// our reservations around it (the kernel may merge a neighbour's mapping with ours).
-void describeForeignPage(std::uintptr_t page, std::uintptr_t below, std::uintptr_t above,
-                         MEMORY_BASIC_INFORMATION* info)
-{
-    KernelMapping mapping;
-    bool mapped = false;
-    std::uintptr_t regionEnd = page + kPageSize;
-    if (findKernelMapping(page, &mapping, &mapped)) {
-        regionEnd = mapped ? mapping.end : mapping.start;
-        if (regionEnd > above)
-            regionEnd = above;
-    } else {
-        unsigned char residency;
-        mapped = mincore(reinterpret_cast<void*>(page), kPageSize, &residency) == 0;
-        mapping = KernelMapping{page, page + kPageSize, PAGE_NOACCESS, false};
-    }
-    info->RegionSize = regionEnd - page;
-    if (mapped) {
-        info->AllocationBase = reinterpret_cast<LPVOID>(mapping.start > below ? mapping.start : below);
-        info->AllocationProtect = mapping.protect;
-        info->State = MEM_COMMIT;
-        info->Protect = mapping.protect;
-        info->Type = mapping.shared ? MEM_MAPPED : MEM_PRIVATE;
-    } else {
-        info->State = MEM_FREE;
-        info->Protect = PAGE_NOACCESS;
-    }
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -694,8 +474,6 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD pro
         return reserve(at, size, true, protect);
     case MEM_COMMIT:
         return at != 0 ? commit(at, size, protect) : reserve(0, size, true, protect);
-    case MEM_RESET:
-        return at != 0 ? reset(at, size) : failWith<LPVOID>(ERROR_INVALID_PARAMETER, nullptr);
     default:
         return failWith<LPVOID>(ERROR_INVALID_PARAMETER, nullptr);
     }
@@ -728,8 +506,8 @@ BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWORD* oldPro
     PageState* states = reservation->states();
     if (std::memchr(states + firstPage, kReserved, endPage - firstPage) != nullptr)
         return failWith(ERROR_INVALID_ADDRESS, FALSE);
-    const DWORD previous = decodeProtection(states[firstPage]);
-    if (!setPageStates(*reservation, firstPage, endPage, encodeProtection(newProtect)))
+    const DWORD previous = states[firstPage];
+    if (!setPageStates(*reservation, firstPage, endPage, static_cast<PageState>(newProtect)))
         return failWith(ERROR_NOT_ENOUGH_MEMORY, FALSE);
     *oldProtect = previous;
     return TRUE;
@@ -741,39 +519,33 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
         return failWith<SIZE_T>(ERROR_INVALID_PARAMETER, 0);
     if (length < sizeof(MEMORY_BASIC_INFORMATION))
         return failWith<SIZE_T>(ERROR_BAD_LENGTH, 0);
-    const auto at = reinterpret_cast<std::uintptr_t>(address);
-    if (at >= kUserSpaceEnd)
-        return failWith<SIZE_T>(ERROR_INVALID_PARAMETER, 0);
-
-    const std::uintptr_t page = roundDown(at, kPageSize);
+    const std::uintptr_t page = roundDown(reinterpret_cast<std::uintptr_t>(address), kPageSize);
+    CriticalSectionGuard guard(gLock);
+    const std::size_t next = reservationAbove(page);
+    if (next == 0 || page >= gRecord.entries[next - 1].end())
+        return failWith<SIZE_T>(ERROR_INVALID_ADDRESS, 0);
+    Reservation& reservation = gRecord.entries[next - 1];
+    const std::size_t index = (page - reservation.base) / kPageSize;
+    const PageState state = reservation.states()[index];
     MEMORY_BASIC_INFORMATION info{};
     info.BaseAddress = reinterpret_cast<LPVOID>(page);
-    std::uintptr_t below = 0;
-    std::uintptr_t above = kUserSpaceEnd;
-    {
-        CriticalSectionGuard guard(gLock);
-        const std::size_t next = reservationAbove(page);
-        if (next > 0 && page < gRecord.entries[next - 1].end()) {
-            Reservation& reservation = gRecord.entries[next - 1];
-            const std::size_t index = (page - reservation.base) / kPageSize;
-            const PageState state = reservation.states()[index];
-            info.AllocationBase = reinterpret_cast<LPVOID>(reservation.base);
-            info.AllocationProtect = reservation.allocationProtect;
-            info.RegionSize = runLength(reservation.states(), index, reservation.pageCount) * kPageSize;
-            info.State = state == kReserved ? MEM_RESERVE : MEM_COMMIT;
-            info.Protect = decodeProtection(state);
-            info.Type = MEM_PRIVATE;
-            *buffer = info;
-            return sizeof info;
-        }
-        if (next > 0)
-            below = gRecord.entries[next - 1].end();
-        if (next < gRecord.count)
-            above = gRecord.entries[next].base;
-    }
-    describeForeignPage(page, below, above, &info);
+    info.AllocationBase = reinterpret_cast<LPVOID>(reservation.base);
+    info.AllocationProtect = reservation.allocationProtect;
+    info.RegionSize = runLength(reservation.states(), index, reservation.pageCount) * kPageSize;
+    info.State = state == kReserved ? MEM_RESERVE : MEM_COMMIT;
+    info.Protect = state;
+    info.Type = MEM_PRIVATE;
     *buffer = info;
     return sizeof info;
+}
+
+bool detail::takeCommitFailure()
+{
+    unsigned remaining = gFailingCommits.load(std::memory_order_relaxed);
+    while (remaining != 0 &&
+           !gFailingCommits.compare_exchange_weak(remaining, remaining - 1, std::memory_order_relaxed))
+        ;
+    return remaining != 0;
 }
 
 void test::failNextCommits(unsigned count)

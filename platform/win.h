@@ -51,19 +51,15 @@ inline constexpr BOOL FALSE = 0;
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
-inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
-inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
-inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
@@ -72,19 +68,11 @@ OXWIN_API DWORD GetLastError();
 OXWIN_API void SetLastError(DWORD error);
 
 // ---------------------------------------------------------------------------------------------
-// Structured exceptions and debugging
-
-inline constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
-inline constexpr DWORD STATUS_NO_MEMORY = 0xC0000017u;
+// Structured exceptions
 
 /// Throws OxStructuredException(code, flags, arguments). Never returns.
 [[noreturn]] OXWIN_API void RaiseException(DWORD code, DWORD flags, DWORD argumentCount,
                                            const ULONG_PTR* arguments);
-/// raise(SIGTRAP).
-OXWIN_API void DebugBreak();
-/// Hands the text to the debug-output sink: dropped unless OX_DEBUG_OUTPUT is set (then written
-/// to standard error as UTF-8) or a test control captures it. Null is ignored.
-OXWIN_API void OutputDebugStringW(LPCWSTR text);
 
 // ---------------------------------------------------------------------------------------------
 // Version
@@ -101,33 +89,28 @@ static_assert(sizeof(OSVERSIONINFOW) == 276);
 
 inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
-/// Windows 10.0 (build 19045), or the version that OX_EMULATE_WINDOWS_VERSION ("major.minor" or
-/// "major.minor.build") names; read once, at the first call. FALSE with ERROR_INSUFFICIENT_BUFFER
-/// when dwOSVersionInfoSize is not 276 (or 284, the extended record, whose tail is zeroed).
+/// Windows 10.0 (build 19045), or the version that OX_EMULATE_WINDOWS_VERSION ("major.minor",
+/// build 0) names; read once, at the first call. FALSE with ERROR_INSUFFICIENT_BUFFER when
+/// dwOSVersionInfoSize is not 276 (the extended record is not emulated).
 OXWIN_API BOOL GetVersionExW(OSVERSIONINFOW* info);
 
 // ---------------------------------------------------------------------------------------------
 // Critical sections
 //
-// Re-entrant locks. A zero-filled CRITICAL_SECTION is a valid unlocked one, so a section in
-// static storage works even before InitializeCriticalSection has run for it. Uncontended entry
+// Re-entrant locks. A zero-filled CRITICAL_SECTION is a free one, so a section in static storage
+// works before any constructor runs; there is nothing to initialise or delete. Uncontended entry
 // and leave are one atomic operation each; a contended thread sleeps on a futex.
 
 struct CRITICAL_SECTION {
-    int state;              // 0 free, 1 held, 2 held with sleepers (accessed atomically)
-    int recursionCount;     // entries by the owner; 0 when free
-    unsigned long owner;    // pthread_self() of the owner, 0 when free (accessed atomically)
-    unsigned long reserved; // keeps the record the size Windows code expects to embed
-    void* debugInfo;
-    std::uintptr_t spinCount;
+    int state;           // the futex word of SlimLock.h (accessed atomically)
+    int recursionCount;  // entries by the owner; 0 when free
+    unsigned long owner; // pthread_self() of the owner, 0 when free (accessed atomically)
 };
 
-OXWIN_API void InitializeCriticalSection(CRITICAL_SECTION* section);
-OXWIN_API BOOL InitializeCriticalSectionAndSpinCount(CRITICAL_SECTION* section, DWORD spinCount);
+/// Waits until no other thread holds the section; the holder may enter again.
 OXWIN_API void EnterCriticalSection(CRITICAL_SECTION* section);
-OXWIN_API BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
+/// Undoes one entry; the last one frees the section. Ignored unless the calling thread holds it.
 OXWIN_API void LeaveCriticalSection(CRITICAL_SECTION* section);
-OXWIN_API void DeleteCriticalSection(CRITICAL_SECTION* section);
 
 /// Holds a critical section for a scope.
 class CriticalSectionGuard {
@@ -153,48 +136,37 @@ private:
 // contents, a release must name the base of a reservation with size 0. All four functions are
 // thread-safe and never allocate from the C runtime heap, so allocators may call them with their
 // own locks held. A range given by address and size covers every page holding one of its bytes.
-// The modifiers PAGE_GUARD and PAGE_NOCACHE are accepted and reported back but do not change
-// access: a guard page behaves as its base protection. Copy-on-write protections are refused.
+// A protection is one of the three PAGE_* values below; nothing else is emulated (execution,
+// copy-on-write and the modifiers are refused with ERROR_INVALID_PARAMETER).
 
 inline constexpr DWORD MEM_COMMIT = 0x00001000;
 inline constexpr DWORD MEM_RESERVE = 0x00002000;
 inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
 inline constexpr DWORD MEM_RELEASE = 0x00008000;
-inline constexpr DWORD MEM_FREE = 0x00010000;
 inline constexpr DWORD MEM_PRIVATE = 0x00020000;
-inline constexpr DWORD MEM_MAPPED = 0x00040000;
-inline constexpr DWORD MEM_RESET = 0x00080000;
 inline constexpr DWORD MEM_TOP_DOWN = 0x00100000;
 
 inline constexpr DWORD PAGE_NOACCESS = 0x01;
 inline constexpr DWORD PAGE_READONLY = 0x02;
 inline constexpr DWORD PAGE_READWRITE = 0x04;
-inline constexpr DWORD PAGE_WRITECOPY = 0x08;
-inline constexpr DWORD PAGE_EXECUTE = 0x10;
-inline constexpr DWORD PAGE_EXECUTE_READ = 0x20;
-inline constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
-inline constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
-inline constexpr DWORD PAGE_GUARD = 0x100;
-inline constexpr DWORD PAGE_NOCACHE = 0x200;
 
 inline constexpr SIZE_T kPageSize = 4096;
 inline constexpr SIZE_T kAllocationGranularity = 65536;
 
 struct MEMORY_BASIC_INFORMATION {
     LPVOID BaseAddress;    // the page that holds the queried address
-    LPVOID AllocationBase; // base of the reservation; null for free memory
+    LPVOID AllocationBase; // base of the reservation
     DWORD AllocationProtect;
     WORD PartitionId;
-    SIZE_T RegionSize; // bytes from BaseAddress over which State, Protect and Type stay the same
-    DWORD State;       // MEM_COMMIT, MEM_RESERVE or MEM_FREE
-    DWORD Protect;     // page protection when committed, 0 when reserved, PAGE_NOACCESS when free
-    DWORD Type;        // MEM_PRIVATE (MEM_MAPPED for shared mappings of others), 0 for free memory
+    SIZE_T RegionSize; // bytes from BaseAddress over which State and Protect stay the same
+    DWORD State;       // MEM_COMMIT or MEM_RESERVE
+    DWORD Protect;     // page protection when committed, 0 when reserved
+    DWORD Type;        // MEM_PRIVATE
 };
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
 
-/// `allocationType` is MEM_RESERVE, MEM_COMMIT, both, or MEM_RESET, each optionally with
-/// MEM_TOP_DOWN (accepted, not needed: mappings already grow down from the top). `protect` is one
-/// PAGE_* value other than the copy-on-write ones, with PAGE_GUARD or PAGE_NOCACHE allowed.
+/// `allocationType` is MEM_RESERVE, MEM_COMMIT or both, optionally with MEM_TOP_DOWN (accepted,
+/// not needed: mappings already grow down from the top).
 /// - Reserve: `size` rounds up to pages. A null `address` gives a new reservation on a 64 KB
 ///   boundary; a given one rounds down to 64 KB and must be free (else ERROR_INVALID_ADDRESS).
 ///   With MEM_COMMIT every page of it is committed at once. Returns the reservation's base.
@@ -202,8 +174,6 @@ static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
 ///   ERROR_INVALID_ADDRESS). They take `protect`; pages newly committed read zero, pages already
 ///   committed keep their contents. Returns the first page. A null `address` reserves and
 ///   commits, as MEM_RESERVE | MEM_COMMIT does.
-/// - Reset: the pages must lie in one reservation; their contents may be discarded, they stay
-///   committed. `protect` must be valid but is not used. Returns the first page.
 /// Null on failure: ERROR_INVALID_PARAMETER for a zero size, bad flags or bad protection,
 /// ERROR_NOT_ENOUGH_MEMORY when the system refuses (or test::failNextCommits says so); nothing
 /// is changed then.
@@ -216,12 +186,10 @@ OXWIN_API LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType,
 /// no error. Any other `freeType`: ERROR_INVALID_PARAMETER. FALSE on failure, nothing changed.
 OXWIN_API BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 /// Describes the region that starts at the page holding `address` and returns
-/// sizeof(MEMORY_BASIC_INFORMATION). In a reservation of the layer the region ends where the page
-/// state or the reservation ends. Outside them, memory mapped by others is reported committed
-/// with the protection of its kernel mapping (AllocationBase = start of that mapping) and
-/// unmapped memory is free up to the next mapping (coarser, page by page, when /proc is not
-/// mounted). 0 when `buffer` is null (ERROR_INVALID_PARAMETER), `length` is below the size of the
-/// record (ERROR_BAD_LENGTH) or `address` lies beyond user space (ERROR_INVALID_PARAMETER).
+/// sizeof(MEMORY_BASIC_INFORMATION); the region ends where the page state or the reservation
+/// ends. Only the layer's own reservations are described: other memory (describing it is not
+/// emulated) gives 0 with ERROR_INVALID_ADDRESS. 0 also when `buffer` is null
+/// (ERROR_INVALID_PARAMETER) or `length` is below the size of the record (ERROR_BAD_LENGTH).
 OXWIN_API SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
 /// Gives every page of the range `newProtect`; all of them must be committed and in one
 /// reservation (else ERROR_INVALID_ADDRESS). `*oldProtect` receives the former protection of
@@ -232,28 +200,22 @@ OXWIN_API BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWO
 // ---------------------------------------------------------------------------------------------
 // Private heaps
 //
-// Each handle is a private heap of the layer's own: thread-safe (unless created with
-// HEAP_NO_SERIALIZE), knows every block, so HeapWalk lists them, HeapSize and HeapValidate
-// answer exactly, and a pointer or handle that is not the heap's own is refused (FALSE, null or
-// SIZE_MAX with ERROR_INVALID_PARAMETER or ERROR_INVALID_HANDLE) instead of corrupting anything.
-// A handle is checked before anything else, so a destroyed or made-up handle gets
-// ERROR_INVALID_HANDLE from every function. Using a handle while another thread destroys it is
-// the caller's error. At most 16383 private heaps live at once.
+// Each handle is a private heap of the layer's own: growable, thread-safe, knows every block, so
+// HeapWalk lists them, HeapSize and HeapValidate answer exactly, and a pointer or handle that is
+// not the heap's own is refused (FALSE, null or SIZE_MAX with ERROR_INVALID_PARAMETER or
+// ERROR_INVALID_HANDLE) instead of corrupting anything. A handle is checked before anything
+// else, so a destroyed or made-up handle gets ERROR_INVALID_HANDLE from every function. Using a
+// handle while another thread destroys it is the caller's error. At most 16383 private heaps
+// live at once. No HEAP_* flag or option is emulated: flags and options other than 0 fail with
+// ERROR_INVALID_PARAMETER.
 //
 // The C runtime heap (_get_heap_handle) is a handle too: it forwards to glibc malloc, realloc
 // and free. glibc keeps no requested sizes, so on that heap HeapSize answers the usable size
-// (malloc_usable_size), HEAP_ZERO_MEMORY on HeapReAlloc zeroes from the old usable size on,
-// HeapValidate answers TRUE, HeapWalk lists one region whose committed size is what glibc has
-// handed out (mallinfo2: uordblks + hblkhd), and HeapDestroy fails (ERROR_INVALID_PARAMETER).
-
-inline constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
-inline constexpr DWORD HEAP_GROWABLE = 0x00000002;
-inline constexpr DWORD HEAP_GENERATE_EXCEPTIONS = 0x00000004;
-inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
-inline constexpr DWORD HEAP_REALLOC_IN_PLACE_ONLY = 0x00000010;
+// (malloc_usable_size), HeapValidate answers TRUE, HeapWalk lists one region whose committed
+// size is what glibc has handed out (mallinfo2: uordblks + hblkhd), and HeapDestroy fails
+// (ERROR_INVALID_PARAMETER).
 
 inline constexpr WORD PROCESS_HEAP_REGION = 0x0001;
-inline constexpr WORD PROCESS_HEAP_UNCOMMITTED_RANGE = 0x0002;
 inline constexpr WORD PROCESS_HEAP_ENTRY_BUSY = 0x0004;
 
 struct PROCESS_HEAP_ENTRY {
@@ -279,25 +241,19 @@ static_assert(sizeof(PROCESS_HEAP_ENTRY) == 40);
 
 enum HEAP_INFORMATION_CLASS : int {
     HeapCompatibilityInformation = 0,
-    HeapEnableTerminationOnCorruption = 1,
 };
 
-/// Options: HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS (both then hold for every call).
-/// `maximumSize` 0 makes a growable heap with at least `initialSize` committed up front; any
-/// other value a heap that never holds more than `maximumSize` rounded up to pages (raised to
-/// `initialSize` when that is larger, refused above 32 GB): it serves every request, however
-/// large, from that space and fails what does not fit. Null with ERROR_NOT_ENOUGH_MEMORY.
+/// A growable heap with at least `initialSize` committed up front; `options` and `maximumSize`
+/// must be 0 (a heap of fixed maximum size is not emulated). Null with ERROR_NOT_ENOUGH_MEMORY.
 OXWIN_API HANDLE HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
 /// Frees every block and mapping of the heap; the handle is invalid from then on.
 OXWIN_API BOOL HeapDestroy(HANDLE heap);
-/// A 16-byte aligned block of exactly `size` bytes (0 gives a block too). Flags:
-/// HEAP_ZERO_MEMORY, HEAP_NO_SERIALIZE, HEAP_GENERATE_EXCEPTIONS (failure raises
-/// STATUS_NO_MEMORY instead of returning). Null with ERROR_NOT_ENOUGH_MEMORY.
+/// A 16-byte aligned block of exactly `size` bytes (0 gives a block too). Null with
+/// ERROR_NOT_ENOUGH_MEMORY.
 OXWIN_API LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
-/// Resizes a live block, keeping the contents both sizes share. HEAP_REALLOC_IN_PLACE_ONLY
-/// fails rather than move; HEAP_ZERO_MEMORY zeroes the bytes past the old size. Null with
-/// ERROR_NOT_ENOUGH_MEMORY (raised with HEAP_GENERATE_EXCEPTIONS), and the block is unchanged;
-/// null with ERROR_INVALID_PARAMETER when `p` is null or not a live block of the heap.
+/// Resizes a live block, keeping the contents both sizes share; it may move. Null with
+/// ERROR_NOT_ENOUGH_MEMORY, and the block is unchanged; null with ERROR_INVALID_PARAMETER when
+/// `p` is null or not a live block of the heap.
 OXWIN_API LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T size);
 /// TRUE for null. FALSE with ERROR_INVALID_PARAMETER, the heap untouched, for anything that is
 /// not a live block of this heap (another heap's, an interior pointer, a block freed already).
@@ -317,13 +273,12 @@ OXWIN_API BOOL HeapUnlock(HANDLE heap);
 /// a PROCESS_HEAP_REGION entry (Region.dwCommittedSize the region's mapping, lpFirstBlock the
 /// first block's header, lpLastBlock the end of its last block), then its blocks: busy ones
 /// (PROCESS_HEAP_ENTRY_BUSY, lpData the block, cbData its requested size, cbOverhead header and
-/// padding) and free ones (wFlags 0). Blocks above 512 KB of a growable heap have a mapping of
+/// padding) and free ones (wFlags 0). Blocks above 512 KB have a mapping of
 /// their own and come last, as busy entries outside any region. An entry the heap did not give
 /// out is refused with ERROR_INVALID_PARAMETER. Hold HeapLock across the walk for a stable view.
 OXWIN_API BOOL HeapWalk(HANDLE heap, PROCESS_HEAP_ENTRY* entry);
-/// HeapCompatibilityInformation with a 4-byte 2 (low fragmentation) is accepted and recorded;
-/// another value or length fails with ERROR_INVALID_PARAMETER. HeapEnableTerminationOnCorruption
-/// is accepted for any heap, null included. Other classes fail with ERROR_INVALID_PARAMETER.
+/// HeapCompatibilityInformation with a 4-byte 2 (low fragmentation) is accepted; another class,
+/// value or length fails with ERROR_INVALID_PARAMETER.
 OXWIN_API BOOL HeapSetInformation(HANDLE heap, HEAP_INFORMATION_CLASS informationClass, void* information,
                                   SIZE_T length);
 /// Fills up to `capacity` handles of the live heaps (the C runtime heap first) and returns how
@@ -352,9 +307,9 @@ OXWIN_API std::intptr_t _get_heap_handle();
 // Threads: thread-local storage, fibers, stacks, process exit
 
 inline constexpr DWORD TLS_OUT_OF_INDEXES = 0xFFFFFFFF;
-/// Number of TLS indices a process may hold at once (Windows' 64 plus 1024 expansion slots).
-inline constexpr DWORD TLS_MINIMUM_AVAILABLE = 64;
-inline constexpr DWORD kTlsSlotCount = 1088;
+/// Number of TLS indices a process may hold at once: the 64 that Windows guarantees (its
+/// expansion slots are not emulated).
+inline constexpr DWORD kTlsSlotCount = 64;
 
 /// A free TLS index whose value is null in every thread; TLS_OUT_OF_INDEXES with
 /// ERROR_NO_MORE_ITEMS when all kTlsSlotCount are taken.
@@ -363,8 +318,7 @@ OXWIN_API DWORD TlsAlloc();
 /// ERROR_SUCCESS; null with ERROR_INVALID_PARAMETER for an index that was never allocated.
 OXWIN_API LPVOID TlsGetValue(DWORD index);
 /// Stores `value` in the calling thread's slot `index`. FALSE with ERROR_INVALID_PARAMETER
-/// for an index that is not allocated, ERROR_NOT_ENOUGH_MEMORY when the thread's expansion
-/// slots cannot be made.
+/// for an index that is not allocated.
 OXWIN_API BOOL TlsSetValue(DWORD index, LPVOID value);
 /// Frees `index` and clears its value in every thread, so a later TlsAlloc that hands out the
 /// same index finds null everywhere. FALSE with ERROR_INVALID_PARAMETER for an index that is
@@ -413,15 +367,6 @@ OXWIN_API void GlobalMemoryStatus(MEMORYSTATUS* status);
 /// the variable is not set, and then `buffer[0]` is 0 when there is room). 0 on success, ERANGE
 /// when the buffer is too small, EINVAL for a null name or a null buffer with a count.
 OXWIN_API errno_t _wgetenv_s(SIZE_T* required, WCHAR* buffer, SIZE_T count, const WCHAR* name);
-/// Duplicates the value into a buffer from the C runtime heap (free it with free); `*buffer` is
-/// null when the variable is not set.
-OXWIN_API errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name);
-/// "NAME=value" sets, "NAME=" removes. 0 on success, -1 for a malformed text.
-OXWIN_API int _wputenv(const WCHAR* assignment);
-/// The units copied without the terminator when the value fits in `size` units; otherwise the
-/// size needed with the terminator, and nothing is copied. 0 with ERROR_ENVVAR_NOT_FOUND when
-/// the variable is not set.
-OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
 // ---------------------------------------------------------------------------------------------
 // Text conversion
@@ -452,21 +397,10 @@ OXWIN_API DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 //   (never a split character, never more than the capacity, no terminator added). Callers must
 //   not rely on that partial text.
 // - A result that would not fit in an int fails with ERROR_INVALID_PARAMETER.
-// - Flags other than those listed below fail with ERROR_INVALID_FLAGS.
+// - `flags` must be 0 (no flag is emulated); anything else fails with ERROR_INVALID_FLAGS.
 
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
-
-/// Accepted with the ANSI code page only; has no effect (the result is always precomposed).
-inline constexpr DWORD MB_PRECOMPOSED = 0x00000001;
-/// Makes an ill-formed or undefined sequence fail the call with ERROR_NO_UNICODE_TRANSLATION
-/// instead of decoding to U+FFFD.
-inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
-/// CP_UTF8 only: an unpaired surrogate fails the call with ERROR_NO_UNICODE_TRANSLATION instead
-/// of encoding as U+FFFD.
-inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
-/// Accepted with the ANSI code page only; has no effect: no best-fit mapping is ever made.
-inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
 /// Decodes `source` to UTF-16. A sequence of the ANSI code page that the page leaves undefined
 /// decodes to U+FFFD, with two exceptions that Windows' tables make as well: a single byte in
@@ -478,11 +412,11 @@ inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 OXWIN_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength,
                                   LPWSTR destination, int destinationCapacity);
 /// Encodes `source` from UTF-16. With the ANSI code page, each character the page cannot hold
-/// (a surrogate pair counts as one character, an unpaired surrogate as one) becomes the default
-/// character: the first character of `defaultChar` (one byte, or a lead byte with its trail
-/// byte), '?' when `defaultChar` is null; `*usedDefaultChar` is then TRUE (FALSE otherwise)
-/// when `usedDefaultChar` is not null. With CP_UTF8 both must be null (ERROR_INVALID_PARAMETER
-/// otherwise, as on Windows).
+/// (a surrogate pair counts as one character, an unpaired surrogate as one) becomes '?', and
+/// `*usedDefaultChar` is then TRUE (FALSE otherwise) when `usedDefaultChar` is not null; no
+/// best-fit mapping is ever made. `defaultChar` must be null (another default character is not
+/// emulated), and with CP_UTF8 so must `usedDefaultChar`, as on Windows; ERROR_INVALID_PARAMETER
+/// otherwise.
 OXWIN_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength,
                                   LPSTR destination, int destinationCapacity, LPCSTR defaultChar,
                                   BOOL* usedDefaultChar);
@@ -499,9 +433,9 @@ OXWIN_API UINT GetACP();
 // UTF-16 to wchar_t: a surrogate pair becomes its code point, an unpaired surrogate keeps its
 // value. Narrow (_mbs...) text is in the ANSI code page and is decoded with MultiByteToWideChar
 // first. Results are below, equal to or above 0 as with the C library; only their sign counts.
-// A null text counts as the empty text. None of them takes a lock, and texts of up to 255 units
-// are widened in stack buffers, so the common case never allocates; longer texts borrow a block
-// from the C runtime heap (should that fail, code-point order stands in for the collation).
+// A null text counts as the empty text. None of them takes a lock, and texts are widened in
+// temporary buffers (TemporaryBuffer.h), so short texts never allocate; should a long text find
+// no memory, code-point order stands in for the collation.
 
 /// Collation of the current locale (LC_COLLATE).
 OXWIN_API int wcscoll(const WCHAR* a, const WCHAR* b);
@@ -548,17 +482,17 @@ OXWIN_API int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMa
 // Modules
 //
 // A module counts only while it is loaded; nothing here ever loads one. "X.dll" is looked for
-// among the loaded objects as "X.dll" and as "libX.so" (file names compared without regard to
-// ASCII letter case, as Windows compares module names); a name without an extension gets ".dll"
-// first, as on Windows.
+// among the loaded objects as "X.dll" and as "libX.so", file names compared without regard to
+// ASCII letter case, as Windows compares module names.
 
-/// The handle of the loaded module of that name (a path names exactly that file), the main
-/// program's for null. Null with ERROR_MOD_NOT_FOUND when no such module is loaded. The handle
-/// takes no reference: it stays valid while the module stays loaded.
+/// The handle of the loaded module of that file name. Null with ERROR_MOD_NOT_FOUND when no such
+/// module is loaded (a null name, a path or a name without its extension included: the main
+/// program and lookups by path are not emulated). The handle takes no reference: it stays valid
+/// while the module stays loaded.
 OXWIN_API HMODULE GetModuleHandleW(LPCWSTR moduleName);
-/// The address of the export `procName` of `module`. Null with ERROR_INVALID_HANDLE for a null
-/// module, ERROR_PROC_NOT_FOUND for a null name, an ordinal (a "name" below 0x10000) or a name
-/// the module does not export.
+/// The address of the export `procName` (a name; ordinals are not emulated) of `module`. Null
+/// with ERROR_INVALID_HANDLE for a null module, ERROR_PROC_NOT_FOUND for a name the module does
+/// not export.
 OXWIN_API void* GetProcAddress(HMODULE module, LPCSTR procName);
 
 // ---------------------------------------------------------------------------------------------
@@ -645,16 +579,14 @@ using PENABLECALLBACK = void (*)(LPCGUID SourceId, ULONG IsEnabled, UCHAR Level,
 inline constexpr ULONG MAX_EVENT_DATA_DESCRIPTORS = 128;
 inline constexpr ULONG MAX_EVENT_PAYLOAD_SIZE = 65536 - 80;
 
-/// Registers a provider and writes its handle to `*RegHandle` (0 on failure). Sessions already
+/// Registers a provider for the rest of the process (ending a registration is not emulated) and
+/// writes its handle to `*RegHandle` (0 on failure). Sessions already
 /// started for `ProviderId` enable it at once: `EnableCallback` (may be null) is called for each
 /// of them before EventRegister returns. One GUID may be registered more than once. Answers
 /// ERROR_SUCCESS, ERROR_INVALID_PARAMETER for a null GUID or handle pointer, or
 /// ERROR_NO_SYSTEM_RESOURCES when the process holds 64 registrations already.
 OXWIN_API ULONG EventRegister(LPCGUID ProviderId, PENABLECALLBACK EnableCallback, PVOID CallbackContext,
                               REGHANDLE* RegHandle);
-/// Ends a registration; later writes with the handle are refused. ERROR_INVALID_HANDLE for a
-/// handle that is not registered.
-OXWIN_API ULONG EventUnregister(REGHANDLE RegHandle);
 /// Whether some session enables the event for this provider. FALSE for an invalid handle or a
 /// null descriptor.
 OXWIN_API BOOLEAN EventEnabled(REGHANDLE RegHandle, const EVENT_DESCRIPTOR* EventDescriptor);

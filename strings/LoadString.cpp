@@ -15,8 +15,6 @@ constexpr int kFirstBufferUnits = 64;
 constexpr int kGrowthFactor = 8;
 // The try whose buffer exceeds this many bytes is the last (16777216 units, the seventh).
 constexpr std::size_t kLastTryAboveBytes = 0x400000;
-// Buffers up to this many units live on the stack.
-constexpr int kStackBufferUnits = 512;
 
 } // namespace
 
@@ -24,21 +22,14 @@ bool OxString::loadString(win::HINSTANCE module, unsigned int id)
 {
     if (module == nullptr || module == reinterpret_cast<win::HINSTANCE>(~std::uintptr_t{0}))
         return false;
-    OXCHAR stackBuffer[kStackBufferUnits];
     for (int units = kFirstBufferUnits;; units *= kGrowthFactor) {
-        OXCHAR* buffer = stackBuffer;
-        if (units > kStackBufferUnits) {
-            buffer =
-                static_cast<OXCHAR*>(OxStringImp::allocate(static_cast<std::size_t>(units) * sizeof(OXCHAR)));
-            if (buffer == nullptr)
-                return false;
-        }
-        const int loaded = win::LoadStringW(module, id, buffer, units);
+        oxstr::TemporaryBuffer<OXCHAR> buffer(static_cast<std::size_t>(units));
+        if (buffer.data() == nullptr)
+            return false;
+        const int loaded = win::LoadStringW(module, id, buffer.data(), units);
         const bool complete = loaded > 0 && loaded < units - 1;
         if (complete)
-            assign(buffer);
-        if (buffer != stackBuffer)
-            OxStringImp::release(buffer);
+            assign(buffer.data());
         if (loaded == 0)
             return false;
         if (complete)

@@ -1,12 +1,13 @@
 // strings/StringInternal.h
 // What the OxString files share: raw access to the 16 storage bytes, the dual block's layout,
-// storing a whole new text, the forms a string holds without producing anything, and a
-// temporary buffer that lives on the stack when it is small.
+// storing a whole new text, the forms a string holds without producing anything, and the
+// temporary buffer the string files use.
 #pragma once
 
 #include <oxfirst/OxString.h>
 
 #include "heap/HeapInternal.h"
+#include "platform/TemporaryBuffer.h"
 
 #include <cstddef>
 #include <cstring>
@@ -145,33 +146,8 @@ inline int foldToUpper(int c)
     return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
 }
 
-/// `count` elements of T for the duration of a call: on the stack up to 1024 bytes, from the
-/// process allocator beyond. `data()` is null when the heap refuses.
+/// A temporary buffer whose blocks beyond its 1024 stack bytes come from the process allocator.
 template <typename T>
-class TemporaryBuffer {
-public:
-    explicit TemporaryBuffer(std::size_t count)
-    {
-        if (count <= kLocalCount) {
-            mpData = mLocal;
-        } else if (count <= SIZE_MAX / sizeof(T)) {
-            mpData = static_cast<T*>(OxStringImp::allocate(count * sizeof(T)));
-        }
-    }
-    ~TemporaryBuffer()
-    {
-        if (mpData != mLocal && mpData != nullptr)
-            OxStringImp::release(mpData);
-    }
-    TemporaryBuffer(const TemporaryBuffer&) = delete;
-    TemporaryBuffer& operator=(const TemporaryBuffer&) = delete;
-
-    T* data() const { return mpData; }
-
-private:
-    static constexpr std::size_t kLocalCount = 1024 / sizeof(T);
-    T* mpData = nullptr;
-    T mLocal[kLocalCount];
-};
+using TemporaryBuffer = win::TemporaryBuffer<T, 1024, OxStringImp>;
 
 } // namespace oxstr

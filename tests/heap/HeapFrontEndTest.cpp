@@ -5,6 +5,7 @@
 
 #include <oxfirst/OxHeap.h>
 
+#include "platform/TestControls.h"
 #include "platform/win.h"
 #include "support/NewHandlerScope.h"
 
@@ -22,10 +23,14 @@ namespace {
 
 using oxtest::NewHandlerScope;
 
-// A private heap that holds only a few blocks, so allocations fail on demand.
-struct SmallHeap {
-    win::HANDLE handle = win::HeapCreate(0, 0, 64 * 1024);
-    ~SmallHeap() { win::HeapDestroy(handle); }
+// A private heap whose requests for new memory the system refuses while failNextCommits says so.
+struct RefusingHeap {
+    win::HANDLE handle = win::HeapCreate(0, 0, 0);
+    ~RefusingHeap()
+    {
+        win::test::failNextCommits(0);
+        win::HeapDestroy(handle);
+    }
 };
 
 struct Counts {
@@ -139,11 +144,12 @@ TEST_F(PrivateHeap, BogusHandlesFailWithoutCallingTheHandler)
 }
 
 // Every failed attempt on a real heap gets one call of the new handler, with the size asked
-// for, until the handler gives up; the try-allocation is a single attempt. A handler that frees
-// memory makes the retried allocation (and reallocation) succeed.
+// for, until the handler gives up; the try-allocation is a single attempt. A handler that finds
+// memory makes the retried allocation succeed.
 TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
 {
-    SmallHeap heap;
+    RefusingHeap heap;
+    win::test::failNextCommits(100);
     {
         NewHandlerScope handler({1, 1, 0});
         EXPECT_EQ(nullptr, oxHeapAlloc(heap.handle, 1 << 20));
@@ -151,10 +157,8 @@ TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
         EXPECT_EQ(nullptr, oxTryHeapAlloc(heap.handle, 1 << 20));
         EXPECT_EQ(3, handler.calls());
     }
-    void* ballast = win::HeapAlloc(heap.handle, 0, 40 * 1024);
-    ASSERT_NE(nullptr, ballast);
-    NewHandlerScope handler({1}, [&] { win::HeapFree(heap.handle, 0, std::exchange(ballast, nullptr)); });
-    void* p = oxHeapAlloc(heap.handle, 40 * 1024);
+    NewHandlerScope handler({1}, [] { win::test::failNextCommits(0); });
+    void* p = oxHeapAlloc(heap.handle, 1 << 20);
     EXPECT_TRUE(p != nullptr && handler.calls() == 1);
     EXPECT_NE(nullptr, oxHeapReAlloc(heap.handle, p, 30 * 1024));
 }
@@ -162,7 +166,8 @@ TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
 // A standard new handler that throws bad_alloc gives up; the exception never leaves the library.
 TEST(NewHandlerRetry, StandardHandlerThatThrowsGivesUp)
 {
-    SmallHeap heap;
+    RefusingHeap heap;
+    win::test::failNextCommits(100);
     static int calls = 0;
     calls = 0;
     std::new_handler previous = std::set_new_handler([] {

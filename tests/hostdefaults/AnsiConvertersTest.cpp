@@ -5,6 +5,7 @@
 #include <oxfirst/OxHostDefaults.h>
 
 #include "platform/win.h"
+#include "support/FreshProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -62,8 +63,10 @@ TEST(HostAnsiConverters, SevenBytesPerUnitSufficeAndEveryTextRoundTrips)
 }
 
 // What the page holds converts to its own bytes; every other unit becomes a seven-byte escape,
-// a surrogate pair two of them, and reads back unchanged.
-TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapes)
+// a surrogate pair two of them, and reads back unchanged. A backslash reads as an escape only
+// when "U+" and four hex digits follow; anything else is the backslash itself. A wide text that
+// looks like an escape is written so it reads back as itself.
+TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapesAndOnlyWholeEscapesAreRead)
 {
     EXPECT_EQ("caf\xE9 \x80\x81", toNarrow(u"caf\u00E9 \u20AC\u0081"));
     EXPECT_EQ(u"caf\u00E9 \u20AC\u0081", toWide("caf\xE9 \x80\x81"));
@@ -73,13 +76,6 @@ TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapes)
     EXPECT_EQ(u"\u00e9\u00E9", toWide("\\U+00e9\\U+00E9"));
     EXPECT_EQ(u"", toWide(""));
     EXPECT_EQ("", toNarrow(u""));
-}
-
-// A backslash reads as an escape only when "U+" and four hex digits follow; anything else is
-// the backslash itself. A wide text that looks like an escape is written so it reads back as
-// itself.
-TEST(HostAnsiConverters, OnlyWholeEscapesAreRead)
-{
     EXPECT_EQ(u"C:\\Users\\u+0041\\U+12\\U+12G4\\", toWide("C:\\Users\\u+0041\\U+12\\U+12G4\\"));
     EXPECT_EQ("C:\\Users\\U+12", toNarrow(u"C:\\Users\\U+12"));
     EXPECT_EQ("\\U+005CU+0041", toNarrow(u"\\U+0041"));
@@ -94,29 +90,30 @@ TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutputAndFailuresAnswerZero)
     const int needed = oxHostWideCharToMultiByte(0, 0, wide, -1, nullptr, 0, 0);
     EXPECT_EQ(10, needed);
     std::string narrow(needed, '#');
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed - 1, 0));
-    EXPECT_EQ(win::ERROR_INSUFFICIENT_BUFFER, win::GetLastError());
+    EXPECT_TRUE(oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed - 1, 0) == 0 &&
+                win::GetLastError() == win::ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(needed, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed, 0));
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"abc", -1, narrow.data(), 3, 0));
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, nullptr, -1, narrow.data(), needed, 0));
-    EXPECT_EQ(0, oxHostWideCharToMultiByte(0, 0, u"a", -1, narrow.data(), needed, 1));
+    EXPECT_TRUE(oxHostWideCharToMultiByte(0, 0, u"abc", -1, narrow.data(), 3, 0) == 0 &&
+                oxHostWideCharToMultiByte(0, 0, nullptr, -1, narrow.data(), needed, 0) == 0 &&
+                oxHostWideCharToMultiByte(0, 0, u"a", -1, narrow.data(), needed, 1) == 0);
 
-    EXPECT_EQ(2, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0));
-    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0));
     OXCHAR units[3];
-    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 2));
-    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, "abc", -1, units, 3));
-    EXPECT_EQ(0, oxHostMultiByteToWideChar(0, 0, nullptr, -1, units, 3));
-    EXPECT_EQ(3, oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 3));
-    EXPECT_EQ(std::u16string(u"\u4E00z"), units);
+    EXPECT_TRUE(oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0) == 2 &&
+                oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0) == 3);
+    EXPECT_TRUE(oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 2) == 0 &&
+                oxHostMultiByteToWideChar(0, 0, "abc", -1, units, 3) == 0 &&
+                oxHostMultiByteToWideChar(0, 0, nullptr, -1, units, 3) == 0);
+    EXPECT_TRUE(oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 3) == 3 &&
+                std::u16string(u"\u4E00z") == units);
 }
 
 // In a double-byte page the second byte of a character may be 0x5C; it must never start an
 // escape. (0x95 0x5C is one character of code page 932.)
 TEST(HostAnsiConverters932, TrailByteIsNeverABackslash)
 {
-    if (win::GetACP() != 932)
-        GTEST_SKIP() << "needs OX_ANSI_CODEPAGE=932";
+    if (oxtest::inFreshProcess({"OX_ANSI_CODEPAGE=932"}))
+        return;
+    ASSERT_EQ(932u, win::GetACP());
     const std::u16string wide = toWide("\x95\x5CU+0041");
     ASSERT_EQ(7u, wide.size());
     EXPECT_EQ(u"U+0041", wide.substr(1));

@@ -181,21 +181,22 @@ TEST(FormatterText, WideTextAndCharactersWithWidthAndPrecision)
     EXPECT_EQ(std::u16string(u"a\0b", 3), format(u"a%cb", 0));
 }
 
-// Narrow text: a UTF-8 sequence becomes one code point (two units above U+FFFF), other bytes
-// (Latin-1, a lead without continuation, overlong, surrogate) stand for themselves; the width
-// counts units of output. The precision bounds the read of unterminated text (the sanitizer
-// build catches a read past it) and a sequence it cuts is not completed from beyond it.
-TEST(FormatterText, NarrowTextIsUtf8WhereWellFormedAndLatin1Elsewhere)
+// Narrow text is UTF-8: a sequence becomes one code point (two units above U+FFFF), an
+// ill-formed one (Latin-1, a lead without continuation, overlong, surrogate) U+FFFD per maximal
+// subpart; the width counts units of output. The precision bounds the read of unterminated text
+// (the sanitizer build catches a read past it) and a sequence it cuts is not completed from
+// beyond it.
+TEST(FormatterText, NarrowTextIsUtf8)
 {
-    EXPECT_EQ(u"abc|abc|caf\u00e9|caf\u00e9|\U0001F600",
+    EXPECT_EQ(u"abc|abc|caf\u00e9|caf\ufffd|\U0001F600",
               format(u"%hs|%S|%S|%S|%hs", "abc", "abc", "caf\xc3\xa9", "caf\xe9", "\xf0\x9f\x98\x80"));
-    EXPECT_EQ(u"\u00c3(|\u00e0\u0080\u0080|\u00ed\u00a0\u0080",
+    EXPECT_EQ(u"\ufffd(|\ufffd\ufffd\ufffd|\ufffd\ufffd\ufffd",
               format(u"%S|%S|%S", "\xc3(", "\xe0\x80\x80", "\xed\xa0\x80"));
     EXPECT_EQ(u"[   \U0001F600][\u00e9 ]", format(u"[%5S][%-2hs]", "\xf0\x9f\x98\x80", "\xc3\xa9"));
     const std::array<OXCHAR, 3> wide{u'x', u'y', u'z'};
     const std::array<char, 3> narrow{'x', 'y', 'z'};
     const std::array<char, 3> cutSequence{'a', '\xc3', '\xa9'};
-    EXPECT_EQ(u"xyz|xy|xyz|xy|a\u00c3|a\u00e9",
+    EXPECT_EQ(u"xyz|xy|xyz|xy|a\ufffd|a\u00e9",
               format(u"%.3s|%.2s|%.3hs|%.2S|%.2S|%.3S", wide.data(), wide.data(), narrow.data(),
                      narrow.data(), cutSequence.data(), cutSequence.data()));
 }

@@ -66,21 +66,14 @@ TEST_F(HostDefaults, FatalReportIsPrintedAndAborts)
 
 using HostFatalError = HostDefaults;
 
-TEST_F(HostFatalError, WritesTheMessageAndANewlineThenAborts)
+// The message and a newline reach standard error (only the newline for null), UTF-16 as UTF-8:
+// two- and three-byte forms, a surrogate pair as one four-byte form, a lone surrogate (which has
+// no UTF-8 form) as U+FFFD.
+TEST_F(HostFatalError, WritesTheMessageAsUtf8AndANewlineThenAborts)
 {
     EXPECT_EXIT(oxHostFatalError(u"!Class mismatch"), ::testing::KilledBySignal(SIGABRT),
                 "^!Class mismatch\n$");
-}
-
-TEST_F(HostFatalError, NullMessageWritesOnlyTheNewline)
-{
     EXPECT_EXIT(oxHostFatalError(nullptr), ::testing::KilledBySignal(SIGABRT), "^\n$");
-}
-
-// UTF-16 becomes UTF-8: two- and three-byte forms, a surrogate pair as one four-byte form, and
-// a lone surrogate (which has no UTF-8 form) as U+FFFD.
-TEST_F(HostFatalError, WritesUtf8)
-{
     EXPECT_EXIT(oxHostFatalError(u"caf\u00e9 \u20ac \U0001F600"), ::testing::KilledBySignal(SIGABRT),
                 "^caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\n$");
     const OXCHAR loneSurrogates[] = {u'a', 0xD800, u'b', 0xDC00, 0};

@@ -6,53 +6,40 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 namespace {
 
-// A section in static storage is usable without InitializeCriticalSection.
-win::CRITICAL_SECTION gStaticSection;
-
-// Whether another thread can take the section now (it leaves again at once).
-bool otherThreadGets(win::CRITICAL_SECTION& section)
-{
-    bool got = false;
-    std::thread([&] {
-        if ((got = win::TryEnterCriticalSection(&section)))
-            win::LeaveCriticalSection(&section);
-    }).join();
-    return got;
-}
-
-// Recursion counted wrongly (released at the first leave, or never); a zero-filled section that
-// needs initialising; a leave by a thread that does not hold the section releasing the owner's hold.
+// Recursion counted wrongly (released at the first leave, or never); a leave by a thread that
+// does not hold the section releasing the owner's hold.
 TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften)
 {
-    win::CRITICAL_SECTION section;
-    win::InitializeCriticalSection(&section);
-    win::EnterCriticalSection(&section);
-    win::EnterCriticalSection(&section);
-    EXPECT_TRUE(win::TryEnterCriticalSection(&section));
+    win::CRITICAL_SECTION section{};
+    for (int i = 0; i < 3; ++i)
+        win::EnterCriticalSection(&section);
+    std::atomic<bool> got{false};
+    std::thread other([&] {
+        win::EnterCriticalSection(&section);
+        got = true;
+        win::LeaveCriticalSection(&section);
+    });
     win::LeaveCriticalSection(&section);
     win::LeaveCriticalSection(&section);
-    EXPECT_FALSE(otherThreadGets(section)) << "still held once";
+    std::thread([&] { win::LeaveCriticalSection(&section); }).join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(got) << "still held once";
     win::LeaveCriticalSection(&section);
-    EXPECT_TRUE(otherThreadGets(section));
-    win::DeleteCriticalSection(&section);
-
-    win::EnterCriticalSection(&gStaticSection);
-    std::thread([] { win::LeaveCriticalSection(&gStaticSection); }).join();
-    EXPECT_FALSE(otherThreadGets(gStaticSection));
-    win::LeaveCriticalSection(&gStaticSection);
+    other.join();
+    EXPECT_TRUE(got);
 }
 
 // Unsynchronised increments under the section from several threads add up exactly; the
 // contended path (sleeping on the futex) is exercised by the overlap.
 TEST(CriticalSection, ExcludesOtherThreads)
 {
-    win::CRITICAL_SECTION section;
-    win::InitializeCriticalSectionAndSpinCount(&section, 4000);
+    win::CRITICAL_SECTION section{};
     long counter = 0;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -70,7 +57,6 @@ TEST(CriticalSection, ExcludesOtherThreads)
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(4 * 50000, counter);
-    win::DeleteCriticalSection(&section);
 }
 
 } // namespace

