@@ -176,10 +176,9 @@ TEST_F(SmallBlockHeap, PagesSwitchBetweenBumpAndFreeListMode)
 // go to its realloc.
 TEST_F(SmallBlockHeap, ReallocCopiesAndMoves)
 {
-    // The small-block realloc is heap 0's only in the older-Windows mode (the second run of
-    // the suite); elsewhere heap 0 is the C runtime's.
-    if (oxProcessAllocatorKind() != OxProcessAllocatorKind::kSmallBlock)
-        GTEST_SKIP() << "the small-block realloc is the process allocator's only on older Windows";
+    // The small-block realloc is heap 0's only on older Windows.
+    if (oxtest::inFreshProcess({"OX_EMULATE_WINDOWS_VERSION=5.1"}))
+        return;
     void* p = oxHeapAlloc(nullptr, 40);
     ASSERT_TRUE(oxheap::test::isSmallBlock(p));
     std::memcpy(p, "0123456789012345678901234567890123456789", 40);
