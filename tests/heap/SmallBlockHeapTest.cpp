@@ -300,7 +300,7 @@ protected:
 TEST_F(SmallBlockExhaustion, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
 {
     {
-        NewHandlerScope handler({1, 1});
+        NewHandlerScope handler(2);
         EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
         EXPECT_TRUE(handler.calls() == 1 && handler.lastSize() == std::size_t{0x80000001});
     }
@@ -313,7 +313,7 @@ TEST_F(SmallBlockExhaustion, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
     const std::size_t reservations = win::test::liveReservationCount();
     win::test::failNextCommits(100);
     {
-        NewHandlerScope handler({1, 1, 1, 1, 1, 1, 1});
+        NewHandlerScope handler(7);
         EXPECT_EQ(nullptr, __oxHeapMalloc(mHeap));
         EXPECT_TRUE(handler.calls() == 6 && handler.lastSize() == 64u * 1024);
         OxNoOutOfMemHandlerScope quiet;
@@ -328,7 +328,7 @@ TEST_F(SmallBlockExhaustion, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
     EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
 
     win::test::failNextCommits(2);
-    NewHandlerScope handler({1, 1});
+    NewHandlerScope handler(2);
     ASSERT_NE(nullptr, __oxHeapMalloc(mHeap));
     EXPECT_EQ(2, handler.calls());
     EXPECT_EQ(reservations + 1, win::test::liveReservationCount());

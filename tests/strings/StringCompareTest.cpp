@@ -146,8 +146,10 @@ TEST_F(InLocale, NonAsciiCaseFollowsTheCurrentLocale)
 class CodePage932 : public WithHostConverters {};
 
 // Trail bytes folded as ASCII (0x83 0x41 and 0x83 0x61 are two katakana, not A and a); narrow
-// matches that count a lead byte without its trail byte or split a character.
-TEST_F(CodePage932, TrailBytesAreNeverTakenForAsciiLetters)
+// matches that count a lead byte without its trail byte or split a character; narrow search
+// positions and cuts that count characters instead of bytes, or a skip past a lead byte whose
+// trail byte is missing.
+TEST_F(CodePage932, DoubleByteCharactersStayWhole)
 {
     if (inFreshProcess({"OX_ANSI_CODEPAGE=932"}))
         return;
@@ -162,4 +164,10 @@ TEST_F(CodePage932, TrailBytesAreNeverTakenForAsciiLetters)
     EXPECT_EQ(2, self.match("\x82\xA0\x82"));
     EXPECT_EQ(2, OxString(u"\u3042\u3044").match("\x82\xA0\x82\xA2"));
     EXPECT_EQ(1, OxString(u"\u3042\u3046").match("\x82\xA0\x82\xA2"));
+
+    const OxString text("\x82\xA0x", false);
+    EXPECT_EQ(2, text.find(OxString("x", false)));
+    EXPECT_EQ("x", narrowText(text.substr(2, -1)));
+    EXPECT_EQ(1, OxString(u"\u3042x").find(u"x"));
+    EXPECT_EQ("\x82", narrowText(OxString("a\x82", false).substr(5, -1)));
 }

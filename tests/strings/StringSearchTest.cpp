@@ -4,7 +4,6 @@
 // of the results.
 
 #include "StringTestSupport.h"
-#include "support/FreshProcess.h"
 
 #include <climits>
 
@@ -100,20 +99,4 @@ TEST_F(StringSearch, SubstrRevTakesTheTail)
     EXPECT_TRUE(text.substrRev(-1).isEmpty());
     EXPECT_TRUE(text.substrRev(INT_MIN).isEmpty());
     EXPECT_EQ(u"abc", wideText(text.substrRev(INT_MAX)));
-}
-
-class CodePage932Search : public WithHostConverters {};
-
-// Narrow positions that count characters instead of bytes, or a skip past a lead byte whose
-// trail byte is missing.
-TEST_F(CodePage932Search, NarrowPositionsAndCutsCountBytes)
-{
-    if (inFreshProcess({"OX_ANSI_CODEPAGE=932"}))
-        return;
-    ASSERT_EQ(932u, win::GetACP());
-    const OxString text("\x82\xA0x", false);
-    EXPECT_EQ(2, text.find(OxString("x", false)));
-    EXPECT_EQ("x", narrowText(text.substr(2, -1)));
-    EXPECT_EQ(1, OxString(u"\u3042x").find(u"x"));
-    EXPECT_EQ("\x82", narrowText(OxString("a\x82", false).substr(5, -1)));
 }
