@@ -128,40 +128,40 @@ TEST_F(TraceFile, EverythingIsRenderedFaithfully)
         std::map<std::string, std::vector<Json>> byWriter;
         for (const Json& event : eventsOf(read(mPath)))
             byWriter[writerOf(event)].push_back(event);
-        for (const char* writer :
-             {"ModelTraversalEvent", "InvokeCommandEvent", "ProcessedDrawThreadRequestEvent", "AssertEvent",
-              "AddRenderNodeEvent"}) // the last of the diagnostic level
-            ASSERT_EQ(1u, byWriter[writer].size()) << writer;
-        for (const char* writer :
-             {"DocLockEvent", "SaveToCloudEvent", "BolLifetimeEvent", "OxRxClassLifetimeEvent"})
-            ASSERT_EQ(2u, byWriter[writer].size()) << writer;
-        ASSERT_EQ(3u, byWriter["FailedToSkipTraversalEvent"].size());
-        EXPECT_EQ(0u, byWriter["CommandFailedEvent"].size());
-        const auto args = [&byWriter](const char* writer, std::size_t n = 0) {
-            return byWriter[writer][n]["args"];
-        };
-
-        const Json lock = args("DocLockEvent");
-        EXPECT_TRUE(lock["Mode"] == "kRead" && lock["Command"] == "" && lock["Force"] == true) << lock;
-        EXPECT_EQ(3, args("DocLockEvent", 1)["Mode"]) << "a value the map does not name stays a number";
-        EXPECT_EQ("DeviceUpdate: StartModel", byWriter["ModelTraversalEvent"][0]["name"]);
-        EXPECT_EQ("kContrast", args("ModelTraversalEvent")["RenderType"]);
-        EXPECT_EQ("RetraversePending | HasPackets", args("FailedToSkipTraversalEvent")["Reason"]);
-        EXPECT_EQ("TraverseAlways", args("FailedToSkipTraversalEvent", 1)["Reason"]);
-        EXPECT_EQ("RetraversePending | 0x8", args("FailedToSkipTraversalEvent", 2)["Reason"]);
-        EXPECT_EQ(kTrickyCommandUtf8, args("InvokeCommandEvent")["Parameters"]);
-        EXPECT_EQ(-7, args("InvokeCommandEvent")["Ilk"]);
-        EXPECT_EQ("caf\xC3\xA9", args("ProcessedDrawThreadRequestEvent")["Name"]);
-        EXPECT_TRUE(args("SaveToCloudEvent")["name"] == "" && args("SaveToCloudEvent")["flag"] == true);
-        EXPECT_EQ("B", byWriter["SaveToCloudEvent"][0]["ph"]);
-        EXPECT_EQ("E", byWriter["SaveToCloudEvent"][1]["ph"]);
-        EXPECT_EQ(std::string(kLongTextLength, 'x'), args("AssertEvent")["Message"]);
+        // Per writer, its events in order, each with fields and arguments it must show.
+        const Json expected = Json::parse(R"({
+            "DocLockEvent": [{"args": {"Mode": "kRead", "Command": "", "Force": true}},
+                {"args": {"Mode": 3}}],
+            "ModelTraversalEvent": [{"name": "DeviceUpdate: StartModel",
+                "args": {"RenderType": "kContrast"}}],
+            "FailedToSkipTraversalEvent": [{"args": {"Reason": "RetraversePending | HasPackets"}},
+                {"args": {"Reason": "TraverseAlways"}}, {"args": {"Reason": "RetraversePending | 0x8"}}],
+            "InvokeCommandEvent": [{"args": {"Ilk": -7}}],
+            "ProcessedDrawThreadRequestEvent": [{"args": {"Name": "caf\u00e9"}}],
+            "SaveToCloudEvent": [{"ph": "B", "args": {"name": "", "flag": true}}, {"ph": "E"}],
+            "OxRxClassLifetimeEvent": [{"ph": "b", "id": "0xc1a55"}, {"ph": "e", "id": "0xc1a55"}],
+            "AddRenderNodeEvent": [{}], "BolLifetimeEvent": [{}, {}], "AssertEvent": [{}],
+            "CommandFailedEvent": []
+        })");
+        for (const auto& [writer, events] : expected.items()) {
+            ASSERT_EQ(events.size(), byWriter[writer].size()) << writer;
+            for (std::size_t i = 0; i < events.size(); ++i) {
+                const Json& actual = byWriter[writer][i];
+                for (const auto& [key, value] : events[i].items()) {
+                    if (key == "args") {
+                        for (const auto& [name, wanted] : value.items())
+                            EXPECT_EQ(wanted, actual["args"][name]) << writer << " " << i << " " << name;
+                    } else {
+                        EXPECT_EQ(value, actual[key]) << writer << " " << i << " " << key;
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(kTrickyCommandUtf8, byWriter["InvokeCommandEvent"][0]["args"]["Parameters"]);
+        EXPECT_EQ(std::string(kLongTextLength, 'x'), byWriter["AssertEvent"][0]["args"]["Message"]);
 
         // The lifetime ends on another thread: an async pair joined by the class's address.
-        const std::vector<Json>& lifetime = byWriter["OxRxClassLifetimeEvent"];
-        EXPECT_TRUE(lifetime[0]["ph"] == "b" && lifetime[1]["ph"] == "e");
-        EXPECT_TRUE(lifetime[0]["id"] == "0xc1a55" && lifetime[1]["id"] == "0xc1a55");
-        EXPECT_NE(lifetime[0]["tid"], lifetime[1]["tid"]);
+        EXPECT_NE(byWriter["OxRxClassLifetimeEvent"][0]["tid"], byWriter["OxRxClassLifetimeEvent"][1]["tid"]);
 
         // One command slice per thread and iteration, each on its thread's own track.
         std::map<std::string, std::set<double>> threadsByName;
