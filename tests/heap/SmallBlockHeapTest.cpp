@@ -20,9 +20,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <malloc.h>
 #include <map>
-#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -335,69 +335,57 @@ TEST_F(SmallBlockExhaustion, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
     EXPECT_EQ(committedBefore + 64 * 1024, smallBlocks.heapSize());
 }
 
-// Blocks travel between threads: each thread allocates mixed sizes filled with its mark and
-// hands half of them to the next thread, which frees them while allocating its own; meanwhile
-// the committed-size query, the consistency check and heap reports run under the locks. A
-// block handed out twice while alive shows up as a foreign mark.
-TEST_F(SmallBlockHeap, ThreadsAllocateAndFreeEachOthersBlocksWhileQueriesRun)
+// Blocks travel between threads: each thread fills mixed sizes with its mark, then frees its
+// neighbour's blocks while it allocates and frees blocks of its own; meanwhile the
+// committed-size query, the consistency check and heap reports run under the locks. A block
+// handed out twice while alive shows up as a foreign mark.
+TEST_F(SmallBlockHeap, ThreadsFreeEachOthersBlocksWhileQueriesRun)
 {
     constexpr int kThreads = 3;
     using Block = std::pair<unsigned char*, std::size_t>;
-    struct Mailbox {
-        std::mutex lock;
-        std::vector<Block> blocks;
-    };
-    std::vector<Mailbox> mailboxes(kThreads);
+    std::vector<std::vector<Block>> blocks(kThreads);
     std::atomic<int> overlaps{0};
-    auto freeMarked = [&](Block block, int mark) {
+    auto marked = [](int mark, std::size_t size) {
+        auto* p = static_cast<unsigned char*>(__oxMallocAligned(size));
+        std::memset(p, mark, size);
+        return Block{p, size};
+    };
+    auto check = [&overlaps](Block block, int mark) {
         overlaps += block.first[0] != mark || block.first[block.second - 1] != mark;
         __oxFreeAligned(block.first);
     };
-    auto work = [&](int self) {
-        std::mt19937 random(self);
-        std::vector<Block> mine;
-        for (int round = 0; round < 20000; ++round) {
-            const std::size_t size = 1 + random() % 600;
-            if (auto* p = static_cast<unsigned char*>(__oxMallocAligned(size))) {
-                std::memset(p, self + 1, size);
-                mine.emplace_back(p, size);
-            }
+    auto runThreads = [](auto body) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back(body, t);
+        OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+        for (int i = 0; i < 10; ++i) {
+            EXPECT_EQ(0u, smallBlocks.heapSize() % 4096);
+            EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+            OxHeapInfo().sort(OxHeapInfo::kSortByTotal);
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+    };
+    runThreads([&](int t) {
+        std::mt19937 random(t);
+        for (int i = 0; i < 10000; ++i)
+            blocks[t].push_back(marked(t + 1, 1 + random() % 600));
+    });
+    runThreads([&](int t) {
+        std::mt19937 random(t);
+        std::deque<Block> mine;
+        for (Block theirs : blocks[(t + 1) % kThreads]) {
+            check(theirs, (t + 1) % kThreads + 1);
+            mine.push_back(marked(kThreads + 1 + t, 1 + random() % 600));
             if (mine.size() > 64) {
-                std::swap(mine[random() % mine.size()], mine.back());
-                if (random() % 2 == 0) {
-                    std::lock_guard<std::mutex> guard(mailboxes[(self + 1) % kThreads].lock);
-                    mailboxes[(self + 1) % kThreads].blocks.push_back(mine.back());
-                } else {
-                    freeMarked(mine.back(), self + 1);
-                }
-                mine.pop_back();
+                check(mine.front(), kThreads + 1 + t);
+                mine.pop_front();
             }
-            std::vector<Block> received;
-            if (round % 32 == 0) {
-                std::lock_guard<std::mutex> guard(mailboxes[self].lock);
-                received.swap(mailboxes[self].blocks);
-            }
-            for (Block block : received)
-                freeMarked(block, (self + kThreads - 1) % kThreads + 1);
         }
         for (Block block : mine)
-            freeMarked(block, self + 1);
-    };
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back(work, i);
-    OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(0u, smallBlocks.heapSize() % 4096);
-        EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
-        OxHeapInfo info;
-        info.sort(OxHeapInfo::kSortByTotal);
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    for (int i = 0; i < kThreads; ++i)
-        for (Block block : mailboxes[(i + 1) % kThreads].blocks)
-            freeMarked(block, i + 1);
+            check(block, kThreads + 1 + t);
+    });
     EXPECT_EQ(0, overlaps.load());
 }
 
