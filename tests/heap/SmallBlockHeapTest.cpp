@@ -389,11 +389,16 @@ TEST_F(SmallBlockHeap, ThreadsFreeEachOthersBlocksWhileQueriesRun)
     EXPECT_EQ(0, overlaps.load());
 }
 
-// Load-time switches: "disableOrkaHeap" or "CRTLeakReport" set when the process starts. Fixed-size
-// heaps stay on: they are the heap's pages, not the C runtime's. With no region in the process,
-// the small-block part of a report is only its summary row, {-1, 0}.
-void expectEveryRequestGoesToTheCRuntime()
+// Load-time switches: "disableOrkaHeap" or "CRTLeakReport" set when the process starts send
+// every request to the C runtime. Fixed-size heaps stay on: they are the heap's pages, not the
+// C runtime's. With no region in the process, the small-block part of a report is only its
+// summary row, {-1, 0}.
+class SmallBlockHeapSwitchedOff : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
 {
+    if (oxtest::inFreshProcess({GetParam()}))
+        return;
     OxHeapInfo info;
     info.sort(OxHeapInfo::kSortBySize);
     std::vector<std::pair<int, std::uint32_t>> rows;
@@ -401,11 +406,9 @@ void expectEveryRequestGoesToTheCRuntime()
         if (e->heap() != nullptr && e->heap()->pool().low == kOxHeapPoolSmallBlock)
             rows.emplace_back(e->inUse(), e->size());
     EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{-1, 0}}), rows);
-
     for (std::size_t size : {1, 8, 100, 512, 1024, 4096}) {
         void* p = __oxMallocAligned(size);
-        ASSERT_NE(nullptr, p);
-        EXPECT_FALSE(oxheap::test::isSmallBlock(p));
+        EXPECT_TRUE(p != nullptr && !oxheap::test::isSmallBlock(p)) << size;
         EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p));
         __oxFreeAligned(p);
     }
@@ -414,19 +417,8 @@ void expectEveryRequestGoesToTheCRuntime()
     __oxHeapDestroy(heap);
 }
 
-TEST(SmallBlockHeapSwitchedOff, ByDisableOrkaHeap)
-{
-    if (oxtest::inFreshProcess({"disableOrkaHeap=1"}))
-        return;
-    expectEveryRequestGoesToTheCRuntime();
-}
-
-TEST(SmallBlockHeapSwitchedOff, ByCRTLeakReport)
-{
-    if (oxtest::inFreshProcess({"CRTLeakReport=1"}))
-        return;
-    expectEveryRequestGoesToTheCRuntime();
-}
+INSTANTIATE_TEST_SUITE_P(ByEitherSwitch, SmallBlockHeapSwitchedOff,
+                         ::testing::Values("disableOrkaHeap=1", "CRTLeakReport=1"));
 
 // Unload tears the heap down for the rest of the process, so each case has a process of its own.
 // At process exit the heap freezes: frees do nothing, so threads still running at exit cannot
