@@ -2,9 +2,6 @@
 // The entry points every module allocates through. Heap 0 goes to the process allocator table
 // (ProcessAllocator.cpp); any other handle to the platform's private heaps with flags 0. The
 // front end holds no lock of its own: the heaps behind it serialise themselves.
-//
-// Code patches: the library never registers one, so there is no patch registry to build or
-// drain.
 
 #include "heap/HeapInternal.h"
 
@@ -31,7 +28,9 @@ namespace {
     return handler != nullptr && handler(size) != 0;
 }
 
-// Private heaps, kept out of line so that heap 0 costs one test and a tail call.
+// Private heaps, kept out of line so that heap 0 costs one test and one indirect call through
+// the allocator table. The call is no tail call: the entry points are noexcept and the table's
+// functions are not, so the compiler keeps a frame from which a throw would reach terminate.
 [[gnu::noinline]] void* allocFromHeap(void* heap, std::size_t size)
 {
     for (;;) {

@@ -1,5 +1,5 @@
 // heap/SmallBlockHeap.cpp
-// The small-block heap behind __oxMallocAligned: blocks of 41 fixed sizes carved from 4 KB
+// The small-block heap behind __oxMallocAligned: blocks of 40 fixed sizes carved from 4 KB
 // pages, pages grouped in 1 MB regions reserved downwards from just below a region table. The
 // table keeps one state byte per 1 MB of the span it covers, so whether an address is a block of
 // this heap is answered from the address alone, and so is its page descriptor. One lock guards

@@ -198,7 +198,8 @@ const char* produceNarrow(const OxString& s, bool utf8)
         wideLength = unitLength(wide);
     }
 
-    // ANSI may take seven bytes per unit (the host converter's escapes), UTF-8 at most three.
+    // Room for seven bytes per unit for ANSI (the host converter's escapes) and four for UTF-8,
+    // which needs at most three.
     const std::size_t perUnit = utf8 ? 4 : 7;
     const std::size_t capacity = wideLength <= (SIZE_MAX - 1) / perUnit ? wideLength * perUnit + 1 : 0;
     TemporaryBuffer<char> converted(capacity);

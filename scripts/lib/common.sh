@@ -15,6 +15,6 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libmimalloc-dev)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev libmimalloc-dev nlohmann-json3-dev)
 
 jobs() { nproc 2>/dev/null || echo 2; }

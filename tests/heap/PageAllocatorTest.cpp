@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -47,7 +46,7 @@ TEST_F(PageAllocator, PagesAreCommittedZeroedMovedAndReleased)
     EXPECT_EQ(0, q[3 * 4096 - 1]);
     EXPECT_EQ(mReservations + 1, win::test::liveReservationCount());
     win::test::failNextCommits(10);
-    NewHandlerScope handler({0});
+    NewHandlerScope handler(0);
     EXPECT_EQ(nullptr, __oxReallocPages(q, 3 * 4096, 8 * 4096));
     EXPECT_STREQ("pages", q);
     __oxFreePages(q);
@@ -61,16 +60,13 @@ TEST_F(PageAllocator, RefusalsAreRetriedAtMostSixTimes)
 {
     const struct {
         int refusals;
-        std::vector<int> answers;
+        int retries;
         bool quiet;
         int calls;
-    } cases[] = {{100, {1, 1, 1, 1, 1, 1, 1, 1}, false, 6},
-                 {100, {1, 0}, false, 2},
-                 {3, {1, 1, 1}, false, 3},
-                 {100, {1, 1}, true, 0}};
+    } cases[] = {{100, 8, false, 6}, {100, 1, false, 2}, {3, 3, false, 3}, {100, 2, true, 0}};
     for (const auto& c : cases) {
         win::test::failNextCommits(c.refusals);
-        NewHandlerScope handler(c.answers);
+        NewHandlerScope handler(c.retries);
         std::optional<OxNoOutOfMemHandlerScope> quiet;
         if (c.quiet)
             quiet.emplace();

@@ -16,6 +16,7 @@
 #include <memory>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -39,39 +40,34 @@ bool isInArena(const void* p)
            at < static_cast<const char*>(arena.base) + 16384;
 }
 
-// An owner on the caller's stack gets arena blocks of size + 4 rounded up to 16 bytes, one
-// after the other, up to the arena's last byte. An owner elsewhere, or a request that does not
-// fit in the rest of the arena, gets C runtime memory instead.
+// An owner on the caller's stack gets arena blocks, one after the other, each holding its size
+// apart from the length word behind it, up to the arena's last byte. An owner elsewhere, or a
+// request that does not fit in the rest of the arena, gets C runtime memory instead.
 TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
 {
     auto heapOwner = std::make_unique<int>(0);
     void* fromRuntime = oxStackHeapAlloc(40, heapOwner.get());
-    EXPECT_FALSE(isInArena(fromRuntime));
-    EXPECT_GE(malloc_usable_size(fromRuntime), 40u);
+    EXPECT_TRUE(!isInArena(fromRuntime) && malloc_usable_size(fromRuntime) >= 40u);
     oxStackHeapFree(fromRuntime);
 
     int owner = 0;
-    auto* a = static_cast<char*>(oxStackHeapAlloc(12, &owner));
+    oxStackHeapFree(oxStackHeapAlloc(0, &owner)); // makes the thread's arena
     const std::uint32_t top = arenaOfCaller().top;
-    auto* b = static_cast<char*>(oxStackHeapAlloc(1, &owner));
-    auto* c = static_cast<char*>(oxStackHeapAlloc(13, &owner));
-    auto* d = static_cast<char*>(oxStackHeapAlloc(0, &owner));
-    EXPECT_TRUE(isInArena(a) && b == a + 16 && c == b + 16 && d == c + 32);
-    EXPECT_EQ(top + 16 + 32 + 16, arenaOfCaller().top);
-    std::memset(c, 0x7F, 13);
-
-    void* huge = oxStackHeapAlloc(20000, &owner);
-    EXPECT_FALSE(isInArena(huge));
-    const std::uint32_t beforeRest = arenaOfCaller().top;
-    void* rest = oxStackHeapAlloc(16384 - beforeRest - 4, &owner);
-    EXPECT_TRUE(isInArena(rest));
-    EXPECT_EQ(16384u, arenaOfCaller().top);
-    void* over = oxStackHeapAlloc(1, &owner);
-    EXPECT_FALSE(isInArena(over));
-    for (void* p : {over, rest, huge, static_cast<void*>(d), static_cast<void*>(c), static_cast<void*>(b)})
-        oxStackHeapFree(p);
-    oxStackHeapFree(a);
-    EXPECT_EQ(top - 16, arenaOfCaller().top);
+    std::vector<std::pair<char*, std::size_t>> blocks;
+    for (std::size_t size : {12, 1, 13, 0, 28, 20000}) {
+        blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(size, &owner)), size);
+        EXPECT_EQ(size < 20000, isInArena(blocks.back().first)) << size;
+        std::memset(blocks.back().first, 0x7F, size);
+    }
+    const std::size_t rest = 16384 - arenaOfCaller().top - 4;
+    blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(rest, &owner)), rest);
+    EXPECT_TRUE(isInArena(blocks.back().first) && arenaOfCaller().top == 16384u);
+    std::memset(blocks.back().first, 0x7F, rest);
+    blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(1, &owner)), 1);
+    EXPECT_FALSE(isInArena(blocks.back().first));
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
+        oxStackHeapFree(it->first);
+    EXPECT_EQ(top, arenaOfCaller().top);
 }
 
 // Freed blocks below a live one stay until the topmost block goes; then the top drops past

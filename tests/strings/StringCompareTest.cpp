@@ -5,6 +5,7 @@
 // process of their own).
 
 #include "StringTestSupport.h"
+#include "support/FreshProcess.h"
 
 #include <array>
 #include <clocale>
@@ -142,12 +143,17 @@ TEST_F(InLocale, NonAsciiCaseFollowsTheCurrentLocale)
     EXPECT_EQ(-1, upper.compare(u"\u00E9T\u00E9"));
 }
 
-class CodePage932 : public WithCodePage932 {};
+class CodePage932 : public WithHostConverters {};
 
 // Trail bytes folded as ASCII (0x83 0x41 and 0x83 0x61 are two katakana, not A and a); narrow
-// matches that count a lead byte without its trail byte or split a character.
-TEST_F(CodePage932, TrailBytesAreNeverTakenForAsciiLetters)
+// matches that count a lead byte without its trail byte or split a character; narrow search
+// positions and cuts that count characters instead of bytes, or a skip past a lead byte whose
+// trail byte is missing.
+TEST_F(CodePage932, DoubleByteCharactersStayWhole)
 {
+    if (inFreshProcess({"OX_ANSI_CODEPAGE=932"}))
+        return;
+    ASSERT_EQ(932u, win::GetACP());
     const OxString a("\x83\x41", false), self("\x82\xA0\x82\xA2", false);
     EXPECT_EQ(-1, a.compareNoCase("\x83\x61"));
     EXPECT_EQ(0, a.matchNoCase("\x83\x61"));
@@ -158,4 +164,10 @@ TEST_F(CodePage932, TrailBytesAreNeverTakenForAsciiLetters)
     EXPECT_EQ(2, self.match("\x82\xA0\x82"));
     EXPECT_EQ(2, OxString(u"\u3042\u3044").match("\x82\xA0\x82\xA2"));
     EXPECT_EQ(1, OxString(u"\u3042\u3046").match("\x82\xA0\x82\xA2"));
+
+    const OxString text("\x82\xA0x", false);
+    EXPECT_EQ(2, text.find(OxString("x", false)));
+    EXPECT_EQ("x", narrowText(text.substr(2, -1)));
+    EXPECT_EQ(1, OxString(u"\u3042x").find(u"x"));
+    EXPECT_EQ("\x82", narrowText(OxString("a\x82", false).substr(5, -1)));
 }

@@ -100,16 +100,3 @@ TEST_F(StringSearch, SubstrRevTakesTheTail)
     EXPECT_TRUE(text.substrRev(INT_MIN).isEmpty());
     EXPECT_EQ(u"abc", wideText(text.substrRev(INT_MAX)));
 }
-
-class CodePage932Search : public WithCodePage932 {};
-
-// Narrow positions that count characters instead of bytes, or a skip past a lead byte whose
-// trail byte is missing.
-TEST_F(CodePage932Search, NarrowPositionsAndCutsCountBytes)
-{
-    const OxString text("\x82\xA0x", false);
-    EXPECT_EQ(2, text.find(OxString("x", false)));
-    EXPECT_EQ("x", narrowText(text.substr(2, -1)));
-    EXPECT_EQ(1, OxString(u"\u3042x").find(u"x"));
-    EXPECT_EQ("\x82", narrowText(OxString("a\x82", false).substr(5, -1)));
-}

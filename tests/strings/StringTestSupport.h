@@ -34,18 +34,6 @@ protected:
     }
 };
 
-/// For double-byte tests: skips unless the process runs with OX_ANSI_CODEPAGE=932 (their own
-/// ctest entry, which fails on a skip).
-class WithCodePage932 : public WithHostConverters {
-protected:
-    void SetUp() override
-    {
-        if (win::GetACP() != 932)
-            GTEST_SKIP() << "needs OX_ANSI_CODEPAGE=932";
-        WithHostConverters::SetUp();
-    }
-};
-
 /// A converter to wide text that counts its calls in gConversions and forwards to the host's.
 inline int gConversions = 0;
 inline int countingToWide(unsigned int page, int flags, const char* source, int length, OXCHAR* out,

@@ -1,20 +1,19 @@
 // tests/support/NewHandlerScope.h
-// Installs a C runtime new handler for one test and counts its calls. The handler answers from
-// a script: the i-th call returns answers[i] (0 once the script runs out) and may run an action
-// first, such as freeing memory the retried allocation then finds.
+// Installs a C runtime new handler for one test and counts its calls. The handler asks for
+// another attempt on its first `retries` calls and gives up after that; each call may run an
+// action first, such as freeing memory the retried allocation then finds.
 #pragma once
 
 #include "platform/win.h"
 
 #include <functional>
-#include <vector>
 
 namespace oxtest {
 
 class NewHandlerScope {
 public:
-    explicit NewHandlerScope(std::vector<int> answers, std::function<void()> action = {})
-        : mAnswers(std::move(answers)), mAction(std::move(action))
+    explicit NewHandlerScope(int retries, std::function<void()> action = {})
+        : mRetries(retries), mAction(std::move(action))
     {
         gActive = this;
         mPrevious = win::_set_new_handler(&handle);
@@ -35,14 +34,13 @@ private:
     {
         NewHandlerScope& self = *gActive;
         self.mLastSize = size;
-        const int index = self.mCalls++;
         if (self.mAction)
             self.mAction();
-        return index < static_cast<int>(self.mAnswers.size()) ? self.mAnswers[index] : 0;
+        return self.mCalls++ < self.mRetries ? 1 : 0;
     }
 
     static inline NewHandlerScope* gActive = nullptr;
-    std::vector<int> mAnswers;
+    int mRetries;
     std::function<void()> mAction;
     win::_PNH mPrevious = nullptr;
     int mCalls = 0;

@@ -41,12 +41,6 @@ public:
         return mEvents;
     }
 
-    std::vector<RecordedEvent> take()
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return std::move(mEvents);
-    }
-
     std::vector<unsigned> ids() const
     {
         std::vector<unsigned> result;
