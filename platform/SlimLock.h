@@ -40,8 +40,8 @@ public:
     }
 
 private:
-    OXWIN_API void enterSlow();
-    OXWIN_API void wakeOne();
+    void enterSlow();
+    void wakeOne();
 
     // 0 free, 1 held, 2 held and a thread may sleep on it.
     std::atomic<int> mState{0};

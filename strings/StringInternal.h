@@ -4,9 +4,8 @@
 // temporary buffer that lives on the stack when it is small.
 #pragma once
 
+#include <oxfirst/OxHeap.h>
 #include <oxfirst/OxString.h>
-
-#include "heap/HeapInternal.h"
 
 #include <cstddef>
 #include <cstring>
@@ -111,8 +110,8 @@ public:
     /// it fails. Never reads beyond what the converter wrote.
     static std::size_t convertAnsiToWide(const char* text, OXCHAR* destination, std::size_t capacity);
 
-    static void* allocate(std::size_t bytes) { return oxheap::gProcessAllocator.malloc(bytes); }
-    static void release(void* p) { oxheap::gProcessAllocator.free(p); }
+    static void* allocate(std::size_t bytes) { return __oxMalloc(bytes); }
+    static void release(void* p) { __oxFree(p); }
 
     static void setStorage(OxString& s, const unsigned char (&bytes)[16])
     {
