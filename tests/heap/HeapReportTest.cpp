@@ -175,7 +175,8 @@ TEST(HeapReportEntry, CopiesOwnTheirFile)
     OxHeapInfoEntry assigned = row(nullptr, 1, 8, "Old.cpp");
     assigned = original;
     EXPECT_STREQ("Arc.cpp", assigned.file());
-    assigned = assigned;
+    const OxHeapInfoEntry& itself = assigned;
+    assigned = itself;
     EXPECT_STREQ("Arc.cpp", assigned.file());
 }
 
