@@ -1,9 +1,9 @@
 # cmake/CheckLayers.cmake
-# Checks the #include lines of the library against its layers (described in the top-level
-# CMakeLists.txt). A layer includes the public headers of its own layer and of the layers below
-# it; of private headers, only its own and the platform layer's (startup/, which runs every
-# layer's load and unload work, those of every layer). A public header includes only public
-# headers of its own layer and below. Fails with every include that breaks these rules.
+# Checks the #include lines of the library against its layers (README.md, "Layers"). A layer
+# includes the public headers of its own layer and of the layers below it; of private headers,
+# only its own and the platform layer's (startup/, which runs every layer's load and unload
+# work, those of every layer). A public header includes only public headers of its own layer and
+# below. Fails with every include that breaks these rules.
 # Usage: cmake -DSOURCE_DIR=<repository> -P cmake/CheckLayers.cmake
 cmake_minimum_required(VERSION 3.25)
 
