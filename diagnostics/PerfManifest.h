@@ -494,10 +494,12 @@ constexpr const EventInfo* findEvent(std::uint16_t id)
     return nullptr;
 }
 
-/// The descriptor of event `id`, for the writers. Naming an event the manifest lacks does not
-/// compile. (Indexes the array rather than going through pointers: GCC's null-pointer sanitizer
-/// checks would make the evaluation non-constant.)
-consteval win::EVENT_DESCRIPTOR descriptorOf(std::uint16_t id)
+/// The descriptor of event `id`, for the writers, which take it into constexpr variables: naming
+/// an event the manifest lacks does not compile, since the throw is no constant expression.
+/// (constexpr rather than consteval: clang 14 refuses consteval calls whose argument is a
+/// template parameter. Indexes the array rather than going through pointers: GCC's null-pointer
+/// sanitizer checks would make the evaluation non-constant.)
+constexpr win::EVENT_DESCRIPTOR descriptorOf(std::uint16_t id)
 {
     for (std::size_t i = 0; i < std::size(kEvents); ++i)
         if (kEvents[i].id == id)

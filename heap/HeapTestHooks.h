@@ -1,9 +1,7 @@
 // heap/HeapTestHooks.h
 // Entry points that let the tests look inside the allocators and drive their load and unload
-// work. Exported for the tests only; no module of the application calls them.
+// work. Only the tests call them, and they link the library's objects: nothing here is exported.
 #pragma once
-
-#include <oxfirst/OxFirstExport.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -13,25 +11,25 @@ namespace oxheap::test {
 /// Checks every invariant of the small-block heap under its lock (region lists, page lists,
 /// free counts, free chains, the state table) and returns the first broken one as text, or
 /// null when all hold.
-OXFIRST_API const char* checkSmallBlockHeap();
+const char* checkSmallBlockHeap();
 
 /// Runs the small-block heap's unload work now, as the library's unload would.
-OXFIRST_API void unloadSmallBlockHeap();
+void unloadSmallBlockHeap();
 
 /// Whether `p` lies in a live region of the small-block heap.
-OXFIRST_API bool isSmallBlock(const void* p);
+bool isSmallBlock(const void* p);
 
 /// The page of small block p: its free blocks and whether it hands them out from a free list
 /// (else by bumping its cursor). False when p is not in a page of a size class.
-OXFIRST_API bool smallBlockPageState(const void* p, std::uint32_t* freeCount, bool* freeListMode);
+bool smallBlockPageState(const void* p, std::uint32_t* freeCount, bool* freeListMode);
 
 /// Free pages of the regions on the available and reserve lists: committed ones and
 /// uncommitted ones. A request for a page commits memory only once `committed` is 0, and
 /// reserves a new region only once both are.
-OXFIRST_API void smallBlockFreePages(std::uint32_t* committed, std::uint32_t* uncommitted);
+void smallBlockFreePages(std::uint32_t* committed, std::uint32_t* uncommitted);
 
 /// The stack heap's arena of the calling thread or fiber: its base and bytes in use; false
 /// when the thread or fiber has none yet.
-OXFIRST_API bool stackArenaOfCaller(const void** base, std::uint32_t* top);
+bool stackArenaOfCaller(const void** base, std::uint32_t* top);
 
 } // namespace oxheap::test

@@ -4,14 +4,14 @@
 
 #include <oxfirst/OxHostDefaults.h>
 
-#include "platform/TestControls.h"
+#include "platform/win.h"
 
 #include <vector>
 
 void oxHostRegisterStringTable(win::HINSTANCE module, const OxHostStringResource* strings, std::size_t count)
 {
-    std::vector<win::test::StringResource> table;
+    std::vector<win::STRING_RESOURCE> table;
     for (std::size_t i = 0; strings != nullptr && i < count; ++i)
         table.push_back({strings[i].id, strings[i].text});
-    win::test::registerStringTable(module, table.data(), table.size());
+    win::RegisterStringTable(module, table.data(), table.size());
 }

@@ -15,9 +15,9 @@ namespace win {
 namespace detail {
 
 /// Out of line: the word was held. Returns once the caller holds it.
-OXWIN_API void lockContended(int& word);
+void lockContended(int& word);
 /// Wakes one thread sleeping on the word.
-OXWIN_API void wakeOne(int& word);
+void wakeOne(int& word);
 
 inline bool tryLockWord(int& word)
 {

@@ -4,7 +4,6 @@
 // registration and kept for the life of the process, so the pointers LoadStringW hands out for
 // capacity 0 stay valid while their table does.
 
-#include "platform/TestControls.h"
 #include "platform/win.h"
 
 #include <cstring>
@@ -24,9 +23,7 @@ constinit Registry* gpRegistry = nullptr;
 
 } // namespace
 
-namespace test {
-
-void registerStringTable(HINSTANCE module, const StringResource* strings, SIZE_T count)
+void RegisterStringTable(HINSTANCE module, const STRING_RESOURCE* strings, SIZE_T count)
 {
     if (module == nullptr)
         return;
@@ -43,8 +40,6 @@ void registerStringTable(HINSTANCE module, const StringResource* strings, SIZE_T
     else
         (*gpRegistry)[module] = std::move(table);
 }
-
-} // namespace test
 
 int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMax)
 {

@@ -15,14 +15,14 @@ namespace win::detail {
 /// than `capacity`. When `capacity` > 0 the buffer is always terminated: a text that does not fit
 /// is cut after the last whole character that does. Unpaired surrogates become U+FFFD. Takes no
 /// lock and never allocates.
-OXWIN_API std::size_t utf16ToUtf8(const OXCHAR* text, char* buffer, std::size_t capacity);
+std::size_t utf16ToUtf8(const OXCHAR* text, char* buffer, std::size_t capacity);
 
 /// Converts the NUL-terminated UTF-8 `text` (null counts as empty) to UTF-16 in `buffer`.
 /// Returns the units the whole text needs, without the terminator; it fitted when that is less
 /// than `capacity`. When `capacity` > 0 the buffer is always terminated, a surrogate pair is
 /// never cut in half. Ill-formed sequences become U+FFFD, one per maximal subpart. Takes no lock
 /// and never allocates.
-OXWIN_API std::size_t utf8ToUtf16(const char* text, OXCHAR* buffer, std::size_t capacity);
+std::size_t utf8ToUtf16(const char* text, OXCHAR* buffer, std::size_t capacity);
 
 /// What a conversion core produced. A core writes whole characters while they fit in the
 /// capacity and only counts from the first one that does not, so

@@ -5,9 +5,11 @@
 // memory functions are rounded to pages as Windows rounds them.
 //
 // The layer is the only code of the library that calls POSIX or glibc extensions. It is
-// exported (OXWIN_API) because there must be exactly one emulated system per process: liboxhost,
-// the tests and modules ported beside the library use the same heap table, the same record of
-// reservations and the same debug-output sink as the library itself.
+// exported (OXWIN_API) because there must be exactly one emulated system per process: liboxhost
+// and modules ported beside the library use the same heap table, the same record of
+// reservations and the same debug-output sink as the library itself. Its only dependency is
+// <oxfirst/OxTypes.h>, the public header of basic types (OXCHAR, HINSTANCE, the structured
+// exception RaiseException throws), which knows nothing of the library above the layer.
 #pragma once
 
 #include <oxfirst/OxTypes.h>
@@ -464,8 +466,21 @@ OXWIN_API WCHAR* _wcsdup(const WCHAR* text);
 // ---------------------------------------------------------------------------------------------
 // String resources
 //
-// A module's string table is what its host registered for it (test::registerStringTable); there
+// A module's string table is what its host registered for it with RegisterStringTable; there
 // are no resource sections to read. Lookups and registrations are serialised by one lock.
+
+/// One string of a module's string table.
+struct STRING_RESOURCE {
+    UINT id;
+    LPCWSTR text; // null counts as empty
+};
+/// Gives `module` the string table `strings[0..count)`, replacing the table it had (pointers
+/// that LoadStringW handed out for the old table become invalid). Texts are copied; a later
+/// entry with the same id replaces an earlier one. `count` 0 removes the module's table. A null
+/// module is ignored. Windows reads string tables from resource sections and has no such call:
+/// here hosts register their modules' strings, picking any distinct non-null handle for a
+/// module, for example the address of one of their own objects.
+OXWIN_API void RegisterStringTable(HINSTANCE module, const STRING_RESOURCE* strings, SIZE_T count);
 
 /// Copies string `id` of `module` into `buffer`: at most `bufferMax` - 1 units, then a
 /// terminator; returns the units copied without the terminator (a longer string is cut, so a

@@ -16,8 +16,7 @@ struct DictEntry {
     OxRxObject* object;
 };
 
-/// Exported for the tests only.
-class OXFIRST_API DictArray : public OxBaseClassWithNew {
+class DictArray : public OxBaseClassWithNew {
 public:
     /// Allocates `initialCapacity` empty slots (a failure is the out-of-memory report and leaves
     /// no slots). `ownsKeys` is set exactly when no key index owns the keys.

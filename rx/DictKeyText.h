@@ -7,7 +7,7 @@
 
 #include <oxfirst/OxRxTextString.h>
 
-#include "strings/TextCompare.h"
+#include "rx/TextCompare.h"
 
 namespace oxrx_dict {
 

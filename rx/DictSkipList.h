@@ -29,8 +29,7 @@ struct DictSkipListPosition {
     DictSkipListNode* predecessors[32];
 };
 
-/// Exported for the tests only.
-class OXFIRST_API DictSkipList : public OxBaseClassWithNew {
+class DictSkipList : public OxBaseClassWithNew {
 public:
     static constexpr std::uint32_t kMaxLevels = 32;
     static_assert(sizeof(DictSkipListPosition) == kMaxLevels * sizeof(DictSkipListNode*));

@@ -4,9 +4,9 @@
 // temporary buffer the string files use.
 #pragma once
 
+#include <oxfirst/OxHeap.h>
 #include <oxfirst/OxString.h>
 
-#include "heap/HeapInternal.h"
 #include "platform/TemporaryBuffer.h"
 
 #include <cstddef>
@@ -112,8 +112,8 @@ public:
     /// it fails. Never reads beyond what the converter wrote.
     static std::size_t convertAnsiToWide(const char* text, OXCHAR* destination, std::size_t capacity);
 
-    static void* allocate(std::size_t bytes) { return oxheap::gProcessAllocator.malloc(bytes); }
-    static void release(void* p) { oxheap::gProcessAllocator.free(p); }
+    static void* allocate(std::size_t bytes) { return __oxMalloc(bytes); }
+    static void release(void* p) { __oxFree(p); }
 
     static void setStorage(OxString& s, const unsigned char (&bytes)[16])
     {

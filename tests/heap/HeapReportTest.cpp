@@ -170,7 +170,8 @@ TEST(HeapReportEntry, CopiesOwnTheirFile)
     OxHeapInfoEntry copy(original);
     OxHeapInfoEntry assigned = row(nullptr, 1, 8, "Old.cpp");
     assigned = original;
-    assigned = assigned;
+    const OxHeapInfoEntry& itself = assigned;
+    assigned = itself;
     EXPECT_TRUE(original.file() != copy.file() && original.file() != assigned.file());
     EXPECT_TRUE(std::string(copy.file()) == "Arc.cpp" && std::string(assigned.file()) == "Arc.cpp");
 }

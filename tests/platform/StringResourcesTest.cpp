@@ -3,7 +3,6 @@
 // hands out a pointer, the errors of a missing module, id or buffer, and tables replaced or
 // removed.
 
-#include "platform/TestControls.h"
 #include "platform/win.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +20,11 @@ class StringResources : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const test::StringResource table[] = {
+        const STRING_RESOURCE table[] = {
             {1, u"Hello"}, {2, u""}, {3, u"first"}, {3, u"second"}, {0xFFFFFFFF, u"top"}};
-        test::registerStringTable(kModule, table, std::size(table));
+        RegisterStringTable(kModule, table, std::size(table));
     }
-    void TearDown() override { test::registerStringTable(kModule, nullptr, 0); }
+    void TearDown() override { RegisterStringTable(kModule, nullptr, 0); }
 };
 
 } // namespace
@@ -72,13 +71,13 @@ TEST_F(StringResources, MissingModuleIdOrBufferFail)
 // leaving the table behind; a registration for no module taking effect.
 TEST_F(StringResources, TablesAreReplacedAndRemoved)
 {
-    const test::StringResource replacement[] = {{4, u"new"}};
-    test::registerStringTable(kModule, replacement, 1);
+    const STRING_RESOURCE replacement[] = {{4, u"new"}};
+    RegisterStringTable(kModule, replacement, 1);
     WCHAR buffer[8];
     EXPECT_EQ(0, LoadStringW(kModule, 1, buffer, 8));
     EXPECT_EQ(3, LoadStringW(kModule, 4, buffer, 8));
-    test::registerStringTable(kModule, nullptr, 0);
+    RegisterStringTable(kModule, nullptr, 0);
     EXPECT_EQ(0, LoadStringW(kModule, 4, buffer, 8));
     EXPECT_EQ(ERROR_RESOURCE_DATA_NOT_FOUND, GetLastError());
-    test::registerStringTable(nullptr, replacement, 1); // ignored
+    RegisterStringTable(nullptr, replacement, 1); // ignored
 }

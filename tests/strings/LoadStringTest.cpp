@@ -4,7 +4,7 @@
 
 #include "StringTestSupport.h"
 
-#include "platform/TestControls.h"
+#include "platform/win.h"
 
 #include <string>
 #include <vector>
@@ -22,16 +22,16 @@ protected:
     void SetUp() override
     {
         WithHostConverters::SetUp();
-        std::vector<win::test::StringResource> table{{1, u""}, {7, u"Seven s"}};
+        std::vector<win::STRING_RESOURCE> table{{1, u""}, {7, u"Seven s"}};
         for (std::size_t length : kLengths)
             mTexts.push_back(u"<" + std::u16string(length - 1, u'x'));
         for (std::size_t i = 0; i < mTexts.size(); ++i)
             table.push_back({static_cast<win::UINT>(kLengths[i]), mTexts[i].c_str()});
-        win::test::registerStringTable(kModule, table.data(), table.size());
+        win::RegisterStringTable(kModule, table.data(), table.size());
     }
     void TearDown() override
     {
-        win::test::registerStringTable(kModule, nullptr, 0);
+        win::RegisterStringTable(kModule, nullptr, 0);
         WithHostConverters::TearDown();
     }
 
@@ -65,8 +65,8 @@ TEST_F(LoadString, FailuresKeepTheOldText)
     EXPECT_FALSE(s.loadString(reinterpret_cast<win::HINSTANCE>(&s), 7));
     EXPECT_FALSE(s.loadString(7)); // no resource-module callback
     const std::u16string huge(16777215, u'h');
-    const win::test::StringResource table[] = {{5, huge.c_str()}};
-    win::test::registerStringTable(kModule, table, 1);
+    const win::STRING_RESOURCE table[] = {{5, huge.c_str()}};
+    win::RegisterStringTable(kModule, table, 1);
     EXPECT_FALSE(s.loadString(kModule, 5));
     EXPECT_EQ(u"kept", wideText(s));
 }

@@ -1,17 +1,13 @@
 // An outside project: includes the umbrella header, links the installed libraries and calls
 // into them.
-#include <oxfirst/oxfirst.h>
-#ifndef OX_NO_HOST
 #include <oxfirst/OxHostDefaults.h>
-#endif
+#include <oxfirst/oxfirst.h>
 
 #include <cstdio>
 
 int main()
 {
-#ifndef OX_NO_HOST
     oxInstallHostDefaults();
-#endif
     void* heap = oxHeapCreate(0);
     void* block = oxHeapAlloc(heap, 64);
     std::uint32_t count = 0, bytes = 0, overhead = 0;

@@ -1,7 +1,8 @@
-// rx/TypeSysCallbacks.cpp
-// The host's callbacks. Hosts install them once during start-up, but a fatal report may read
-// them on any thread, so each pointer is an atomic read and written with relaxed order: the
-// reader needs the pointer, not anything published with it.
+// callbacks/TypeSysCallbacks.cpp
+// The store of the host's callbacks, below the strings and the class system that both read it.
+// Hosts install the callbacks once during start-up, but a fatal report may read them on any
+// thread, so each pointer is an atomic read and written with relaxed order: the reader needs
+// the pointer, not anything published with it.
 
 #include <oxfirst/OxRxCallbacks.h>
 

@@ -1,4 +1,4 @@
-// strings/TextString.cpp
+// rx/TextString.cpp
 // The text object the dictionaries use as key: a stored length, a buffer from the process
 // allocator that only ever grows, and comparisons that fold ASCII letters to lower case. Key
 // comparisons are the dictionaries' inner loop: they read the other key's fields directly and
@@ -7,7 +7,7 @@
 #include <oxfirst/OxRxTextString.h>
 
 #include "platform/win.h"
-#include "strings/TextCompare.h"
+#include "rx/TextCompare.h"
 
 #include <cstdlib>
 #include <cstring>

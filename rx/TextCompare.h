@@ -1,4 +1,4 @@
-// strings/TextCompare.h
+// rx/TextCompare.h
 // The comparison of key texts that ignores ASCII letter case by folding to lower case, inline
 // for the dictionaries' search loops. Shared by the text string object and the dictionaries so
 // both order keys the same way.
