@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -36,15 +37,38 @@ std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit)
 using PageState = std::uint8_t;
 constexpr PageState kReserved = 0;
 
-// The protections a page can have; any other value is refused.
+// The protections a page can have; any other value (copy-on-write, a modifier) is refused.
 bool isValidProtection(DWORD protect)
 {
-    return protect == PAGE_NOACCESS || protect == PAGE_READONLY || protect == PAGE_READWRITE;
+    switch (protect) {
+    case PAGE_NOACCESS:
+    case PAGE_READONLY:
+    case PAGE_READWRITE:
+    case PAGE_EXECUTE:
+    case PAGE_EXECUTE_READ:
+    case PAGE_EXECUTE_READWRITE:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int posixProtection(PageState state)
 {
-    return state == PAGE_READWRITE ? PROT_READ | PROT_WRITE : state == PAGE_READONLY ? PROT_READ : PROT_NONE;
+    switch (state) {
+    case PAGE_READONLY:
+        return PROT_READ;
+    case PAGE_READWRITE:
+        return PROT_READ | PROT_WRITE;
+    case PAGE_EXECUTE:
+        return PROT_EXEC;
+    case PAGE_EXECUTE_READ:
+        return PROT_READ | PROT_EXEC;
+    case PAGE_EXECUTE_READWRITE:
+        return PROT_READ | PROT_WRITE | PROT_EXEC;
+    default:
+        return PROT_NONE; // reserved, PAGE_NOACCESS
+    }
 }
 
 // Number of pages from `from` (below `end`) whose state equals that of page `from`. Compares
@@ -198,7 +222,7 @@ struct Record {
 // Zero-filled globals are valid as they stand, so the layer works before any constructor runs.
 // gLock guards gRecord and gPool. mprotect and madvise run under it, so a page's mapping and its
 // record change together; mapping a new reservation and unmapping a released one run outside it
-// (see reserve and release).
+// (see reserve and release), as does reading the kernel's list of mappings for a query.
 CRITICAL_SECTION gLock;
 Record gRecord;
 StatePool gPool;
@@ -458,6 +482,135 @@ BOOL release(std::uintptr_t address, SIZE_T size)
     return TRUE;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Queries outside the record
+//
+// Memory the layer did not reserve is described from /proc/self/maps: a mapped page is committed
+// with the protection of its kernel mapping, based at the start of that mapping; a hole is free
+// up to the next mapping. Without /proc the answer is coarser: mincore tells mapped from not,
+// and a mapped page is said to be PAGE_NOACCESS, one page long, since its protection is unknown
+// and a caller must not be led to read it.
+
+struct KernelMapping {
+    std::uintptr_t start;
+    std::uintptr_t end;
+    DWORD protect;
+    bool shared;
+};
+
+DWORD protectionOfPermissions(bool read, bool write, bool execute)
+{
+    if (execute)
+        return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+    return write ? PAGE_READWRITE : read ? PAGE_READONLY : PAGE_NOACCESS;
+}
+
+bool parseHex(const char*& text, std::uintptr_t* value)
+{
+    std::uintptr_t result = 0;
+    const char* start = text;
+    for (;; ++text) {
+        const char c = *text;
+        if (c >= '0' && c <= '9')
+            result = result * 16 + static_cast<std::uintptr_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            result = result * 16 + static_cast<std::uintptr_t>(c - 'a' + 10);
+        else
+            break;
+    }
+    *value = result;
+    return text != start;
+}
+
+// Parses the head of a maps line, "start-end rwxp ...".
+bool parseMapsLine(const char* line, KernelMapping* mapping)
+{
+    if (!parseHex(line, &mapping->start) || *line++ != '-' || !parseHex(line, &mapping->end) ||
+        *line++ != ' ')
+        return false;
+    if (std::strlen(line) < 4)
+        return false;
+    mapping->protect = protectionOfPermissions(line[0] == 'r', line[1] == 'w', line[2] == 'x');
+    mapping->shared = line[3] == 's';
+    return true;
+}
+
+// Finds the kernel mapping that holds `page` (true in `*found`) or else the start of the first
+// mapping above it (in mapping->start; kUserSpaceEnd when there is none). False when
+// /proc/self/maps cannot be read. Reads into a stack buffer: nothing is allocated.
+bool findKernelMapping(std::uintptr_t page, KernelMapping* mapping, bool* found)
+{
+    const int descriptor = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    *found = false;
+    *mapping = KernelMapping{kUserSpaceEnd, kUserSpaceEnd, 0, false};
+    char buffer[1024];
+    char line[64]; // the head of the current line, which is all we parse
+    std::size_t lineLength = 0;
+    bool readable = true;
+    for (bool done = false; !done;) {
+        const ssize_t got = read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            readable = got == 0;
+            break;
+        }
+        for (ssize_t i = 0; i < got && !done; ++i) {
+            if (buffer[i] != '\n') {
+                if (lineLength < sizeof line - 1)
+                    line[lineLength++] = buffer[i];
+                continue;
+            }
+            line[lineLength] = '\0';
+            lineLength = 0;
+            KernelMapping candidate;
+            if (!parseMapsLine(line, &candidate) || candidate.end <= page)
+                continue;
+            done = true;
+            if (candidate.start <= page) {
+                *mapping = candidate;
+                *found = true;
+            } else {
+                mapping->start = candidate.start;
+            }
+        }
+    }
+    close(descriptor);
+    return readable;
+}
+
+// Describes `page`, which is in none of our reservations; [below, above) is the gap between
+// our reservations around it (the kernel may merge a neighbour's mapping with ours).
+void describeForeignPage(std::uintptr_t page, std::uintptr_t below, std::uintptr_t above,
+                         MEMORY_BASIC_INFORMATION* info)
+{
+    KernelMapping mapping;
+    bool mapped = false;
+    std::uintptr_t regionEnd = page + kPageSize;
+    if (findKernelMapping(page, &mapping, &mapped)) {
+        regionEnd = mapped ? mapping.end : mapping.start;
+        if (regionEnd > above)
+            regionEnd = above;
+    } else {
+        unsigned char residency;
+        mapped = mincore(reinterpret_cast<void*>(page), kPageSize, &residency) == 0;
+        mapping = KernelMapping{page, page + kPageSize, PAGE_NOACCESS, false};
+    }
+    info->RegionSize = regionEnd - page;
+    if (mapped) {
+        info->AllocationBase = reinterpret_cast<LPVOID>(mapping.start > below ? mapping.start : below);
+        info->AllocationProtect = mapping.protect;
+        info->State = MEM_COMMIT;
+        info->Protect = mapping.protect;
+        info->Type = mapping.shared ? MEM_MAPPED : MEM_PRIVATE;
+    } else {
+        info->State = MEM_FREE;
+        info->Protect = PAGE_NOACCESS;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -519,22 +672,37 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
         return failWith<SIZE_T>(ERROR_INVALID_PARAMETER, 0);
     if (length < sizeof(MEMORY_BASIC_INFORMATION))
         return failWith<SIZE_T>(ERROR_BAD_LENGTH, 0);
-    const std::uintptr_t page = roundDown(reinterpret_cast<std::uintptr_t>(address), kPageSize);
-    CriticalSectionGuard guard(gLock);
-    const std::size_t next = reservationAbove(page);
-    if (next == 0 || page >= gRecord.entries[next - 1].end())
-        return failWith<SIZE_T>(ERROR_INVALID_ADDRESS, 0);
-    Reservation& reservation = gRecord.entries[next - 1];
-    const std::size_t index = (page - reservation.base) / kPageSize;
-    const PageState state = reservation.states()[index];
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    if (at >= kUserSpaceEnd)
+        return failWith<SIZE_T>(ERROR_INVALID_PARAMETER, 0);
+
+    const std::uintptr_t page = roundDown(at, kPageSize);
     MEMORY_BASIC_INFORMATION info{};
     info.BaseAddress = reinterpret_cast<LPVOID>(page);
-    info.AllocationBase = reinterpret_cast<LPVOID>(reservation.base);
-    info.AllocationProtect = reservation.allocationProtect;
-    info.RegionSize = runLength(reservation.states(), index, reservation.pageCount) * kPageSize;
-    info.State = state == kReserved ? MEM_RESERVE : MEM_COMMIT;
-    info.Protect = state;
-    info.Type = MEM_PRIVATE;
+    std::uintptr_t below = 0;
+    std::uintptr_t above = kUserSpaceEnd;
+    {
+        CriticalSectionGuard guard(gLock);
+        const std::size_t next = reservationAbove(page);
+        if (next > 0 && page < gRecord.entries[next - 1].end()) {
+            Reservation& reservation = gRecord.entries[next - 1];
+            const std::size_t index = (page - reservation.base) / kPageSize;
+            const PageState state = reservation.states()[index];
+            info.AllocationBase = reinterpret_cast<LPVOID>(reservation.base);
+            info.AllocationProtect = reservation.allocationProtect;
+            info.RegionSize = runLength(reservation.states(), index, reservation.pageCount) * kPageSize;
+            info.State = state == kReserved ? MEM_RESERVE : MEM_COMMIT;
+            info.Protect = state;
+            info.Type = MEM_PRIVATE;
+            *buffer = info;
+            return sizeof info;
+        }
+        if (next > 0)
+            below = gRecord.entries[next - 1].end();
+        if (next < gRecord.count)
+            above = gRecord.entries[next].base;
+    }
+    describeForeignPage(page, below, above, &info);
     *buffer = info;
     return sizeof info;
 }

@@ -138,32 +138,37 @@ private:
 // contents, a release must name the base of a reservation with size 0. All four functions are
 // thread-safe and never allocate from the C runtime heap, so allocators may call them with their
 // own locks held. A range given by address and size covers every page holding one of its bytes.
-// A protection is one of the three PAGE_* values below; nothing else is emulated (execution,
-// copy-on-write and the modifiers are refused with ERROR_INVALID_PARAMETER).
+// A protection is one of the PAGE_* values below; nothing else is emulated (copy-on-write,
+// PAGE_GUARD and the other modifiers are refused with ERROR_INVALID_PARAMETER).
 
 inline constexpr DWORD MEM_COMMIT = 0x00001000;
 inline constexpr DWORD MEM_RESERVE = 0x00002000;
 inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
 inline constexpr DWORD MEM_RELEASE = 0x00008000;
+inline constexpr DWORD MEM_FREE = 0x00010000;
 inline constexpr DWORD MEM_PRIVATE = 0x00020000;
+inline constexpr DWORD MEM_MAPPED = 0x00040000;
 inline constexpr DWORD MEM_TOP_DOWN = 0x00100000;
 
 inline constexpr DWORD PAGE_NOACCESS = 0x01;
 inline constexpr DWORD PAGE_READONLY = 0x02;
 inline constexpr DWORD PAGE_READWRITE = 0x04;
+inline constexpr DWORD PAGE_EXECUTE = 0x10;
+inline constexpr DWORD PAGE_EXECUTE_READ = 0x20;
+inline constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
 
 inline constexpr SIZE_T kPageSize = 4096;
 inline constexpr SIZE_T kAllocationGranularity = 65536;
 
 struct MEMORY_BASIC_INFORMATION {
     LPVOID BaseAddress;    // the page that holds the queried address
-    LPVOID AllocationBase; // base of the reservation
+    LPVOID AllocationBase; // base of the reservation; null for free memory
     DWORD AllocationProtect;
     WORD PartitionId;
-    SIZE_T RegionSize; // bytes from BaseAddress over which State and Protect stay the same
-    DWORD State;       // MEM_COMMIT or MEM_RESERVE
-    DWORD Protect;     // page protection when committed, 0 when reserved
-    DWORD Type;        // MEM_PRIVATE
+    SIZE_T RegionSize; // bytes from BaseAddress over which State, Protect and Type stay the same
+    DWORD State;       // MEM_COMMIT, MEM_RESERVE or MEM_FREE
+    DWORD Protect;     // page protection when committed, 0 when reserved, PAGE_NOACCESS when free
+    DWORD Type;        // MEM_PRIVATE (MEM_MAPPED for shared mappings of others), 0 for free memory
 };
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48);
 
@@ -188,10 +193,12 @@ OXWIN_API LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType,
 /// no error. Any other `freeType`: ERROR_INVALID_PARAMETER. FALSE on failure, nothing changed.
 OXWIN_API BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 /// Describes the region that starts at the page holding `address` and returns
-/// sizeof(MEMORY_BASIC_INFORMATION); the region ends where the page state or the reservation
-/// ends. Only the layer's own reservations are described: other memory (describing it is not
-/// emulated) gives 0 with ERROR_INVALID_ADDRESS. 0 also when `buffer` is null
-/// (ERROR_INVALID_PARAMETER) or `length` is below the size of the record (ERROR_BAD_LENGTH).
+/// sizeof(MEMORY_BASIC_INFORMATION). In a reservation of the layer the region ends where the page
+/// state or the reservation ends. Outside them, memory mapped by others is reported committed
+/// with the protection of its kernel mapping (AllocationBase = start of that mapping) and
+/// unmapped memory is free up to the next mapping (coarser, page by page, when /proc is not
+/// mounted). 0 when `buffer` is null (ERROR_INVALID_PARAMETER), `length` is below the size of the
+/// record (ERROR_BAD_LENGTH) or `address` lies beyond user space (ERROR_INVALID_PARAMETER).
 OXWIN_API SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length);
 /// Gives every page of the range `newProtect`; all of them must be committed and in one
 /// reservation (else ERROR_INVALID_ADDRESS). `*oldProtect` receives the former protection of

@@ -40,18 +40,20 @@ char* reserve(SIZE_T size, DWORD type = MEM_RESERVE)
 }
 
 // Whether VirtualQuery answers for `address` its page as BaseAddress and the rest as given; a
-// field left unwritten shows. `protect` 0 means reserved.
-::testing::AssertionResult queryShows(const void* address, const void* base, SIZE_T size, DWORD protect)
+// field left unwritten shows. `protect` 0 means reserved, otherwise `state` defaults to committed.
+::testing::AssertionResult queryShows(const void* address, const void* base, SIZE_T size, DWORD protect,
+                                      DWORD state = 0, DWORD allocationProtect = PAGE_READWRITE,
+                                      DWORD type = MEM_PRIVATE)
 {
     MEMORY_BASIC_INFORMATION info;
     std::memset(&info, 0xCD, sizeof info);
     if (VirtualQuery(address, &info, sizeof info) != sizeof info)
         return ::testing::AssertionFailure() << "VirtualQuery failed with error " << GetLastError();
+    state = state != 0 ? state : protect == 0 ? MEM_RESERVE : MEM_COMMIT;
     if (info.BaseAddress ==
             reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(kPage - 1)) &&
-        info.AllocationBase == base && info.AllocationProtect == PAGE_READWRITE && info.PartitionId == 0 &&
-        info.RegionSize == size && info.State == (protect == 0 ? MEM_RESERVE : MEM_COMMIT) &&
-        info.Protect == protect && info.Type == MEM_PRIVATE)
+        info.AllocationBase == base && info.AllocationProtect == allocationProtect && info.PartitionId == 0 &&
+        info.RegionSize == size && info.State == state && info.Protect == protect && info.Type == type)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "base " << info.BaseAddress << " allocation base " << info.AllocationBase
@@ -116,7 +118,7 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
         EXPECT_TRUE(queryShows(base + 5, base, size, 0));
         EXPECT_TRUE(queryShows(base + size - 1, base, kPage, 0));
         EXPECT_FALSE(mProbe.canRead(base));
-        const DWORD protect = PAGE_READWRITE; // pages 1 to 13:
+        const DWORD protect = round == 0 ? PAGE_READWRITE : PAGE_EXECUTE_READWRITE; // pages 1 to 13:
         EXPECT_EQ(base + kPage, VirtualAlloc(base + kPage + 100, 12 * kPage, MEM_COMMIT, protect));
         EXPECT_TRUE(queryShows(base + 14 * kPage, base, size - 14 * kPage, 0));
         EXPECT_TRUE(mProbe.canWrite(base + 14 * kPage - 1) && !mProbe.canRead(base + 14 * kPage));
@@ -135,7 +137,8 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
         EXPECT_TRUE(mProbe.canWrite(base + 2 * kPage));
         ASSERT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
         MEMORY_BASIC_INFORMATION info;
-        EXPECT_EQ(ERROR_INVALID_ADDRESS, errorOf(VirtualQuery(base, &info, sizeof info)));
+        ASSERT_EQ(sizeof info, VirtualQuery(base, &info, sizeof info));
+        EXPECT_TRUE(info.State == MEM_FREE && info.AllocationBase == nullptr && info.RegionSize >= size);
     }
 }
 
@@ -203,9 +206,8 @@ TEST_F(VirtualMemoryTest, FixedReservesStaySeparateAndNeverReplaceWhatIsThere)
 }
 
 // A refused call must not act, or half act: releases from the middle or with a size, commits out
-// of their reservation, bad types, sizes or protections; a query with a short or missing buffer,
-// or of memory the layer did not reserve, writes nothing. Forced commit failures fail exactly
-// that many commits and change nothing; a reserve-only call does not use one up.
+// of their reservation, bad types, sizes or protections. Forced commit failures fail exactly that
+// many commits and change nothing; a reserve-only call does not use one up.
 TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
 {
     char* base = reserve(4 * kPage, MEM_RESERVE | MEM_COMMIT);
@@ -220,19 +222,15 @@ TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
         errorOf(VirtualAlloc(base, 0, MEM_COMMIT, PAGE_READWRITE)),
         errorOf(VirtualProtect(base, kPage, PAGE_READONLY, nullptr)),
         errorOf(VirtualProtect(base, 0, PAGE_READONLY, &old))};
-    MEMORY_BASIC_INFORMATION info{};
     const std::vector<DWORD> invalidAddress = {
         errorOf(VirtualFree(base + kPage, 0, MEM_RELEASE)), errorOf(VirtualFree(nullptr, 0, MEM_RELEASE)),
-        errorOf(VirtualAlloc(base + kPage, 4 * kPage, MEM_COMMIT, PAGE_READONLY)),
-        errorOf(VirtualQuery(&old, &info, sizeof info))};
-    EXPECT_TRUE(errorOf(VirtualQuery(base, nullptr, sizeof info)) == ERROR_INVALID_PARAMETER &&
-                errorOf(VirtualQuery(base, &info, sizeof info - 1)) == ERROR_BAD_LENGTH && info.BaseAddress == nullptr);
+        errorOf(VirtualAlloc(base + kPage, 4 * kPage, MEM_COMMIT, PAGE_READONLY))};
     // clang-format on
     EXPECT_EQ(std::vector<DWORD>(invalidParameter.size(), ERROR_INVALID_PARAMETER), invalidParameter);
     EXPECT_EQ(std::vector<DWORD>(invalidAddress.size(), ERROR_INVALID_ADDRESS), invalidAddress);
-    // Copy-on-write (8), execution (0x10, 0x40) and the modifiers (0x100 guard, 0x200) are not emulated.
-    for (DWORD protect : {0u, PAGE_READONLY | PAGE_READWRITE, 8u, 0x10u, 0x40u, PAGE_READWRITE | 0x100u,
-                          PAGE_READWRITE | 0x200u})
+    // Copy-on-write (8, 0x80) and the modifiers (0x100 guard, 0x200, 0x400) are not emulated.
+    for (DWORD protect : {0u, PAGE_READONLY | PAGE_READWRITE, 8u, 0x80u, 0x100u, PAGE_READWRITE | 0x100u,
+                          PAGE_READWRITE | 0x200u, PAGE_READWRITE | 0x400u})
         EXPECT_EQ(std::vector<DWORD>(3, ERROR_INVALID_PARAMETER),
                   (std::vector<DWORD>{errorOf(VirtualAlloc(nullptr, kPage, MEM_RESERVE, protect)),
                                       errorOf(VirtualAlloc(base, kPage, MEM_COMMIT, protect)),
@@ -254,6 +252,29 @@ TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
     EXPECT_EQ(base + 2 * kPage, VirtualAlloc(base + 2 * kPage, kPage, MEM_COMMIT, PAGE_READWRITE));
     ASSERT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
     EXPECT_EQ(ERROR_INVALID_ADDRESS, errorOf(VirtualFree(base, 0, MEM_RELEASE)));
+}
+
+// Memory the layer did not reserve is described from the kernel's mappings. Faults: a short or
+// missing buffer written to, kernel addresses looked up, a foreign page said free (or a hole
+// mapped), a protection the page lacks, a free region running over the next mapping.
+TEST_F(VirtualMemoryTest, QueryDescribesMemoryOutsideReservationsFromTheKernel)
+{
+    MEMORY_BASIC_INFORMATION info{};
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, errorOf(VirtualQuery(&info, nullptr, sizeof info)));
+    EXPECT_EQ(ERROR_BAD_LENGTH, errorOf(VirtualQuery(&info, &info, sizeof info - 1)));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              errorOf(VirtualQuery(reinterpret_cast<void*>(0x7FFF'FFFF'FFFF), &info, 48)));
+    ASSERT_EQ(sizeof info, VirtualQuery(&info, &info, sizeof info)); // the stack
+    EXPECT_TRUE(info.State == MEM_COMMIT && info.Protect == PAGE_READWRITE);
+    // Pages 0 and 2 of four are unmapped: page 1 is a mapping of its own, page 2 a one-page hole.
+    auto* pages = static_cast<char*>(mmap(nullptr, 4 * kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(MAP_FAILED, static_cast<void*>(pages));
+    munmap(pages, kPage);
+    munmap(pages + 2 * kPage, kPage);
+    EXPECT_TRUE(
+        queryShows(pages + kPage + 10, pages + kPage, kPage, PAGE_READONLY, MEM_COMMIT, PAGE_READONLY));
+    EXPECT_TRUE(queryShows(pages + 2 * kPage, nullptr, kPage, PAGE_NOACCESS, MEM_FREE, 0, 0));
+    munmap(pages, 4 * kPage);
 }
 
 // Threads reserve, commit, check, decommit and release their own reservations (all three state
