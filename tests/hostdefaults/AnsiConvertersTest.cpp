@@ -1,6 +1,6 @@
 // tests/hostdefaults/AnsiConvertersTest.cpp
-// liboxhost's ANSI converters as the string class calls them: code page 0, flags 0, source
-// length -1, results that count the terminator, and the buffer sizes the string class gives.
+// liboxhost's ANSI converters as the string class calls them: code page 0, flags 0, length -1, and
+// buffers of narrow length + 1 units one way, 7 bytes per unit + 1 the other.
 
 #include <oxfirst/OxHostDefaults.h>
 
@@ -14,109 +14,86 @@
 
 namespace {
 
-// The string class's buffers: narrow length + 1 units one way, 7 bytes per unit + 1 the other.
 std::u16string toWide(const std::string& narrow)
 {
     std::u16string out(narrow.size() + 1, u'#');
-    int count = oxHostMultiByteToWideChar(0, 0, narrow.c_str(), -1, out.data(), static_cast<int>(out.size()));
-    EXPECT_GT(count, 0);
-    EXPECT_EQ(u'\0', out[count - 1]);
-    out.resize(count - 1);
-    return out;
+    const int count = oxHostMultiByteToWideChar(0, 0, narrow.c_str(), -1, out.data(), int(out.size()));
+    EXPECT_TRUE(count > 0 && out[count - 1] == 0) << count;
+    return out.substr(0, std::max(count, 1) - 1);
 }
 
 std::string toNarrow(const std::u16string& wide)
 {
     std::string out(wide.size() * 7 + 1, '#');
-    int count =
-        oxHostWideCharToMultiByte(0, 0, wide.c_str(), -1, out.data(), static_cast<int>(out.size()), 0);
-    EXPECT_GT(count, 0);
-    EXPECT_EQ('\0', out[count - 1]);
-    out.resize(count - 1);
-    return out;
+    const int count = oxHostWideCharToMultiByte(0, 0, wide.c_str(), -1, out.data(), int(out.size()), 0);
+    EXPECT_TRUE(count > 0 && out[count - 1] == 0) << count;
+    return out.substr(0, std::max(count, 1) - 1);
 }
 
 } // namespace
 
-// The string class sizes the narrow buffer at seven bytes per unit plus one: whatever the text
-// (unencodable characters, unpaired surrogates, backslashes, random units), that never fails, and
-// the narrow text reads back as the very same units.
+// Seven bytes per unit falling short for some text (unencodable characters, unpaired surrogates,
+// backslashes, random units), or narrow text not reading back as the very same units.
 TEST(HostAnsiConverters, SevenBytesPerUnitSufficeAndEveryTextRoundTrips)
 {
     std::mt19937 random(99);
     for (int round = 0; round < 2000; ++round) {
         std::u16string wide;
-        int count = 1 + static_cast<int>(random() % 40);
-        for (int i = 0; i < count; ++i) {
+        for (int i = 1 + static_cast<int>(random() % 40); i > 0; --i) {
             const unsigned pick = random() % 8;
-            if (pick == 0)
-                wide += u"\\U+";
-            else if (pick == 1)
-                wide.push_back(static_cast<char16_t>(u'0' + random() % 10));
-            else
-                wide.push_back(static_cast<char16_t>(1 + random() % 0xFFFF));
+            wide +=
+                pick == 0
+                    ? u"\\U+"
+                    : std::u16string(1, char16_t(pick == 1 ? u'0' + random() % 10 : 1 + random() % 0xFFFF));
         }
-        std::string narrow = toNarrow(wide);
-        ASSERT_LE(narrow.size(), wide.size() * 7);
-        ASSERT_EQ(wide, toWide(narrow));
+        ASSERT_EQ(wide, toWide(toNarrow(wide)));
     }
 }
 
-// What the page holds converts to its own bytes; every other unit becomes a seven-byte escape,
-// a surrogate pair two of them, and reads back unchanged. A backslash reads as an escape only
-// when "U+" and four hex digits follow; anything else is the backslash itself. A wide text that
-// looks like an escape is written so it reads back as itself.
+// What the page holds becoming anything but its own bytes; an unencodable unit not a seven-byte
+// escape (a surrogate pair two of them); a backslash read as an escape without "U+" and four hex
+// digits after it; a wide text that looks like an escape not written so it reads back as itself.
 TEST(HostAnsiConverters, UnencodableUnitsBecomeEscapesAndOnlyWholeEscapesAreRead)
 {
-    EXPECT_EQ("caf\xE9 \x80\x81", toNarrow(u"caf\u00E9 \u20AC\u0081"));
-    EXPECT_EQ(u"caf\u00E9 \u20AC\u0081", toWide("caf\xE9 \x80\x81"));
-    const std::u16string wide = u"a\u4E00b\U0001F600";
-    EXPECT_EQ("a\\U+4E00b\\U+D83D\\U+DE00", toNarrow(wide));
-    EXPECT_EQ(wide, toWide("a\\U+4E00b\\U+D83D\\U+DE00"));
+    const std::pair<std::u16string, std::string> bothWays[] = {
+        {u"", ""},
+        {u"caf\u00E9 \u20AC\u0081", "caf\xE9 \x80\x81"},
+        {u"a\u4E00b\U0001F600", "a\\U+4E00b\\U+D83D\\U+DE00"},
+        {u"C:\\Users\\u+0041\\U+12\\U+12G4\\", "C:\\Users\\u+0041\\U+12\\U+12G4\\"},
+        {u"\\U+0041", "\\U+005CU+0041"}};
+    for (const auto& [wide, narrow] : bothWays)
+        EXPECT_TRUE(toNarrow(wide) == narrow && toWide(narrow) == wide) << narrow;
     EXPECT_EQ(u"\u00e9\u00E9", toWide("\\U+00e9\\U+00E9"));
-    EXPECT_EQ(u"", toWide(""));
-    EXPECT_EQ("", toNarrow(u""));
-    EXPECT_EQ(u"C:\\Users\\u+0041\\U+12\\U+12G4\\", toWide("C:\\Users\\u+0041\\U+12\\U+12G4\\"));
-    EXPECT_EQ("C:\\Users\\U+12", toNarrow(u"C:\\Users\\U+12"));
-    EXPECT_EQ("\\U+005CU+0041", toNarrow(u"\\U+0041"));
-    EXPECT_EQ(u"\\U+0041", toWide("\\U+005CU+0041"));
 }
 
-// The size query of the escaping path agrees with what is written; a buffer one unit short, a
-// null source and unknown extra flags fail as a whole, answering 0.
+// The escaping path's size query disagreeing with what it writes; a buffer one unit short, a null
+// source or unknown extra flags not failing as a whole with 0; explicit lengths counting a terminator.
 TEST(HostAnsiConverters, SizeQueryMatchesEscapedOutputAndFailuresAnswerZero)
 {
-    const char16_t* wide = u"x\u4E00y";
-    const int needed = oxHostWideCharToMultiByte(0, 0, wide, -1, nullptr, 0, 0);
-    EXPECT_EQ(10, needed);
+    const int needed = oxHostWideCharToMultiByte(0, 0, u"x\u4E00y", -1, nullptr, 0, 0);
     std::string narrow(needed, '#');
-    EXPECT_TRUE(oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed - 1, 0) == 0 &&
-                win::GetLastError() == win::ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(needed, oxHostWideCharToMultiByte(0, 0, wide, -1, narrow.data(), needed, 0));
+    EXPECT_TRUE(needed == 10 && oxHostWideCharToMultiByte(0, 0, u"x\u4E00y", -1, narrow.data(), 9, 0) == 0 &&
+                win::GetLastError() == win::ERROR_INSUFFICIENT_BUFFER &&
+                oxHostWideCharToMultiByte(0, 0, u"x\u4E00y", -1, narrow.data(), needed, 0) == needed);
     EXPECT_TRUE(oxHostWideCharToMultiByte(0, 0, u"abc", -1, narrow.data(), 3, 0) == 0 &&
                 oxHostWideCharToMultiByte(0, 0, nullptr, -1, narrow.data(), needed, 0) == 0 &&
                 oxHostWideCharToMultiByte(0, 0, u"a", -1, narrow.data(), needed, 1) == 0);
-
     OXCHAR units[3];
     EXPECT_TRUE(oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", 8, nullptr, 0) == 2 &&
-                oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0) == 3);
-    EXPECT_TRUE(oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 2) == 0 &&
+                oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, nullptr, 0) == 3 &&
+                oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 2) == 0 &&
                 oxHostMultiByteToWideChar(0, 0, "abc", -1, units, 3) == 0 &&
-                oxHostMultiByteToWideChar(0, 0, nullptr, -1, units, 3) == 0);
-    EXPECT_TRUE(oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 3) == 3 &&
-                std::u16string(u"\u4E00z") == units);
+                oxHostMultiByteToWideChar(0, 0, nullptr, -1, units, 3) == 0 &&
+                oxHostMultiByteToWideChar(0, 0, "\\U+4E00z", -1, units, 3) == 3 && units[0] == u'\u4E00');
 }
 
-// In a double-byte page the second byte of a character may be 0x5C; it must never start an
-// escape. (0x95 0x5C is one character of code page 932.)
+// In a double-byte page the second byte of a character may be 0x5C (0x95 0x5C is one character of
+// code page 932): it starting an escape.
 TEST(HostAnsiConverters932, TrailByteIsNeverABackslash)
 {
     if (oxtest::inFreshProcess({"OX_ANSI_CODEPAGE=932"}))
         return;
-    ASSERT_EQ(932u, win::GetACP());
     const std::u16string wide = toWide("\x95\x5CU+0041");
-    ASSERT_EQ(7u, wide.size());
-    EXPECT_EQ(u"U+0041", wide.substr(1));
-    EXPECT_EQ("\x95\x5CU+0041", toNarrow(wide));
+    EXPECT_TRUE(wide.size() == 7 && wide.substr(1) == u"U+0041" && toNarrow(wide) == "\x95\x5CU+0041");
     EXPECT_EQ(u"\u00E9\u4E00", toWide(toNarrow(u"\u00E9\u4E00")));
 }

@@ -1,6 +1,5 @@
 // tests/hostdefaults/HostDefaultsTest.cpp
-// The installer and the fatal-error handler of liboxhost. The handler aborts, so its cases run
-// as death tests in a child process.
+// The installer and the fatal-error handler of liboxhost; the handler aborts, so its cases are death tests.
 
 #include <oxfirst/OxHostDefaults.h>
 
@@ -11,91 +10,52 @@
 
 namespace {
 
-void newClassSentinel(OxRxClass*) {}
-bool deleteClassSentinel(OxRxClass*)
-{
-    return true;
-}
-win::HINSTANCE resourceSentinel()
-{
-    return nullptr;
-}
+using Callbacks = OxRxTypeSysCallbacks;
 
-// Every test leaves the process-wide callback store as it found it: empty.
-class HostDefaults : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        OxRxTypeSysCallbacks::setCallback_newClassCallback(nullptr);
-        OxRxTypeSysCallbacks::setCallback_deleteClassCallback(nullptr);
-        OxRxTypeSysCallbacks::setCallback_fatalError(nullptr);
-        OxRxTypeSysCallbacks::setCallback_fmtout(nullptr);
-        OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle(nullptr);
-        OxRxTypeSysCallbacks::setCallback_MultiByteCIFToWideChar(nullptr);
-        OxRxTypeSysCallbacks::setCallback_WideCharToMultiByteCIF(nullptr);
-    }
-};
-
-// The installer sets its four services and leaves the host's own callbacks (class notifications,
-// resource module) untouched.
-TEST_F(HostDefaults, InstallSetsExactlyTheFourServices)
+// The installer missing one of its four services or overwriting the host's own callbacks (class
+// notifications, resource module). It leaves the process-wide store empty again.
+TEST(HostDefaults, InstallSetsExactlyTheFourServices)
 {
-    OxRxTypeSysCallbacks::setCallback_newClassCallback(newClassSentinel);
-    OxRxTypeSysCallbacks::setCallback_deleteClassCallback(deleteClassSentinel);
-    OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle(resourceSentinel);
-
+    const auto newClass = +[](OxRxClass*) {};
+    const auto deleteClass = +[](OxRxClass*) { return true; };
+    const auto resource = +[]() -> win::HINSTANCE { return nullptr; };
+    Callbacks::setCallback_newClassCallback(newClass);
+    Callbacks::setCallback_deleteClassCallback(deleteClass);
+    Callbacks::setCallback_getAppResourceDllHandle(resource);
     oxInstallHostDefaults();
-
-    EXPECT_EQ(&oxHostFormat, OxRxTypeSysCallbacks::fmtout());
-    EXPECT_EQ(&oxHostFatalError, OxRxTypeSysCallbacks::fatalError());
-    EXPECT_EQ(&oxHostMultiByteToWideChar, OxRxTypeSysCallbacks::multiByteToWideChar());
-    EXPECT_EQ(&oxHostWideCharToMultiByte, OxRxTypeSysCallbacks::wideCharToMultiByte());
-    EXPECT_EQ(&newClassSentinel, OxRxTypeSysCallbacks::newClassCallback());
-    EXPECT_EQ(&deleteClassSentinel, OxRxTypeSysCallbacks::deleteClassCallback());
-    EXPECT_EQ(&resourceSentinel, OxRxTypeSysCallbacks::getAppResourceDllHandle());
+    EXPECT_TRUE(Callbacks::fmtout() == &oxHostFormat && Callbacks::fatalError() == &oxHostFatalError &&
+                Callbacks::multiByteToWideChar() == &oxHostMultiByteToWideChar &&
+                Callbacks::wideCharToMultiByte() == &oxHostWideCharToMultiByte);
+    EXPECT_TRUE(Callbacks::newClassCallback() == newClass &&
+                Callbacks::deleteClassCallback() == deleteClass &&
+                Callbacks::getAppResourceDllHandle() == resource);
+    Callbacks::setCallback_newClassCallback(nullptr), Callbacks::setCallback_deleteClassCallback(nullptr);
+    Callbacks::setCallback_fatalError(nullptr), Callbacks::setCallback_fmtout(nullptr);
+    Callbacks::setCallback_getAppResourceDllHandle(nullptr),
+        Callbacks::setCallback_MultiByteCIFToWideChar(nullptr);
+    Callbacks::setCallback_WideCharToMultiByteCIF(nullptr);
 }
 
-// With the defaults installed, a fatal report is formatted, printed after its '!' and ends the
-// process with SIGABRT rather than returning to the reporting code.
-TEST_F(HostDefaults, FatalReportIsPrintedAndAborts)
+// A fatal report returning to its caller, or not formatted and printed after its '!'; the message
+// not reaching standard error as UTF-8 with a newline (only the newline for null): a surrogate
+// pair is one four-byte form, a lone surrogate U+FFFD; a message longer than the handler's buffer
+// cut, or a pair straddling the buffer's end split (pairs start at every odd offset of the long one).
+TEST(HostFatalError, WritesTheMessageAsUtf8AndANewlineThenAborts)
 {
-    oxInstallHostDefaults();
-    EXPECT_EXIT(oxrx_abort(u"Class '%s' parent named '%s' not found.", u"Child", u"Parent"),
-                ::testing::KilledBySignal(SIGABRT), "^!Class 'Child' parent named 'Parent' not found\\.\n$");
-}
-
-using HostFatalError = HostDefaults;
-
-// The message and a newline reach standard error (only the newline for null), UTF-16 as UTF-8:
-// two- and three-byte forms, a surrogate pair as one four-byte form, a lone surrogate (which has
-// no UTF-8 form) as U+FFFD.
-TEST_F(HostFatalError, WritesTheMessageAsUtf8AndANewlineThenAborts)
-{
-    EXPECT_EXIT(oxHostFatalError(u"!Class mismatch"), ::testing::KilledBySignal(SIGABRT),
-                "^!Class mismatch\n$");
-    EXPECT_EXIT(oxHostFatalError(nullptr), ::testing::KilledBySignal(SIGABRT), "^\n$");
-    EXPECT_EXIT(oxHostFatalError(u"caf\u00e9 \u20ac \U0001F600"), ::testing::KilledBySignal(SIGABRT),
-                "^caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\n$");
-    const OXCHAR loneSurrogates[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_EXIT(oxHostFatalError(loneSurrogates), ::testing::KilledBySignal(SIGABRT),
+    const auto aborted = ::testing::KilledBySignal(SIGABRT);
+    EXPECT_EXIT(
+        (oxInstallHostDefaults(), oxrx_abort(u"Class '%s' parent '%s' not found.", u"Child", u"Parent")),
+        aborted, "^!Class 'Child' parent 'Parent' not found\\.\n$");
+    EXPECT_EXIT(oxHostFatalError(nullptr), aborted, "^\n$");
+    const OXCHAR loneSurrogates[] = {u'a', 0xD800, u'b', 0xDC00, u'\u00e9', u'\u20ac', 0xD83D, 0xDE00, 0};
+    EXPECT_EXIT(oxHostFatalError(loneSurrogates), aborted,
                 "^a\xef\xbf\xbd"
-                "b\xef\xbf\xbd\n$");
-}
-
-// A message longer than the handler's output buffer arrives whole, and a surrogate pair that
-// straddles the buffer's end is not split into two replacement characters. The odd prefix puts
-// pair boundaries at every even offset, so some pair straddles whatever the buffer size.
-TEST_F(HostFatalError, LongMessageArrivesWhole)
-{
+                "b\xef\xbf\xbd\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\n$");
     std::u16string message = u"a";
     std::string expected = "^a";
-    for (int i = 0; i < 300; ++i) {
-        message += u"\U0001F600";
-        expected += "\xf0\x9f\x98\x80";
-    }
-    message += u"z";
-    expected += "z\n$";
-    EXPECT_EXIT(oxHostFatalError(message.c_str()), ::testing::KilledBySignal(SIGABRT), expected);
+    for (int i = 0; i < 300; ++i)
+        message += u"\U0001F600", expected += "\xf0\x9f\x98\x80";
+    EXPECT_EXIT(oxHostFatalError((message + u"z").c_str()), aborted, expected + "z\n$");
 }
 
 } // namespace
