@@ -1,16 +1,11 @@
 // tests/platform/CRuntimeTextTest.cpp
-// The C runtime's text functions over UTF-16: code-point order through surrogate pairs, case
-// folding that follows the current locale, narrow text decoded from the ANSI code page (1252 in
-// the test process), texts too long for the stack part of the temporary buffers, and digits.
+// The C runtime's text functions over UTF-16 and over narrow text in the ANSI code page (1252 here).
 
-#include "platform/win.h"
-
-#include <gtest/gtest.h>
+#include "platform/PlatformTest.h"
 
 #include <climits>
 #include <clocale>
 #include <cstdlib>
-#include <string>
 
 using namespace win;
 
@@ -18,7 +13,7 @@ namespace {
 
 int sign(int value)
 {
-    return value < 0 ? -1 : value > 0 ? 1 : 0;
+    return (value > 0) - (value < 0);
 }
 
 const unsigned char* bytes(const char* text)
@@ -46,8 +41,10 @@ TEST(CRuntimeText, CollationSeesCodePointsNotUnits)
                 _mbscoll(bytes(""), nullptr) == 0);
 }
 
-// Case folding beyond ASCII fixed instead of the locale's: none in "C", full in C.UTF-8.
-TEST(CRuntimeText, CaseFoldingFollowsTheLocale)
+// Case folding beyond ASCII fixed instead of the locale's: none in "C", full in C.UTF-8. Digits
+// beyond 0-9 (glibc classifies only those); _wtoi not saturating or skipping blanks; _wcsdup
+// copying wrongly or tripping over null.
+TEST(CRuntimeText, CaseFoldingFollowsTheLocaleAndDigitsAndHelpers)
 {
     EXPECT_TRUE(_wcsicmp(u"Hello", u"hELLO") == 0 && sign(_wcsicmp(u"a", u"B")) == -1);
     EXPECT_TRUE(_wcsicmp(u"\u00C9", u"\u00E9") != 0 && _wcsicoll(u"\u00C9", u"\u00E9") != 0 &&
@@ -58,12 +55,6 @@ TEST(CRuntimeText, CaseFoldingFollowsTheLocale)
                 _mbsicmp(bytes("\xC9t\xC9"), bytes("\xE9T\xE9")) == 0 &&
                 _mbsicoll(bytes("\xC9"), bytes("\xE9")) == 0);
     std::setlocale(LC_ALL, "C");
-}
-
-// Digits beyond 0-9 (glibc classifies only those), _wtoi that does not saturate or skip blanks,
-// _wcsdup that copies wrongly or trips over null.
-TEST(CRuntimeText, DigitsAndHelpers)
-{
     EXPECT_TRUE(win::iswdigit(u'0') && win::iswdigit(u'9') && !win::iswdigit(u'a') &&
                 !win::iswdigit(0xD835) && !win::iswdigit(0x0661));
     EXPECT_TRUE(_wtoi(u"42") == 42 && _wtoi(u"  -7x") == -7 && _wtoi(u"x1") == 0 && _wtoi(nullptr) == 0);

@@ -1,29 +1,24 @@
 // tests/platform/CriticalSectionTest.cpp
 // Critical sections are re-entrant, exclude other threads, and work zero-filled.
 
-#include "platform/win.h"
+#include "platform/PlatformTest.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <chrono>
-#include <thread>
-#include <vector>
 
 namespace {
 
-// Recursion counted wrongly (released at the first leave, or never); a leave by a thread that
-// does not hold the section releasing the owner's hold.
-TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften)
+// Recursion counted wrongly (released at the first leave, or never); a leave by a thread that does
+// not hold the section releasing the owner's hold; increments under the section lost between threads
+// (their overlap drives the contended path, sleeping on the futex).
+TEST(CriticalSection, OwnerMayEnterAgainAndOthersAreExcluded)
 {
     win::CRITICAL_SECTION section{};
     for (int i = 0; i < 3; ++i)
         win::EnterCriticalSection(&section);
     std::atomic<bool> got{false};
-    std::thread other([&] {
-        win::EnterCriticalSection(&section);
+    std::thread waiter([&] {
+        win::CriticalSectionGuard guard(section);
         got = true;
-        win::LeaveCriticalSection(&section);
     });
     win::LeaveCriticalSection(&section);
     win::LeaveCriticalSection(&section);
@@ -31,15 +26,8 @@ TEST(CriticalSection, OwnerMayEnterAgainAndMustLeaveAsOften)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(got) << "still held once";
     win::LeaveCriticalSection(&section);
-    other.join();
+    waiter.join();
     EXPECT_TRUE(got);
-}
-
-// Unsynchronised increments under the section from several threads add up exactly; the
-// contended path (sleeping on the futex) is exercised by the overlap.
-TEST(CriticalSection, ExcludesOtherThreads)
-{
-    win::CRITICAL_SECTION section{};
     long counter = 0;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

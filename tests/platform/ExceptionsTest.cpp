@@ -1,9 +1,7 @@
 // tests/platform/ExceptionsTest.cpp
 // Raised structured exceptions.
 
-#include "platform/win.h"
-
-#include <gtest/gtest.h>
+#include "platform/PlatformTest.h"
 
 namespace {
 
@@ -22,15 +20,14 @@ TEST(RaiseException, ThrowsWithCodeFlagsAndABoundedArgumentList)
 {
     win::ULONG_PTR arguments[40] = {1, 2, 0xFFFFFFFFFFFFFFFFull};
     const OxStructuredException three = raised(1, 3, arguments);
-    EXPECT_TRUE(three.code() == 0xE0000001u && three.flags() == 1);
-    ASSERT_EQ(3u, three.argumentCount());
-    EXPECT_TRUE(three.argument(2) == 0xFFFFFFFFFFFFFFFFull && three.argument(3) == 0);
+    EXPECT_TRUE(three.code() == 0xE0000001u && three.flags() == 1 && three.argumentCount() == 3 &&
+                three.argument(2) == 0xFFFFFFFFFFFFFFFFull && three.argument(3) == 0);
     EXPECT_STREQ("structured exception 0xE0000001", three.what());
     for (int i = 3; i < 40; ++i)
         arguments[i] = static_cast<win::ULONG_PTR>(i);
     const OxStructuredException many = raised(0, 40, arguments);
-    EXPECT_TRUE(many.argumentCount() == OxStructuredException::kMaximumArguments && many.argument(14) == 14);
-    EXPECT_EQ(0u, raised(0, 5, nullptr).argumentCount());
+    EXPECT_TRUE(many.argumentCount() == OxStructuredException::kMaximumArguments && many.argument(14) == 14 &&
+                raised(0, 5, nullptr).argumentCount() == 0);
 }
 
 } // namespace

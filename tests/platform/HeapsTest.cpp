@@ -1,28 +1,25 @@
 // tests/platform/HeapsTest.cpp
-// Private heaps and the C runtime heap through the Heap... functions: sizes and contents, walks
-// checked against a model, refusal of pointers, handles and flags that are not the heap's own,
-// locking and threads.
+// Private heaps and the C runtime heap through the Heap... functions, walks checked against a model
+// of the live blocks.
 
-#include "platform/win.h"
+#include "platform/PlatformTest.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <malloc.h>
 #include <map>
 #include <mutex>
 #include <random>
 #include <sys/mman.h>
-#include <thread>
-#include <vector>
 
 using namespace win;
+using oxtest::errorOf;
+using oxtest::Errors;
+using ::testing::Each;
 
 namespace {
 
@@ -76,14 +73,12 @@ Walk walkHeap(HANDLE heap)
 ::testing::AssertionResult walksAs(HANDLE heap, const BlockMap& model)
 {
     const Walk walk = walkHeap(heap);
-    if (walk.ended && walk.tiled && walk.busy == model && HeapValidate(heap, 0, nullptr))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "walk ended " << walk.ended << ", tiled " << walk.tiled
-                                         << ", lists " << walk.busy.size() << " blocks, not " << model.size();
+    return ::testing::AssertionResult(walk.ended && walk.tiled && walk.busy == model &&
+                                      HeapValidate(heap, 0, nullptr))
+           << "walk ended " << walk.ended << ", tiled " << walk.tiled << ", lists " << walk.busy.size();
 }
 
-// Contents: byte i is seed + i * 7; seedOf ties the seed to the block's address, so bytes that
-// land in another block show there.
+// Byte i of a block is seed + 7i; seedOf ties the seed to the address, so bytes landing elsewhere show.
 unsigned char seedOf(const void* p)
 {
     const auto address = reinterpret_cast<std::uintptr_t>(p);
@@ -98,62 +93,15 @@ void fill(void* p, std::size_t size, unsigned char seed)
 
 bool holds(const void* p, std::size_t size, unsigned char seed)
 {
-    std::size_t i = 0;
-    while (i < size && static_cast<const unsigned char*>(p)[i] == static_cast<unsigned char>(seed + i * 7))
-        ++i;
-    return i == size;
+    for (std::size_t i = 0; i < size; ++i)
+        if (static_cast<const unsigned char*>(p)[i] != static_cast<unsigned char>(seed + i * 7))
+            return false;
+    return true;
 }
 
-// The errors of calls that each failed (`failed` is its answer checked; 0 when it did not fail);
-// the last error is poisoned between calls, so an error left over from before never counts.
-std::vector<DWORD> errorsOf(std::initializer_list<std::function<bool()>> calls)
-{
-    std::vector<DWORD> errors;
-    for (const auto& failed : calls) {
-        SetLastError(0xDEAD);
-        errors.push_back(failed() ? GetLastError() : 0);
-    }
-    return errors;
-}
-
-std::vector<DWORD> all(std::size_t count, DWORD error)
-{
-    return std::vector<DWORD>(count, error);
-}
-
-class PrivateHeapBlocks : public ::testing::TestWithParam<SIZE_T> {};
-
-// A block holds exactly its size without touching a neighbour and is refused once freed; sizes
-// near SIZE_MAX must not wrap when rounded up to blocks or pages.
-TEST_P(PrivateHeapBlocks, HoldExactlyTheRequestedSize)
-{
-    const SIZE_T size = GetParam();
-    ScopedHeap heap;
-    void* a = HeapAlloc(heap, 0, size);
-    void* b = HeapAlloc(heap, 0, size);
-    ASSERT_TRUE(a != nullptr && b != nullptr && a != b);
-    for (void* p : {a, b}) {
-        EXPECT_TRUE(reinterpret_cast<std::uintptr_t>(p) % 16 == 0 && HeapValidate(heap, 0, p) &&
-                    HeapSize(heap, 0, p) == size);
-        fill(p, size, seedOf(p));
-    }
-    EXPECT_TRUE(holds(a, size, seedOf(a)) && walksAs(heap, {{a, size}, {b, size}}));
-    for (SIZE_T huge : {kNoSize, kNoSize - 15, kNoSize - 4096, kNoSize / 2, SIZE_T{1} << 47})
-        EXPECT_EQ(all(2, ERROR_NOT_ENOUGH_MEMORY),
-                  errorsOf({[&] { return !HeapAlloc(heap, 0, huge); },
-                            [&] { return !HeapReAlloc(heap, 0, a, huge); }}));
-    ASSERT_TRUE(HeapFree(heap, 0, b));
-    EXPECT_EQ(all(2, ERROR_INVALID_PARAMETER), errorsOf({[&] { return HeapSize(heap, 0, b) == kNoSize; },
-                                                         [&] { return !HeapValidate(heap, 0, b); }}));
-    EXPECT_TRUE(holds(a, size, seedOf(a)) && walksAs(heap, {{a, size}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, PrivateHeapBlocks,
-                         ::testing::Values(0, 1, 15, 16, 17, 4096, 600000, 1500000));
-
-// After any mix of allocations, reallocations and frees (segment blocks and blocks of their own
-// mapping, growing and shrinking in place and by moving) the walk lists exactly the live blocks,
-// each keeps its contents, the heap validates.
+// Any mix of allocations, reallocations and frees (sizes from 0, segment blocks and blocks of their
+// own mapping, growing and shrinking in place and by moving): a block misaligned, not holding exactly
+// its size or spilling into a neighbour; a walk listing other than the live blocks; the heap invalid.
 TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
 {
     ScopedHeap heap;
@@ -175,7 +123,9 @@ TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
             model.erase(old);
         } else {
             void* p = block ? HeapReAlloc(heap, 0, block, size) : HeapAlloc(heap, 0, size);
-            ASSERT_TRUE(p != nullptr && (p == block || model.count(p) == 0));
+            ASSERT_TRUE(p != nullptr && (p == block || model.count(p) == 0) &&
+                        reinterpret_cast<std::uintptr_t>(p) % 16 == 0 && HeapSize(heap, 0, p) == size &&
+                        HeapValidate(heap, 0, p));
             ASSERT_TRUE(holds(p, std::min(size, oldSize), seedOf(block)));
             model.erase(block);
             fill(p, size, seedOf(p));
@@ -188,22 +138,27 @@ TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
     EXPECT_TRUE(walksAs(heap, {}));
 }
 
-// A new heap is one region holding its initial size; hundreds of large blocks are found and listed
-// in address order (their table outgrows a page, a moved one is re-sorted); emptied segments are
-// unmapped but the first and the newest.
-TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksAndReturnsEmptySegments)
+// A new heap not one region holding its initial size; hundreds of large blocks not all listed in
+// address order (their table outgrows a page, a moved one is re-sorted); emptied segments other
+// than the first and the newest kept. A destroyed heap left mapped, its slot not reused (also after
+// the table went round) or its handle not refused unread; GetProcessHeaps not listing the live
+// heaps, the C runtime's first, or writing more than it may.
+TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksUntilTheHeapIsDestroyed)
 {
-    ScopedHeap heap{HeapCreate(0, 1 << 20, 0)};
-    const Walk walk = walkHeap(heap);
-    ASSERT_TRUE(walk.ended && walk.tiled && walk.busy.empty() && walk.regions.size() == 1);
-    EXPECT_GE(walk.regions[0].Region.dwCommittedSize, 1u << 20);
+    for (int i = 0; i < 20000; ++i)
+        ASSERT_TRUE(HeapDestroy(HeapCreate(0, 0, 0))) << i;
+    HANDLE heap = HeapCreate(0, 1 << 20, 0);
+    const Walk first = walkHeap(heap);
+    ASSERT_TRUE(first.ended && first.tiled && first.busy.empty() && first.regions.size() == 1);
+    EXPECT_GE(first.regions[0].Region.dwCommittedSize, 1u << 20);
     BlockMap model;
     for (SIZE_T size = 600000; size < 600400; ++size)
         model.emplace(HeapAlloc(heap, 0, size), size); // pages never touched: address space only
     std::vector<void*> small(2000);
     for (void*& p : small)
         model.emplace(p = HeapAlloc(heap, 0, 4000), 4000);
-    EXPECT_TRUE(walkHeap(heap).regions.size() > 3 && walksAs(heap, model));
+    const Walk full = walkHeap(heap);
+    EXPECT_TRUE(full.regions.size() > 3 && walksAs(heap, model));
     for (void* p : small)
         ASSERT_TRUE(HeapFree(heap, 0, p) && model.erase(p));
     EXPECT_LE(walkHeap(heap).regions.size(), 2u);
@@ -213,10 +168,34 @@ TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksAndReturnsEmptySegments)
     model.erase(top);
     model.emplace(HeapReAlloc(heap, 0, top, 5000000), 5000000);
     EXPECT_TRUE(walksAs(heap, model));
+
+    const DWORD heapCount = GetProcessHeaps(0, nullptr);
+    ASSERT_TRUE(HeapDestroy(heap));
+    auto isMapped = [](const void* p) {
+        return msync(const_cast<void*>(p), 4096, MS_ASYNC) == 0 || errno != ENOMEM;
+    };
+    for (const auto& region : full.regions)
+        EXPECT_FALSE(isMapped(region.lpData));
+    for (const auto& [p, size] : model)
+        EXPECT_FALSE(isMapped(p));
+    ScopedHeap successor; // in the destroyed heap's slot
+    void* block = HeapAlloc(successor, 0, 10);
+    std::vector<HANDLE> heaps(heapCount + 1, heap);
+    ASSERT_EQ(heapCount, GetProcessHeaps(heapCount - 1, heaps.data()));
+    EXPECT_TRUE(heaps[0] == kRuntimeHeap && heaps[heapCount - 1] == heap);
+    ASSERT_EQ(heapCount, GetProcessHeaps(heapCount, heaps.data()));
+    EXPECT_TRUE(std::count(heaps.begin(), heaps.end(), successor.handle) == 1 && heaps[heapCount] == heap &&
+                std::count(heaps.begin(), heaps.end() - 1, heap) == 0);
+    PROCESS_HEAP_ENTRY entry{};
+    EXPECT_THAT((Errors{errorOf(HeapAlloc(heap, 0, 10)), errorOf(HeapFree(heap, 0, block)),
+                        errorOf(HeapSize(heap, 0, block) != kNoSize), errorOf(HeapWalk(heap, &entry)),
+                        errorOf(HeapDestroy(heap))}),
+                Each(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(walksAs(successor, {{block, 10}}));
 }
 
-// Pointers the heap never handed out (interior, freed: a double free, foreign) and forged walk
-// entries are refused, changing nothing.
+// Pointers the heap never handed out (interior, freed: a double free, foreign), forged walk entries
+// or sizes near SIZE_MAX (wrapping when rounded up to blocks or pages) accepted or changing anything.
 TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
 {
     ScopedHeap heap;
@@ -226,72 +205,38 @@ TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
     fill(small, 100, 1); // read as a header, these bytes could look busy
     fill(large, 700000, 6);
     auto* freed = static_cast<char*>(HeapAlloc(heap, 0, 40));
-    HeapFree(heap, 0, freed);
+    void* freedLarge = HeapAlloc(heap, 0, 1500000);
+    ASSERT_TRUE(HeapFree(heap, 0, freed) && HeapFree(heap, 0, freedLarge));
     void* fromOther = HeapAlloc(other, 0, 100);
     void* fromMalloc = std::malloc(100);
     int local = 0;
-    for (void* p : std::initializer_list<void*>{
-             small + 1, small + 16, small - 16, small + 112, large + 4096, large + 16, freed, fromOther,
-             fromMalloc, &local, walkHeap(heap).regions[0].lpData, reinterpret_cast<void*>(0x1000)}) {
+    for (void* p :
+         std::initializer_list<void*>{small + 1, small + 16, small - 16, small + 112, large + 4096,
+                                      large + 16, freed, freedLarge, fromOther, fromMalloc, &local,
+                                      walkHeap(heap).regions[0].lpData, reinterpret_cast<void*>(0x1000)}) {
         PROCESS_HEAP_ENTRY entry{};
         entry.lpData = p;
-        EXPECT_EQ(all(4, ERROR_INVALID_PARAMETER), errorsOf({[&] { return !HeapFree(heap, 0, p); },
-                                                             [&] { return HeapSize(heap, 0, p) == kNoSize; },
-                                                             [&] { return !HeapValidate(heap, 0, p); },
-                                                             [&] { return !HeapReAlloc(heap, 0, p, 8); }}))
+        EXPECT_THAT((Errors{errorOf(HeapFree(heap, 0, p)), errorOf(HeapSize(heap, 0, p) != kNoSize),
+                            errorOf(HeapValidate(heap, 0, p)), errorOf(HeapReAlloc(heap, 0, p, 8))}),
+                    Each(ERROR_INVALID_PARAMETER))
             << p;
         EXPECT_TRUE(p == freed || !HeapWalk(heap, &entry)) << p; // a free block is a walk entry
     }
     PROCESS_HEAP_ENTRY dressed{small, 0, 0, 0, PROCESS_HEAP_REGION, {}};
-    EXPECT_EQ(all(3, ERROR_INVALID_PARAMETER),
-              errorsOf({[&] { return !HeapWalk(heap, &dressed); }, [&] { return !HeapWalk(heap, nullptr); },
-                        [&] { return !HeapReAlloc(heap, 0, nullptr, 10); }}));
+    EXPECT_THAT((Errors{errorOf(HeapWalk(heap, &dressed)), errorOf(HeapWalk(heap, nullptr)),
+                        errorOf(HeapReAlloc(heap, 0, nullptr, 10))}),
+                Each(ERROR_INVALID_PARAMETER));
+    for (SIZE_T huge : {kNoSize, kNoSize - 15, kNoSize - 4096, kNoSize / 2, SIZE_T{1} << 47})
+        EXPECT_THAT((Errors{errorOf(HeapAlloc(heap, 0, huge)), errorOf(HeapReAlloc(heap, 0, small, huge)),
+                            errorOf(HeapReAlloc(heap, 0, large, huge))}),
+                    Each(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_TRUE(HeapFree(heap, 0, nullptr) && holds(small, 100, 1) && holds(large, 700000, 6));
     EXPECT_TRUE(walksAs(heap, {{small, 100}, {large, 700000}}) && walksAs(other, {{fromOther, 100}}));
     std::free(fromMalloc);
 }
 
-// A destroyed heap is unmapped and its slot reused (also after the table went round), its
-// handle refused unread. GetProcessHeaps lists the live heaps, C runtime first, writing no more
-// than it may. (The front end's tests refuse made-up handles through every oxHeap... call.)
-TEST(HeapHandles, DestroyedHeapsAreUnmappedAndTheirHandlesRefused)
-{
-    for (int i = 0; i < 20000; ++i)
-        ASSERT_TRUE(HeapDestroy(HeapCreate(0, 0, 0))) << i;
-    HANDLE destroyed = HeapCreate(0, 0, 0);
-    for (int i = 0; i < 300; ++i)
-        HeapAlloc(destroyed, 0, 3000);
-    void* large = HeapAlloc(destroyed, 0, 2000000);
-    const Walk walk = walkHeap(destroyed);
-    const DWORD heapCount = GetProcessHeaps(0, nullptr);
-    ASSERT_TRUE(walk.regions.size() > 1 && HeapDestroy(destroyed));
-    auto isMapped = [](const void* p) {
-        return msync(const_cast<void*>(p), 4096, MS_ASYNC) == 0 || errno != ENOMEM;
-    };
-    EXPECT_FALSE(isMapped(large) || std::any_of(walk.regions.begin(), walk.regions.end(),
-                                                [&](const auto& region) { return isMapped(region.lpData); }));
-
-    ScopedHeap successor; // in the destroyed heap's slot
-    void* block = HeapAlloc(successor, 0, 10);
-    std::vector<HANDLE> heaps(heapCount + 1, destroyed);
-    ASSERT_EQ(heapCount, GetProcessHeaps(heapCount - 1, heaps.data()));
-    EXPECT_TRUE(heaps[0] == kRuntimeHeap && heaps[heapCount - 1] == destroyed);
-    ASSERT_EQ(heapCount, GetProcessHeaps(heapCount, heaps.data()));
-    EXPECT_TRUE(std::count(heaps.begin(), heaps.end(), successor.handle) == 1 &&
-                heaps[heapCount] == destroyed && std::count(heaps.begin(), heaps.end() - 1, destroyed) == 0);
-    PROCESS_HEAP_ENTRY entry{};
-    EXPECT_EQ(
-        all(5, ERROR_INVALID_HANDLE),
-        errorsOf({[&] { return !HeapAlloc(destroyed, 0, 10); },
-                  [&] { return !HeapFree(destroyed, 0, block); },
-                  [&] { return HeapSize(destroyed, 0, block) == kNoSize; },
-                  [&] { return !HeapWalk(destroyed, &entry); }, [&] { return !HeapDestroy(destroyed); }}));
-    EXPECT_TRUE(walksAs(successor, {{block, 10}}));
-}
-
-// HeapLock holds the other threads off while the holder goes on using the heap. Then threads
-// free each other's blocks (swapped through shared slots); the survivors keep their contents and
-// are exactly what the walk lists. TSan runs it too.
+// HeapLock not holding the other threads off while the holder goes on using the heap; threads that
+// free each other's blocks (swapped through shared slots) corrupting survivors or the walk.
 TEST(PrivateHeapThreads, LockHoldsOthersOffAndThreadsFreeEachOthersBlocks)
 {
     ScopedHeap heap;
@@ -325,10 +270,9 @@ TEST(PrivateHeapThreads, LockHoldsOthersOffAndThreadsFreeEachOthersBlocks)
     for (std::thread& thread : threads)
         thread.join();
     BlockMap model{{mine, 10}}; // a block whose contents changed is left out: the walk disagrees
-    for (const auto& [p, size] : slots) {
+    for (const auto& [p, size] : slots)
         if (p != nullptr && holds(p, size, seedOf(p)))
             model.emplace(p, size);
-    }
     EXPECT_TRUE(walksAs(heap, model));
 }
 
@@ -358,21 +302,19 @@ TEST(HeapModes, RuntimeHeapIsGlibcsAndOnlyWhatIsEmulatedIsTaken)
     for (HANDLE h : {heap.handle, kRuntimeHeap}) {
         EXPECT_TRUE(HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode));
         ASSERT_NE(nullptr, p = static_cast<char*>(HeapAlloc(h, 0, 10)));
-        EXPECT_EQ(
-            all(10, ERROR_INVALID_PARAMETER),
-            errorsOf({[&] { return !HeapSetInformation(h, HeapCompatibilityInformation, &wide, 8); },
-                      [&] { return !HeapSetInformation(h, HeapCompatibilityInformation, &other, 4); },
-                      [&] { return !HeapSetInformation(h, HeapCompatibilityInformation, nullptr, 4); },
-                      [&] { return !HeapSetInformation(h, HEAP_INFORMATION_CLASS(1), &mode, 4); },
-                      [&] { return !HeapAlloc(h, 8, 10); }, [&] { return !HeapReAlloc(h, 0x10, p, 20); },
-                      [&] { return !HeapFree(h, 1, p); }, [&] { return HeapSize(h, 1, p) == kNoSize; },
-                      [&] { return !HeapValidate(h, 1, p); },
-                      [&] { return !HeapReAlloc(h, 0, nullptr, 10); }}));
+        EXPECT_THAT((Errors{errorOf(HeapSetInformation(h, HeapCompatibilityInformation, &wide, 8)),
+                            errorOf(HeapSetInformation(h, HeapCompatibilityInformation, &other, 4)),
+                            errorOf(HeapSetInformation(h, HeapCompatibilityInformation, nullptr, 4)),
+                            errorOf(HeapSetInformation(h, HEAP_INFORMATION_CLASS(1), &mode, 4)),
+                            errorOf(HeapAlloc(h, 8, 10)), errorOf(HeapReAlloc(h, 0x10, p, 20)),
+                            errorOf(HeapFree(h, 1, p)), errorOf(HeapSize(h, 1, p) != kNoSize),
+                            errorOf(HeapValidate(h, 1, p)), errorOf(HeapReAlloc(h, 0, nullptr, 10))}),
+                    Each(ERROR_INVALID_PARAMETER));
         EXPECT_TRUE(HeapFree(h, 0, p));
     }
-    EXPECT_EQ(all(3, ERROR_INVALID_PARAMETER),
-              errorsOf({[] { return !HeapCreate(1, 0, 0); }, [] { return !HeapCreate(0, 0, 65536); },
-                        [] { return !HeapDestroy(kRuntimeHeap); }}));
+    EXPECT_THAT((Errors{errorOf(HeapCreate(1, 0, 0)), errorOf(HeapCreate(0, 0, 65536)),
+                        errorOf(HeapDestroy(kRuntimeHeap))}),
+                Each(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(walksAs(heap, {}));
 }
 

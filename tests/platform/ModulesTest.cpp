@@ -1,11 +1,7 @@
 // tests/platform/ModulesTest.cpp
-// Modules by name: found only once loaded, under their Windows and their ELF names in any letter
-// case, and never loaded by the lookup itself. The stand-in module is libOxCore.so, built beside
-// the tests; loading it is this test's own doing.
+// Modules by name, with libOxCore.so (built beside the tests) as the stand-in; only this test loads it.
 
-#include "platform/win.h"
-
-#include <gtest/gtest.h>
+#include "platform/PlatformTest.h"
 
 #include <dlfcn.h>
 
@@ -16,9 +12,7 @@ using namespace win;
 bool isLoaded(const char* path)
 {
     void* handle = ::dlopen(path, RTLD_LAZY | RTLD_NOLOAD);
-    if (handle != nullptr)
-        ::dlclose(handle);
-    return handle != nullptr;
+    return handle != nullptr && ::dlclose(handle) == 0;
 }
 
 // A lookup that loads the module it is asked about, or answers before the module is there;
@@ -28,8 +22,8 @@ TEST(ModuleLookup, FindsLoadedModulesUnderEveryNameAndOnlyTheirOwnExports)
 {
     ASSERT_FALSE(isLoaded(OXFIRST_TEST_OXCORE_PATH)) << "the stand-in must not be loaded before this test";
     SetLastError(0);
-    EXPECT_TRUE(GetModuleHandleW(u"OxCore.dll") == nullptr && GetLastError() == ERROR_MOD_NOT_FOUND);
-    EXPECT_FALSE(isLoaded(OXFIRST_TEST_OXCORE_PATH));
+    EXPECT_TRUE(GetModuleHandleW(u"OxCore.dll") == nullptr && GetLastError() == ERROR_MOD_NOT_FOUND &&
+                !isLoaded(OXFIRST_TEST_OXCORE_PATH));
 
     void* loaded = ::dlopen(OXFIRST_TEST_OXCORE_PATH, RTLD_NOW);
     ASSERT_NE(nullptr, loaded);
@@ -39,8 +33,7 @@ TEST(ModuleLookup, FindsLoadedModulesUnderEveryNameAndOnlyTheirOwnExports)
     for (const OXCHAR* name : {u"Ox.dll", u"OxCore.dl", u"", static_cast<const OXCHAR*>(nullptr)})
         EXPECT_EQ(nullptr, GetModuleHandleW(name));
 
-    EXPECT_TRUE(GetProcAddress(module, "oxPreviewOrPlotting") != nullptr &&
-                GetProcAddress(module, "oxPreviewOrPlotting") == ::dlsym(loaded, "oxPreviewOrPlotting"));
+    EXPECT_TRUE(GetProcAddress(module, "oxPreviewOrPlotting") == ::dlsym(loaded, "oxPreviewOrPlotting"));
     ASSERT_NE(nullptr, ::dlsym(loaded, "malloc")) << "the dependency's symbol is visible to dlsym";
     SetLastError(0);
     EXPECT_TRUE(GetProcAddress(module, "noSuchExport") == nullptr &&

@@ -1,51 +1,28 @@
 // tests/platform/ThreadsTest.cpp
 // Thread-local storage with Windows' answers, the fiber-data word and stack limits.
 
-#include "platform/TestControls.h"
-#include "platform/win.h"
-
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
-#include <vector>
+#include "platform/PlatformTest.h"
 
 namespace {
 
 using namespace win;
 
-// Values shared between threads, a new thread not starting with null, a read that changes the
-// last error (callers test it after a null answer).
-TEST(ThreadLocalStorage, ValuesArePerThread)
-{
-    const DWORD index = TlsAlloc();
-    ASSERT_NE(TLS_OUT_OF_INDEXES, index);
-    int mine = 0;
-    EXPECT_TRUE(TlsSetValue(index, &mine));
-    void* seenByOther = &mine;
-    std::thread([&] {
-        seenByOther = TlsGetValue(index);
-        int theirs = 0;
-        TlsSetValue(index, &theirs);
-    }).join();
-    SetLastError(99);
-    EXPECT_TRUE(seenByOther == nullptr && TlsGetValue(index) == &mine && GetLastError() == ERROR_SUCCESS);
-    EXPECT_TRUE(TlsFree(index));
-}
-
-// A freed index keeping its values, here or in a thread that is still running, so whoever gets
-// the index next finds a stale value.
-TEST(ThreadLocalStorage, FreeClearsTheSlotInEveryThread)
+// Values shared between threads, a new thread not starting with null, a read that changes the last
+// error (callers test it after a null answer); a freed index keeping its values, here or in a thread
+// still running, so whoever gets the index next finds a stale value.
+TEST(ThreadLocalStorage, ValuesArePerThreadAndFreeClearsThemEverywhere)
 {
     std::vector<DWORD> indices(40);
-    int value = 0;
+    int mine = 0, theirs = 0;
     for (DWORD& index : indices)
-        TlsSetValue(index = TlsAlloc(), &value);
+        TlsSetValue(index = TlsAlloc(), &mine);
     std::atomic<int> phase{0};
     std::vector<void*> seen;
     std::thread other([&] {
-        for (DWORD index : indices)
-            TlsSetValue(index, &value);
+        for (DWORD index : indices) {
+            seen.push_back(TlsGetValue(index));
+            TlsSetValue(index, &theirs);
+        }
         phase = 1;
         while (phase.load() != 2)
             std::this_thread::yield();
@@ -54,17 +31,19 @@ TEST(ThreadLocalStorage, FreeClearsTheSlotInEveryThread)
     });
     while (phase.load() != 1)
         std::this_thread::yield();
-    for (DWORD index : indices)
+    SetLastError(99);
+    EXPECT_TRUE(TlsGetValue(indices[0]) == &mine && GetLastError() == ERROR_SUCCESS);
+    for (DWORD& index : indices) {
         EXPECT_TRUE(TlsFree(index));
-    for (DWORD& index : indices)
         index = TlsAlloc();
+    }
     phase = 2;
     other.join();
     for (DWORD index : indices) {
         EXPECT_EQ(nullptr, TlsGetValue(index));
         TlsFree(index);
     }
-    EXPECT_EQ(std::vector<void*>(40, nullptr), seen);
+    EXPECT_EQ(std::vector<void*>(80, nullptr), seen);
 }
 
 // Unallocated or freed indices used without Windows' errors; a double free succeeding; the

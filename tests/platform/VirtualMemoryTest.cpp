@@ -1,33 +1,25 @@
 // tests/platform/VirtualMemoryTest.cpp
-// Reservations driven the way the heaps and the memory manager drive them: reserved, committed,
-// decommitted, protected and released, with every VirtualQuery field checked after each step and
-// the real page protections probed through a pipe (which answers EFAULT instead of faulting).
+// Reservations driven the way the heaps and the memory manager drive them, with every VirtualQuery
+// field checked after each step and the kernel's page protections probed.
 
-#include "platform/TestControls.h"
-#include "platform/win.h"
+#include "platform/PlatformTest.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
-#include <atomic>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 using namespace win;
+using oxtest::errorOf;
+using oxtest::Errors;
+using ::testing::Each;
 
 constexpr SIZE_T kMegabyte = 1024 * 1024;
 constexpr SIZE_T kPage = kPageSize;
-
-// The last error a call left when it failed, 0xFFFFFFFF when it did not.
-DWORD errorOf(auto answer)
-{
-    return answer ? 0xFFFFFFFF : GetLastError();
-}
 
 bool isAllZero(const char* bytes, SIZE_T size)
 {
@@ -47,18 +39,16 @@ char* reserve(SIZE_T size, DWORD type = MEM_RESERVE)
 {
     MEMORY_BASIC_INFORMATION info;
     std::memset(&info, 0xCD, sizeof info);
-    if (VirtualQuery(address, &info, sizeof info) != sizeof info)
-        return ::testing::AssertionFailure() << "VirtualQuery failed with error " << GetLastError();
     state = state != 0 ? state : protect == 0 ? MEM_RESERVE : MEM_COMMIT;
-    if (info.BaseAddress ==
-            reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(kPage - 1)) &&
-        info.AllocationBase == base && info.AllocationProtect == allocationProtect && info.PartitionId == 0 &&
-        info.RegionSize == size && info.State == state && info.Protect == protect && info.Type == type)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "base " << info.BaseAddress << " allocation base " << info.AllocationBase
-           << " allocation protect " << info.AllocationProtect << " size " << info.RegionSize << " state "
-           << info.State << " protect " << info.Protect << " type " << info.Type;
+    return ::testing::AssertionResult(
+               VirtualQuery(address, &info, sizeof info) == sizeof info &&
+               info.BaseAddress ==
+                   reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(kPage - 1)) &&
+               info.AllocationBase == base && info.AllocationProtect == allocationProtect &&
+               info.PartitionId == 0 && info.RegionSize == size && info.State == state &&
+               info.Protect == protect && info.Type == type)
+           << "base " << info.AllocationBase << " size " << info.RegionSize << " state " << info.State
+           << " protect " << info.Protect << " error " << GetLastError();
 }
 
 // Asks the kernel, not the record, whether a page can be read or written: a pipe transfer to or
@@ -100,14 +90,13 @@ protected:
     PageProbe mProbe;
 };
 
-// Page states live inline (64 KB), in a pooled array (1 MB, the small-block heap's regions) or in
-// a mapping of their own (512 MB); they are compared eight at a time.
+// Page states live inline (64 KB), in a pooled array (1 MB, the small-block heap's regions) or in a
+// mapping of their own (512 MB); they are compared eight at a time.
 class ReservationLifecycle : public VirtualMemoryTest, public ::testing::WithParamInterface<SIZE_T> {};
 
-// Each step shows in VirtualQuery and in the kernel. Faults: a region size running past a state
-// change or the end (or stopping short at the edge of a group of eight), a state the kernel does
-// not have, a protection change half applied before it meets a reserved page, a release leaving
-// the record behind, a recycled record keeping its former states.
+// A region size running past a state change or the end (or stopping short at the edge of a group of
+// eight), a state the kernel does not have, a protection change half applied before it meets a
+// reserved page, a release leaving the record behind, a recycled record keeping its former states.
 TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
 {
     const SIZE_T size = GetParam();
@@ -115,9 +104,8 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
         char* base = reserve(size);
         ASSERT_NE(nullptr, base);
         EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(base) % kAllocationGranularity);
-        EXPECT_TRUE(queryShows(base + 5, base, size, 0));
-        EXPECT_TRUE(queryShows(base + size - 1, base, kPage, 0));
-        EXPECT_FALSE(mProbe.canRead(base));
+        EXPECT_TRUE(queryShows(base + 5, base, size, 0) && queryShows(base + size - 1, base, kPage, 0) &&
+                    !mProbe.canRead(base));
         const DWORD protect = round == 0 ? PAGE_READWRITE : PAGE_EXECUTE_READWRITE; // pages 1 to 13:
         EXPECT_EQ(base + kPage, VirtualAlloc(base + kPage + 100, 12 * kPage, MEM_COMMIT, protect));
         EXPECT_TRUE(queryShows(base + 14 * kPage, base, size - 14 * kPage, 0));
@@ -133,8 +121,8 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
             {0, 1, 0}, {1, 2, protect}, {3, 1, 0}, {4, 1, protect}, {8, 3, PAGE_READONLY}, {11, 3, protect}};
         for (const auto& [page, pages, pageProtect] : layout)
             EXPECT_TRUE(queryShows(base + page * kPage, base, pages * kPage, pageProtect)) << page;
-        EXPECT_FALSE(mProbe.canRead(base + 3 * kPage) || mProbe.canWrite(base + 8 * kPage));
-        EXPECT_TRUE(mProbe.canWrite(base + 2 * kPage));
+        EXPECT_TRUE(!mProbe.canRead(base + 3 * kPage) && !mProbe.canWrite(base + 8 * kPage) &&
+                    mProbe.canWrite(base + 2 * kPage));
         ASSERT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
         MEMORY_BASIC_INFORMATION info;
         ASSERT_EQ(sizeof info, VirtualQuery(base, &info, sizeof info));
@@ -142,17 +130,16 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
     }
 }
 
-// Faults: pages handed out again without being cleared (reserve-and-commit, recommit after a
-// decommit of some pages or of all), committed pages cleared by a second commit or left with
-// their former protection by it.
-// Only the first four pages and the last are touched, so the large reservation stays cheap.
+// Pages handed out again without being cleared (reserve-and-commit, recommit after a decommit of
+// some pages or of all); committed pages cleared by a second commit or left with their former
+// protection by it. Only the first four pages and the last are touched, so 512 MB stays cheap.
 TEST_P(ReservationLifecycle, NewPagesReadZeroAndCommittedPagesKeepTheirContents)
 {
     const SIZE_T size = GetParam();
     char* base = reserve(size, MEM_RESERVE | MEM_COMMIT);
     ASSERT_NE(nullptr, base);
-    EXPECT_TRUE(queryShows(base, base, size, PAGE_READWRITE));
-    EXPECT_TRUE(isAllZero(base, 4 * kPage) && isAllZero(base + size - kPage, kPage));
+    EXPECT_TRUE(queryShows(base, base, size, PAGE_READWRITE) && isAllZero(base, 4 * kPage) &&
+                isAllZero(base + size - kPage, kPage));
     std::memset(base, 0xAB, 4 * kPage);
     DWORD old = 0;
     ASSERT_TRUE(VirtualProtect(base + kPage, kPage, PAGE_READONLY, &old));
@@ -160,22 +147,21 @@ TEST_P(ReservationLifecycle, NewPagesReadZeroAndCommittedPagesKeepTheirContents)
     EXPECT_TRUE(queryShows(base, base, size, PAGE_READWRITE));
     ASSERT_TRUE(VirtualFree(base + kPage, kPage, MEM_DECOMMIT));
     EXPECT_EQ(base + kPage, VirtualAlloc(base + kPage, kPage, MEM_COMMIT, PAGE_READWRITE));
-    EXPECT_TRUE(isAllZero(base + kPage, kPage));
-    EXPECT_TRUE(base[kPage - 1] == static_cast<char>(0xAB) && base[3 * kPage] == static_cast<char>(0xAB));
+    EXPECT_TRUE(isAllZero(base + kPage, kPage) && base[kPage - 1] == static_cast<char>(0xAB) &&
+                base[3 * kPage] == static_cast<char>(0xAB));
     ASSERT_TRUE(VirtualFree(base, 0, MEM_DECOMMIT)); // size 0 at the base: the whole reservation
     EXPECT_TRUE(queryShows(base + size / 2, base, size - size / 2, 0));
     ASSERT_EQ(base, VirtualAlloc(base, size, MEM_COMMIT, PAGE_READONLY));
-    EXPECT_TRUE(isAllZero(base, 4 * kPage));
-    EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
+    EXPECT_TRUE(isAllZero(base, 4 * kPage) && VirtualFree(base, 0, MEM_RELEASE));
 }
 
 INSTANTIATE_TEST_SUITE_P(StateStorage, ReservationLifecycle,
                          ::testing::Values(kAllocationGranularity, kMegabyte, 512 * kMegabyte),
                          [](const auto& info) { return std::to_string(info.param / 1024) + "KB"; });
 
-// The small-block heap reserves 1 MB regions each just below the last, which the kernel merges
-// into one mapping: regions, commits and releases must not cross. A fixed reserve rounds down to
-// 64 KB and fails on occupied space, ours or another's, never replacing what is there.
+// Neighbouring 1 MB reservations (the small-block heap's, merged by the kernel into one mapping)
+// crossed by a region, commit or release; a fixed reserve not rounded down to 64 KB, or replacing
+// occupied space, ours or another's.
 TEST_F(VirtualMemoryTest, FixedReservesStaySeparateAndNeverReplaceWhatIsThere)
 {
     char* upper = freeMegabyteAlignedSpan(2) + kMegabyte;
@@ -183,58 +169,55 @@ TEST_F(VirtualMemoryTest, FixedReservesStaySeparateAndNeverReplaceWhatIsThere)
     ASSERT_EQ(upper, VirtualAlloc(upper, kMegabyte, MEM_RESERVE, PAGE_READWRITE));
     ASSERT_EQ(lower, VirtualAlloc(lower, kMegabyte, MEM_RESERVE, PAGE_READWRITE));
     EXPECT_TRUE(queryShows(lower + 4 * kPage, lower, kMegabyte - 4 * kPage, 0));
-    EXPECT_EQ(ERROR_INVALID_ADDRESS,
-              errorOf(VirtualAlloc(upper - kPage, 2 * kPage, MEM_COMMIT, PAGE_READWRITE)));
-    EXPECT_EQ(ERROR_INVALID_ADDRESS, errorOf(VirtualFree(upper - kPage, 2 * kPage, MEM_DECOMMIT)));
-    EXPECT_TRUE(queryShows(upper - kPage, lower, kPage, 0));
+    EXPECT_TRUE(errorOf(VirtualAlloc(upper - kPage, 2 * kPage, MEM_COMMIT, PAGE_READWRITE)) ==
+                    ERROR_INVALID_ADDRESS &&
+                errorOf(VirtualFree(upper - kPage, 2 * kPage, MEM_DECOMMIT)) == ERROR_INVALID_ADDRESS &&
+                queryShows(upper - kPage, lower, kPage, 0));
     ASSERT_EQ(upper, VirtualAlloc(upper, kPage, MEM_COMMIT, PAGE_READWRITE));
     upper[0] = 42;
     ASSERT_TRUE(VirtualFree(lower, 0, MEM_RELEASE));
-    EXPECT_TRUE(upper[0] == 42 && queryShows(upper, upper, kPage, PAGE_READWRITE));
-    EXPECT_TRUE(VirtualFree(upper, 0, MEM_RELEASE));
+    EXPECT_TRUE(upper[0] == 42 && queryShows(upper, upper, kPage, PAGE_READWRITE) &&
+                VirtualFree(upper, 0, MEM_RELEASE));
 
     char* free = freeMegabyteAlignedSpan(1);
     ASSERT_EQ(free, VirtualAlloc(free + 0x1234, 0x10000, MEM_RESERVE, PAGE_READWRITE));
-    EXPECT_TRUE(queryShows(free, free, 0x12000, 0)); // bytes up to 0x11234 end in page 0x11
-    EXPECT_EQ(ERROR_INVALID_ADDRESS,
-              errorOf(VirtualAlloc(free + 0x10000, kPage, MEM_RESERVE, PAGE_READWRITE)));
-    EXPECT_TRUE(VirtualFree(free, 0, MEM_RELEASE));
+    EXPECT_TRUE(queryShows(free, free, 0x12000, 0) && // bytes up to 0x11234 end in page 0x11
+                errorOf(VirtualAlloc(free + 0x10000, kPage, MEM_RESERVE, PAGE_READWRITE)) ==
+                    ERROR_INVALID_ADDRESS &&
+                VirtualFree(free, 0, MEM_RELEASE));
     void* foreign = mmap(free, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
     ASSERT_EQ(static_cast<void*>(free), foreign);
     EXPECT_EQ(ERROR_INVALID_ADDRESS, errorOf(VirtualAlloc(free, kMegabyte, MEM_RESERVE, PAGE_READWRITE)));
     munmap(foreign, kPage);
 }
 
-// A refused call must not act, or half act: releases from the middle or with a size, commits out
-// of their reservation, bad types, sizes or protections. Forced commit failures fail exactly that
-// many commits and change nothing; a reserve-only call does not use one up.
+// Refused calls acting, or half acting: releases from the middle or with a size, commits out of their
+// reservation, bad types, sizes or protections; forced commit failures failing other than that many
+// commits (a reserve-only call uses none up) or changing anything.
 TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
 {
     char* base = reserve(4 * kPage, MEM_RESERVE | MEM_COMMIT);
     ASSERT_TRUE(base != nullptr && VirtualFree(base + 2 * kPage, 2 * kPage, MEM_DECOMMIT));
     DWORD old = 0;
-    // clang-format off
-    const std::vector<DWORD> invalidParameter = {
-        errorOf(VirtualFree(base, 4 * kPage, MEM_RELEASE)),
-        errorOf(VirtualFree(base + kPage, 0, MEM_DECOMMIT)),
-        errorOf(VirtualFree(base, 0, MEM_RELEASE | MEM_DECOMMIT)),
-        errorOf(VirtualAlloc(nullptr, 0, MEM_RESERVE, PAGE_READWRITE)),
-        errorOf(VirtualAlloc(base, 0, MEM_COMMIT, PAGE_READWRITE)),
-        errorOf(VirtualProtect(base, kPage, PAGE_READONLY, nullptr)),
-        errorOf(VirtualProtect(base, 0, PAGE_READONLY, &old))};
-    const std::vector<DWORD> invalidAddress = {
-        errorOf(VirtualFree(base + kPage, 0, MEM_RELEASE)), errorOf(VirtualFree(nullptr, 0, MEM_RELEASE)),
-        errorOf(VirtualAlloc(base + kPage, 4 * kPage, MEM_COMMIT, PAGE_READONLY))};
-    // clang-format on
-    EXPECT_EQ(std::vector<DWORD>(invalidParameter.size(), ERROR_INVALID_PARAMETER), invalidParameter);
-    EXPECT_EQ(std::vector<DWORD>(invalidAddress.size(), ERROR_INVALID_ADDRESS), invalidAddress);
+    EXPECT_THAT((Errors{errorOf(VirtualFree(base, 4 * kPage, MEM_RELEASE)),
+                        errorOf(VirtualFree(base + kPage, 0, MEM_DECOMMIT)),
+                        errorOf(VirtualFree(base, 0, MEM_RELEASE | MEM_DECOMMIT)),
+                        errorOf(VirtualAlloc(nullptr, 0, MEM_RESERVE, PAGE_READWRITE)),
+                        errorOf(VirtualAlloc(base, 0, MEM_COMMIT, PAGE_READWRITE)),
+                        errorOf(VirtualProtect(base, kPage, PAGE_READONLY, nullptr)),
+                        errorOf(VirtualProtect(base, 0, PAGE_READONLY, &old))}),
+                Each(ERROR_INVALID_PARAMETER));
+    EXPECT_THAT((Errors{errorOf(VirtualFree(base + kPage, 0, MEM_RELEASE)),
+                        errorOf(VirtualFree(nullptr, 0, MEM_RELEASE)),
+                        errorOf(VirtualAlloc(base + kPage, 4 * kPage, MEM_COMMIT, PAGE_READONLY))}),
+                Each(ERROR_INVALID_ADDRESS));
     // Copy-on-write (8, 0x80) and the modifiers (0x100 guard, 0x200, 0x400) are not emulated.
     for (DWORD protect : {0u, PAGE_READONLY | PAGE_READWRITE, 8u, 0x80u, 0x100u, PAGE_READWRITE | 0x100u,
                           PAGE_READWRITE | 0x200u, PAGE_READWRITE | 0x400u})
-        EXPECT_EQ(std::vector<DWORD>(3, ERROR_INVALID_PARAMETER),
-                  (std::vector<DWORD>{errorOf(VirtualAlloc(nullptr, kPage, MEM_RESERVE, protect)),
-                                      errorOf(VirtualAlloc(base, kPage, MEM_COMMIT, protect)),
-                                      errorOf(VirtualProtect(base, kPage, protect, &old))}))
+        EXPECT_THAT((Errors{errorOf(VirtualAlloc(nullptr, kPage, MEM_RESERVE, protect)),
+                            errorOf(VirtualAlloc(base, kPage, MEM_COMMIT, protect)),
+                            errorOf(VirtualProtect(base, kPage, protect, &old))}),
+                    Each(ERROR_INVALID_PARAMETER))
             << protect;
     for (DWORD type :
          {0u, MEM_DECOMMIT, MEM_RELEASE, MEM_TOP_DOWN, 0x80000u, MEM_RESERVE | 1u}) // 0x80000: reset
@@ -245,27 +228,27 @@ TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
     EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY,
               errorOf(VirtualAlloc(base + 2 * kPage, kPage, MEM_COMMIT, PAGE_READWRITE)));
     EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, errorOf(reserve(kPage, MEM_RESERVE | MEM_COMMIT)));
-    EXPECT_EQ(mLiveAtStart + 1, test::liveReservationCount());
-    EXPECT_TRUE(queryShows(base, base, 2 * kPage, PAGE_READWRITE));
-    EXPECT_TRUE(queryShows(base + 2 * kPage, base, 2 * kPage, 0));
-    EXPECT_TRUE(mProbe.canWrite(base + kPage) && !mProbe.canRead(base + 2 * kPage));
+    EXPECT_TRUE(mLiveAtStart + 1 == test::liveReservationCount() &&
+                queryShows(base, base, 2 * kPage, PAGE_READWRITE) &&
+                queryShows(base + 2 * kPage, base, 2 * kPage, 0) && mProbe.canWrite(base + kPage) &&
+                !mProbe.canRead(base + 2 * kPage));
     EXPECT_EQ(base + 2 * kPage, VirtualAlloc(base + 2 * kPage, kPage, MEM_COMMIT, PAGE_READWRITE));
-    ASSERT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
-    EXPECT_EQ(ERROR_INVALID_ADDRESS, errorOf(VirtualFree(base, 0, MEM_RELEASE)));
+    EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE) &&
+                errorOf(VirtualFree(base, 0, MEM_RELEASE)) == ERROR_INVALID_ADDRESS);
 }
 
-// Memory the layer did not reserve is described from the kernel's mappings. Faults: a short or
-// missing buffer written to, kernel addresses looked up, a foreign page said free (or a hole
-// mapped), a protection the page lacks, a free region running over the next mapping.
+// Memory the layer did not reserve not described from the kernel's mappings: a short or missing buffer
+// written to, kernel addresses looked up, a foreign page said free (or a hole mapped), a protection
+// the page lacks, a free region running over the next mapping.
 TEST_F(VirtualMemoryTest, QueryDescribesMemoryOutsideReservationsFromTheKernel)
 {
     MEMORY_BASIC_INFORMATION info{};
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, errorOf(VirtualQuery(&info, nullptr, sizeof info)));
-    EXPECT_EQ(ERROR_BAD_LENGTH, errorOf(VirtualQuery(&info, &info, sizeof info - 1)));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              errorOf(VirtualQuery(reinterpret_cast<void*>(0x7FFF'FFFF'FFFF), &info, 48)));
-    ASSERT_EQ(sizeof info, VirtualQuery(&info, &info, sizeof info)); // the stack
-    EXPECT_TRUE(info.State == MEM_COMMIT && info.Protect == PAGE_READWRITE);
+    EXPECT_TRUE(errorOf(VirtualQuery(&info, nullptr, sizeof info)) == ERROR_INVALID_PARAMETER &&
+                errorOf(VirtualQuery(&info, &info, sizeof info - 1)) == ERROR_BAD_LENGTH &&
+                errorOf(VirtualQuery(reinterpret_cast<void*>(0x7FFF'FFFF'FFFF), &info, 48)) ==
+                    ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(VirtualQuery(&info, &info, sizeof info) == sizeof info && info.State == MEM_COMMIT &&
+                info.Protect == PAGE_READWRITE); // the stack
     // Pages 0 and 2 of four are unmapped: page 1 is a mapping of its own, page 2 a one-page hole.
     auto* pages = static_cast<char*>(mmap(nullptr, 4 * kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(MAP_FAILED, static_cast<void*>(pages));
@@ -277,9 +260,9 @@ TEST_F(VirtualMemoryTest, QueryDescribesMemoryOutsideReservationsFromTheKernel)
     munmap(pages, 4 * kPage);
 }
 
-// Threads reserve, commit, check, decommit and release their own reservations (all three state
-// storages) while the record shifts under them. Faults: a lost or duplicated entry, pages handed
-// out with another thread's data, a query answered from a moving table. TSan runs it too.
+// Threads reserving, committing, checking, decommitting and releasing their own reservations (all
+// three state storages) while the record shifts under them: a lost or duplicated entry, pages handed
+// out with another thread's data, a query answered from a moving table.
 TEST_F(VirtualMemoryTest, ConcurrentReservationsKeepTheRecordExact)
 {
     std::atomic<int> failures{0};

@@ -1,0 +1,31 @@
+// tests/platform/PlatformTest.h
+// What the platform tests share: the OS layer and its test controls, GoogleTest, fresh processes,
+// and the error a failed call left.
+#pragma once
+
+#include "platform/TestControls.h"
+#include "platform/win.h"
+#include "support/FreshProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace oxtest {
+
+/// The last error a call left when `succeeded` (its answer, or a test of it) is false; 0 when it is
+/// true. Clears the last error, so what one call left never counts for the next.
+inline win::DWORD errorOf(auto succeeded)
+{
+    const win::DWORD error = succeeded ? 0 : win::GetLastError();
+    win::SetLastError(0);
+    return error;
+}
+
+/// The errors of several calls, to compare with ::testing::Each(error) or a list.
+using Errors = std::vector<win::DWORD>;
+
+} // namespace oxtest
