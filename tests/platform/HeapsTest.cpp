@@ -4,8 +4,6 @@
 
 #include "platform/PlatformTest.h"
 
-#include <gmock/gmock.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>

@@ -7,6 +7,7 @@
 #include "platform/win.h"
 #include "support/FreshProcess.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>

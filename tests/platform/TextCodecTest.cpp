@@ -11,6 +11,8 @@
 
 using namespace win;
 using oxtest::errorOf;
+using oxtest::Errors;
+using ::testing::Each;
 
 namespace {
 
@@ -62,8 +64,8 @@ std::u16string unitsOf(const std::string& utf16le)
     return std::u16string(reinterpret_cast<const char16_t*>(utf16le.data()), utf16le.size() / 2);
 }
 
-// Runs the calling test in a process of its own whose ANSI code page is `codePage` (the default,
-// 1252, for 0); true in the test's own process, which then returns.
+// Runs the calling test in a process whose ANSI code page is `codePage` (0: the default, 1252); true
+// in the test's own process, which then returns.
 bool inProcessWithCodePage(UINT codePage)
 {
     if (oxtest::inFreshProcess({"OX_ANSI_CODEPAGE" + (codePage == 0 ? "" : "=" + std::to_string(codePage))}))
@@ -72,9 +74,8 @@ bool inProcessWithCodePage(UINT codePage)
     return false;
 }
 
-// Every byte (not a lead byte) and every lead and trail pair that the ANSI page decodes to one unit
-// other than U+FFFD encodes back, without the default character, to bytes that decode to that unit.
-// Answers how many there are.
+// Every byte (not a lead byte) and lead and trail pair the ANSI page decodes to one unit other than
+// U+FFFD encodes back, without the default character, to bytes decoding to that unit; answers how many.
 int definedCharactersRoundTripping()
 {
     int defined = 0;
@@ -96,8 +97,8 @@ int definedCharactersRoundTripping()
 
 } // namespace
 
-// Overlongs, surrogates, values above U+10FFFF, truncated sequences decode to one U+FFFD per maximal
-// subpart (not per byte, never swallowing the byte that broke a sequence).
+// Overlongs, surrogates, values above U+10FFFF or truncated sequences not decoding to one U+FFFD per
+// maximal subpart (but per byte, or swallowing the byte that broke a sequence).
 TEST(Utf8IllFormed, DecodesToOneReplacementPerMaximalSubpart)
 {
     // clang-format off
@@ -135,10 +136,9 @@ TEST(Utf8RoundTrip, EveryScalarValueMatchesTheOracleBothWays)
     EXPECT_TRUE(expected == utf8 && all == decode(utf8));
 }
 
-// The terminator not counted and converted for a length of -1 (also of empty text), or added to an
-// explicit length; at a capacity short of the size, the call not failing with
-// ERROR_INSUFFICIENT_BUFFER, writing past the capacity, or writing other than whole leading
-// characters of the result (a surrogate pair or UTF-8 sequence split).
+// The terminator not converted and counted for a length of -1 (also of empty text), or added to an
+// explicit one; a short capacity not failing with ERROR_INSUFFICIENT_BUFFER, written past, or holding
+// other than whole leading characters (a surrogate pair or UTF-8 sequence split).
 TEST(TextConversionLengths, TerminatorsCountOnlyForMinusOneAndShortBuffersAreNotOverrun)
 {
     std::u16string wide4(4, u'#');
@@ -170,9 +170,9 @@ TEST(TextConversionLengths, TerminatorsCountOnlyForMinusOneAndShortBuffersAreNot
     }
 }
 
-// Each malformed call fails with its own error: null, zero or overlapping buffers, lengths
-// below -1, a code page neither ANSI nor UTF-8, a default character and usedDefaultChar with
-// UTF-8 are invalid parameters; any flag is refused (none is emulated, none may be ignored).
+// A malformed call not failing with its own error: null, zero or overlapping buffers, lengths below
+// -1, a code page neither ANSI nor UTF-8, a default character, usedDefaultChar with UTF-8 are invalid
+// parameters; every flag is refused (none is emulated, none may be ignored).
 TEST(TextConversionArguments, MalformedCallsFailWithTheirError)
 {
     OXCHAR wide[8] = {};
@@ -180,40 +180,34 @@ TEST(TextConversionArguments, MalformedCallsFailWithTheirError)
     alignas(8) char shared[16] = "abcdefg";
     auto* sharedWide = reinterpret_cast<OXCHAR*>(shared);
     BOOL used = FALSE;
-    auto toWide = [](const char* source, int length, OXCHAR* out, int capacity, UINT codePage = CP_UTF8,
-                     DWORD flags = 0) {
-        return errorOf(MultiByteToWideChar(codePage, flags, source, length, out, capacity));
-    };
-    auto toNarrow = [](const OXCHAR* source, int length, char* out, int capacity,
-                       const char* defaultChar = nullptr, BOOL* usedDefaultChar = nullptr,
-                       UINT codePage = CP_UTF8, DWORD flags = 0) {
-        return errorOf(WideCharToMultiByte(codePage, flags, source, length, out, capacity, defaultChar,
-                                           usedDefaultChar));
-    };
-    // clang-format off
-    const DWORD invalid[] = {
-        toWide(nullptr, -1, wide, 8), toWide("a", 0, wide, 8), toWide("a", -2, wide, 8),
-        toWide("a", -1, wide, -1), toWide("a", -1, nullptr, 8), toWide(shared, -1, sharedWide, 8),
-        toWide(shared + 2, 4, sharedWide, 4),
-        toWide("a", -1, wide, 8, GetACP() == 1253 ? 1254 : 1253), toNarrow(nullptr, -1, narrow, 8),
-        toNarrow(u"a", 0, narrow, 8), toNarrow(u"a", -5, narrow, 8), toNarrow(u"a", -1, nullptr, 8),
-        toNarrow(sharedWide, 2, shared + 2, 4), toNarrow(u"a", -1, narrow, 8, "?"),
-        toNarrow(u"a", -1, narrow, 8, "?", &used, CP_ACP), toNarrow(u"a", -1, narrow, 8, nullptr, &used)};
-    // clang-format on
-    for (std::size_t i = 0; i < std::size(invalid); ++i)
-        EXPECT_EQ(ERROR_INVALID_PARAMETER, invalid[i]) << "call " << i;
+    auto toWide = [](auto... arguments) { return errorOf(MultiByteToWideChar(arguments...)); };
+    auto toNarrow = [](auto... arguments) { return errorOf(WideCharToMultiByte(arguments...)); };
+    EXPECT_THAT(
+        (Errors{toWide(CP_UTF8, 0, nullptr, -1, wide, 8), toWide(CP_UTF8, 0, "a", 0, wide, 8),
+                toWide(CP_UTF8, 0, "a", -2, wide, 8), toWide(CP_UTF8, 0, "a", -1, wide, -1),
+                toWide(CP_UTF8, 0, "a", -1, nullptr, 8), toWide(CP_UTF8, 0, shared, -1, sharedWide, 8),
+                toWide(CP_UTF8, 0, shared + 2, 4, sharedWide, 4),
+                toWide(GetACP() == 1253 ? 1254 : 1253, 0, "a", -1, wide, 8),
+                toNarrow(CP_UTF8, 0, nullptr, -1, narrow, 8, nullptr, nullptr),
+                toNarrow(CP_UTF8, 0, u"a", 0, narrow, 8, nullptr, nullptr),
+                toNarrow(CP_UTF8, 0, u"a", -5, narrow, 8, nullptr, nullptr),
+                toNarrow(CP_UTF8, 0, u"a", -1, nullptr, 8, nullptr, nullptr),
+                toNarrow(CP_UTF8, 0, sharedWide, 2, shared + 2, 4, nullptr, nullptr),
+                toNarrow(CP_UTF8, 0, u"a", -1, narrow, 8, "?", nullptr),
+                toNarrow(CP_ACP, 0, u"a", -1, narrow, 8, "?", &used),
+                toNarrow(CP_UTF8, 0, u"a", -1, narrow, 8, nullptr, &used)}),
+        Each(ERROR_INVALID_PARAMETER));
     for (UINT codePage : {CP_UTF8, CP_ACP})
         for (DWORD flag : {0x1u, 0x8u, 0x80u, 0x400u})
-            EXPECT_TRUE(toWide("a", -1, nullptr, 0, codePage, flag) == ERROR_INVALID_FLAGS &&
-                        toNarrow(u"a", -1, nullptr, 0, nullptr, nullptr, codePage, flag) ==
+            EXPECT_TRUE(toWide(codePage, flag, "a", -1, nullptr, 0) == ERROR_INVALID_FLAGS &&
+                        toNarrow(codePage, flag, u"a", -1, nullptr, 0, nullptr, nullptr) ==
                             ERROR_INVALID_FLAGS)
                 << codePage << ' ' << flag;
 }
 
-// Random mixes of ASCII, sequences, fragments and arbitrary bytes (NUL too; fixed seed): decoding
-// writing past its size query or giving unpaired surrogates (so re-encoded text decodes to other
-// units), or well-formed input (by glibc) decoding otherwise than glibc or not re-encoding to itself.
-// Catches the word-at-a-time ASCII paths mishandling a word at any offset or at the end.
+// Random mixes of ASCII, sequences, fragments and bytes (NUL too): decoding past its size query or to
+// unpaired surrogates (re-encoded, they decode to other units), well-formed input decoding otherwise
+// than glibc or not re-encoding to itself; the word-at-a-time ASCII paths failing at some offset.
 TEST(Utf8Randomized, DecodingIsBoundedValidAndRoundTripsWellFormedInput)
 {
     std::mt19937 random(20240611);
@@ -239,10 +233,9 @@ TEST(Utf8Randomized, DecodingIsBoundedValidAndRoundTripsWellFormedInput)
     EXPECT_GT(wellFormedCount, 1000);
 }
 
-// 1252 with nothing configured: a byte decoding otherwise than glibc's table (the five undefined ones
-// to their C1 controls, as Windows), not encoding back, or read as a lead byte; what the page lacks
-// not one '?' per character (a surrogate pair is one), usedDefaultChar set otherwise, a best fit
-// (A with macron is not 'A').
+// 1252, the default: a byte decoding otherwise than glibc's table (the five undefined ones to C1
+// controls, as Windows) or read as a lead byte; what the page lacks not one '?' per character (a
+// surrogate pair is one) or best fit (A with macron is not 'A'); usedDefaultChar set otherwise.
 TEST(AnsiCodePage1252, EveryByteRoundTripsAndTheRestBecomesTheDefaultCharacter)
 {
     if (inProcessWithCodePage(0))
@@ -260,11 +253,10 @@ TEST(AnsiCodePage1252, EveryByteRoundTripsAndTheRestBecomesTheDefaultCharacter)
     EXPECT_TRUE(encode(u"caf\x00E9", CP_ACP, &used) == "caf\xE9" && !used);
 }
 
-// Lead bytes not pairing with trail bytes; half-width katakana not singles, 0x80 not its C1 control.
-// A lead byte with a byte that cannot trail it not one U+FFFD, or swallowing that byte (a delimiter
-// after a broken lead is lost); a lead at the end, or a pair that names nothing, not one U+FFFD. A
-// defined character not encoding back; NEC and IBM duplicates not encoding to the IBM row as Windows
-// does; a character becoming another (the yen sign is not a backslash).
+// Lead bytes not pairing with trail bytes; half-width katakana not singles, 0x80 not its C1 control; a
+// lead byte with a byte that cannot trail it, a lead at the end or a pair naming nothing not one U+FFFD
+// (or swallowing a delimiter); NEC and IBM duplicates not encoding to the IBM row as Windows does; a
+// character becoming another (the yen sign is not a backslash).
 TEST(AnsiCodePage932, PairsLeadAndTrailBytesAndEncodingNeverChangesACharacter)
 {
     if (inProcessWithCodePage(932))
@@ -282,10 +274,8 @@ TEST(AnsiCodePage932, PairsLeadAndTrailBytesAndEncodingNeverChangesACharacter)
                 WideCharToMultiByte(CP_ACP, 0, u"\x3042\x3044", -1, nullptr, 0, nullptr, nullptr) == 5);
 }
 
-// 1255, built from iconv: letters, C1 controls for the undefined bytes of 0x80..0x9F, U+FFFD for
-// other undefined bytes, defined bytes round-tripping. An unknown page leaving the process without
-// an ANSI code page rather than on 1252. UTF-8 as the ANSI code page not the UTF-8 codec with its
-// rules for CP_ACP (usedDefaultChar refused).
+// 1255 (from iconv): C1 controls for its undefined bytes in 0x80..0x9F, U+FFFD for the others. An
+// unknown page not falling back to 1252. UTF-8 as the ANSI code page not the UTF-8 codec with its rules.
 class AnsiCodePageOther : public ::testing::TestWithParam<UINT> {};
 
 TEST_P(AnsiCodePageOther, DecodesAndEncodesAsThePage)

@@ -7,18 +7,32 @@ namespace {
 
 using namespace win;
 
-// Values shared between threads, a new thread not starting with null, a read that changes the last
-// error (callers test it after a null answer); a freed index keeping its values, here or in a thread
-// still running, so whoever gets the index next finds a stale value.
-TEST(ThreadLocalStorage, ValuesArePerThreadAndFreeClearsThemEverywhere)
+bool stackEnclosesLocals()
+{
+    int local = 0;
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return low < reinterpret_cast<ULONG_PTR>(&local) && reinterpret_cast<ULONG_PTR>(&local) < high;
+}
+
+// Values or the fiber word shared between threads, a new thread not starting with null, a read that
+// changes the last error (callers test it after a null answer); a freed index keeping its values, here
+// or in a thread still running, for whoever gets it next; stack limits not enclosing the caller's
+// locals, on the main thread or another.
+TEST(ThreadLocalStorage, ValuesAndFiberWordArePerThreadAndFreeClearsThemEverywhere)
 {
     std::vector<DWORD> indices(40);
     int mine = 0, theirs = 0;
     for (DWORD& index : indices)
         TlsSetValue(index = TlsAlloc(), &mine);
+    EXPECT_EQ(nullptr, GetCurrentFiber());
+    test::setCurrentFiber(&mine);
     std::atomic<int> phase{0};
     std::vector<void*> seen;
+    bool otherStack = false;
     std::thread other([&] {
+        seen.push_back(GetCurrentFiber());
+        otherStack = stackEnclosesLocals();
         for (DWORD index : indices) {
             seen.push_back(TlsGetValue(index));
             TlsSetValue(index, &theirs);
@@ -32,7 +46,9 @@ TEST(ThreadLocalStorage, ValuesArePerThreadAndFreeClearsThemEverywhere)
     while (phase.load() != 1)
         std::this_thread::yield();
     SetLastError(99);
-    EXPECT_TRUE(TlsGetValue(indices[0]) == &mine && GetLastError() == ERROR_SUCCESS);
+    EXPECT_TRUE(TlsGetValue(indices[0]) == &mine && GetLastError() == ERROR_SUCCESS &&
+                GetCurrentFiber() == &mine);
+    test::setCurrentFiber(nullptr);
     for (DWORD& index : indices) {
         EXPECT_TRUE(TlsFree(index));
         index = TlsAlloc();
@@ -43,11 +59,11 @@ TEST(ThreadLocalStorage, ValuesArePerThreadAndFreeClearsThemEverywhere)
         EXPECT_EQ(nullptr, TlsGetValue(index));
         TlsFree(index);
     }
-    EXPECT_EQ(std::vector<void*>(80, nullptr), seen);
+    EXPECT_TRUE(seen == std::vector<void*>(81, nullptr) && otherStack && stackEnclosesLocals());
 }
 
-// Unallocated or freed indices used without Windows' errors; a double free succeeding; the
-// supply running past its slots instead of ending with TLS_OUT_OF_INDEXES.
+// Unallocated or freed indices used without Windows' errors; a double free succeeding; the supply
+// running past its slots instead of ending with TLS_OUT_OF_INDEXES.
 TEST(ThreadLocalStorage, RefusalsAndExhaustion)
 {
     EXPECT_TRUE(TlsGetValue(kTlsSlotCount) == nullptr && GetLastError() == ERROR_INVALID_PARAMETER);
@@ -55,34 +71,14 @@ TEST(ThreadLocalStorage, RefusalsAndExhaustion)
     std::vector<DWORD> all;
     for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
         all.push_back(index);
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, GetLastError());
-    EXPECT_TRUE(all.size() <= kTlsSlotCount && all.size() > kTlsSlotCount - 8) << all.size();
-    EXPECT_TRUE(TlsFree(all.back()) && !TlsFree(all.back()));
-    EXPECT_TRUE(TlsGetValue(all.back()) == nullptr && GetLastError() == ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(GetLastError() == ERROR_NO_MORE_ITEMS && all.size() <= kTlsSlotCount &&
+                all.size() > kTlsSlotCount - 8)
+        << all.size();
+    EXPECT_TRUE(TlsFree(all.back()) && !TlsFree(all.back()) && TlsGetValue(all.back()) == nullptr &&
+                GetLastError() == ERROR_INVALID_PARAMETER);
     all.pop_back();
     for (DWORD index : all)
         TlsFree(index);
-}
-
-// A fiber word shared between threads; stack limits that do not enclose the caller's locals, on
-// the main thread or another.
-TEST(ThreadState, FiberWordAndStackLimitsArePerThread)
-{
-    auto stackEnclosesLocals = [] {
-        int local = 0;
-        ULONG_PTR low = 0, high = 0;
-        GetCurrentThreadStackLimits(&low, &high);
-        return low < reinterpret_cast<ULONG_PTR>(&local) && reinterpret_cast<ULONG_PTR>(&local) < high;
-    };
-    EXPECT_EQ(nullptr, GetCurrentFiber());
-    int fiber = 0;
-    test::setCurrentFiber(&fiber);
-    void* otherFiber = &fiber;
-    bool otherStack = false;
-    std::thread([&] { otherFiber = GetCurrentFiber(), otherStack = stackEnclosesLocals(); }).join();
-    EXPECT_TRUE(GetCurrentFiber() == &fiber && otherFiber == nullptr);
-    test::setCurrentFiber(nullptr);
-    EXPECT_TRUE(stackEnclosesLocals() && otherStack);
 }
 
 } // namespace
