@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <clocale>
-#include <cstdlib>
 
 using namespace win;
 

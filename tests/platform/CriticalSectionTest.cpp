@@ -3,10 +3,6 @@
 
 #include "platform/PlatformTest.h"
 
-#include <chrono>
-
-namespace {
-
 // Recursion counted wrongly (released at the first leave, or never); a leave by a thread that does
 // not hold the section releasing the owner's hold; increments under the section lost between threads
 // (their overlap drives the contended path, sleeping on the futex).
@@ -30,7 +26,7 @@ TEST(CriticalSection, OwnerMayEnterAgainAndOthersAreExcluded)
     EXPECT_TRUE(got);
     long counter = 0;
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 50000; ++i) {
                 win::CriticalSectionGuard guard(section);
@@ -41,10 +37,7 @@ TEST(CriticalSection, OwnerMayEnterAgainAndOthersAreExcluded)
                 counter = value + 1;
             }
         });
-    }
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(4 * 50000, counter);
 }
-
-} // namespace

@@ -4,9 +4,6 @@
 #include "platform/PlatformTest.h"
 
 #include <cerrno>
-#include <cstdlib>
-
-namespace {
 
 constexpr const OXCHAR* kName = u"OX_TEST_ENVIRONMENT_VALUE";
 
@@ -31,5 +28,3 @@ TEST(Environment, WideGetenvReadsUtf8ValuesAndRefusesWhatDoesNotFit)
                 required == 0);
     ::unsetenv("OX_TEST_ENVIRONMENT_VALUE");
 }
-
-} // namespace

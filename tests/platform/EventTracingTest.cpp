@@ -6,8 +6,6 @@
 #include "platform/PlatformTest.h"
 #include "support/TraceRecorder.h"
 
-#include <tuple>
-
 namespace {
 
 using namespace win;
@@ -164,40 +162,36 @@ TEST(EventTracingCallbacks, CallbackMayWriteAndStopItsOwnSession)
 // write and sessions come and go.
 TEST(EventTracingThreads, WritersAndSessionsChangingConcurrently)
 {
-    struct Context {
-        std::atomic<bool> stopped{false};
-        std::atomic<int> received{0}, afterStop{0}, torn{0};
-    };
     static Provider provider(11);
+    static std::atomic<bool> stopped;
+    static std::atomic<int> received, afterStop, torn;
     std::atomic<bool> done{false};
     std::vector<std::thread> writers;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         writers.emplace_back([&, t] {
             const std::string payload(64, static_cast<char>('a' + t));
             while (!done.load())
                 provider.write(event(static_cast<USHORT>(t), 1, 0x1), {payload, payload});
         });
-    }
-    auto callback = [](const TRACE_EVENT_RECORD* record, PVOID raw) {
-        auto* context = static_cast<Context*>(raw);
+    auto callback = [](const TRACE_EVENT_RECORD* record, PVOID) {
         const std::string expected(64, static_cast<char>('a' + record->Descriptor->Id));
-        context->afterStop += context->stopped.load();
+        afterStop += stopped.load();
         for (ULONG f = 0; f < record->FieldCount; ++f)
-            context->torn += record->FieldCount != 2 ||
-                             std::string_view(reinterpret_cast<const char*>(record->Fields[f].Ptr),
-                                              record->Fields[f].Size) != expected;
-        ++context->received;
+            torn += record->FieldCount != 2 ||
+                    std::string_view(reinterpret_cast<const char*>(record->Fields[f].Ptr),
+                                     record->Fields[f].Size) != expected;
+        ++received;
     };
     for (int round = 0; round < 50; ++round) {
-        Context context;
+        stopped = false, received = 0;
         const TRACEHANDLE session =
-            StartTraceSession(&provider.id, 0, round % 2 == 0 ? 0x1 : 0x3, callback, &context);
+            StartTraceSession(&provider.id, 0, round % 2 == 0 ? 0x1 : 0x3, callback, nullptr);
         ASSERT_NE(0u, session);
-        while (context.received.load() < 5)
+        while (received.load() < 5)
             std::this_thread::yield();
         ASSERT_TRUE(StopTraceSession(session));
-        context.stopped = true;
-        EXPECT_TRUE(context.afterStop.load() == 0 && context.torn.load() == 0);
+        stopped = true;
+        EXPECT_TRUE(afterStop.load() == 0 && torn.load() == 0);
     }
     done = true;
     for (std::thread& writer : writers)

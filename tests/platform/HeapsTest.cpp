@@ -1,13 +1,10 @@
 // tests/platform/HeapsTest.cpp
-// Private heaps and the C runtime heap through the Heap... functions, walks checked against a model
-// of the live blocks.
+// Private heaps and the C runtime heap through the Heap... functions, walks checked against a model.
 
 #include "platform/PlatformTest.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <malloc.h>
 #include <map>
 #include <mutex>
@@ -107,8 +104,7 @@ TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
     BlockMap model;
     for (int step = 0; step < 3000; ++step) {
         SCOPED_TRACE(step);
-        const unsigned action = random() % 10;
-        const unsigned kind = random() % 100;
+        const unsigned action = random() % 10, kind = random() % 100;
         const SIZE_T size = kind < 70   ? random() % 300
                             : kind < 97 ? 1000 + random() % 30000
                                         : 520000 + random() % 300000;
@@ -123,8 +119,7 @@ TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
             void* p = block ? HeapReAlloc(heap, 0, block, size) : HeapAlloc(heap, 0, size);
             ASSERT_TRUE(p != nullptr && (p == block || model.count(p) == 0) &&
                         reinterpret_cast<std::uintptr_t>(p) % 16 == 0 && HeapSize(heap, 0, p) == size &&
-                        HeapValidate(heap, 0, p));
-            ASSERT_TRUE(holds(p, std::min(size, oldSize), seedOf(block)));
+                        HeapValidate(heap, 0, p) && holds(p, std::min(size, oldSize), seedOf(block)));
             model.erase(block);
             fill(p, size, seedOf(p));
             model[p] = size;
@@ -137,10 +132,10 @@ TEST(PrivateHeapModel, WalkListsExactlyTheLiveBlocks)
 }
 
 // A new heap not one region holding its initial size; hundreds of large blocks not all listed in
-// address order (their table outgrows a page, a moved one is re-sorted); emptied segments other
-// than the first and the newest kept. A destroyed heap left mapped, its slot not reused (also after
-// the table went round) or its handle not refused unread; GetProcessHeaps not listing the live
-// heaps, the C runtime's first, or writing more than it may.
+// address order (their table outgrows a page, a moved one is re-sorted); emptied segments other than
+// the first and the newest kept. A destroyed heap left mapped, its slot not reused (also after the
+// table went round) or its handle not refused unread; GetProcessHeaps not listing the live heaps, the
+// C runtime's first, or writing more than it may.
 TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksUntilTheHeapIsDestroyed)
 {
     for (int i = 0; i < 20000; ++i)
@@ -169,9 +164,7 @@ TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksUntilTheHeapIsDestroyed)
 
     const DWORD heapCount = GetProcessHeaps(0, nullptr);
     ASSERT_TRUE(HeapDestroy(heap));
-    auto isMapped = [](const void* p) {
-        return msync(const_cast<void*>(p), 4096, MS_ASYNC) == 0 || errno != ENOMEM;
-    };
+    auto isMapped = [](void* p) { return msync(p, 4096, MS_ASYNC) == 0 || errno != ENOMEM; };
     for (const auto& region : full.regions)
         EXPECT_FALSE(isMapped(region.lpData));
     for (const auto& [p, size] : model)
@@ -192,9 +185,13 @@ TEST(PrivateHeapWalk, ListsSegmentsAndLargeBlocksUntilTheHeapIsDestroyed)
     EXPECT_TRUE(walksAs(successor, {{block, 10}}));
 }
 
-// Pointers the heap never handed out (interior, freed: a double free, foreign), forged walk entries
-// or sizes near SIZE_MAX (wrapping when rounded up to blocks or pages) accepted or changing anything.
-TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
+// Accepted or changing anything: pointers the heap never handed out (interior, freed: a double free,
+// foreign), forged walk entries, sizes near SIZE_MAX (wrapping when rounded up to blocks or pages),
+// and flags or options, none of which is emulated (a block not zeroed as asked, a heap without the
+// limit it was given); low fragmentation (class 0, a 4-byte 2) refused on some heap, or a wrong
+// length, value or class taken. The C runtime heap's blocks not glibc's (either side frees, usable
+// sizes, a 0-byte realloc keeps a block); it not walking as one region, or destroyed.
+TEST(HeapRefusals, ForeignPointersFlagsAndOptionsAreRefusedAndChangeNothing)
 {
     ScopedHeap heap;
     ScopedHeap other;
@@ -222,15 +219,38 @@ TEST(PrivateHeapForeignPointers, AreRefusedAndLeaveTheHeapIntact)
     }
     PROCESS_HEAP_ENTRY dressed{small, 0, 0, 0, PROCESS_HEAP_REGION, {}};
     EXPECT_THAT((Errors{errorOf(HeapWalk(heap, &dressed)), errorOf(HeapWalk(heap, nullptr)),
-                        errorOf(HeapReAlloc(heap, 0, nullptr, 10))}),
+                        errorOf(HeapCreate(1, 0, 0)), errorOf(HeapCreate(0, 0, 65536)),
+                        errorOf(HeapDestroy(kRuntimeHeap))}),
                 Each(ERROR_INVALID_PARAMETER));
     for (SIZE_T huge : {kNoSize, kNoSize - 15, kNoSize - 4096, kNoSize / 2, SIZE_T{1} << 47})
         EXPECT_THAT((Errors{errorOf(HeapAlloc(heap, 0, huge)), errorOf(HeapReAlloc(heap, 0, small, huge)),
                             errorOf(HeapReAlloc(heap, 0, large, huge))}),
                     Each(ERROR_NOT_ENOUGH_MEMORY));
+    ULONG mode = 2, otherMode = 1;
+    std::uint64_t wideMode = 2;
+    for (auto [h, p] : {std::pair{heap.handle, small}, {kRuntimeHeap, static_cast<char*>(fromMalloc)}}) {
+        EXPECT_TRUE(HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode));
+        EXPECT_THAT((Errors{errorOf(HeapSetInformation(h, HeapCompatibilityInformation, &wideMode, 8)),
+                            errorOf(HeapSetInformation(h, HeapCompatibilityInformation, &otherMode, 4)),
+                            errorOf(HeapSetInformation(h, HeapCompatibilityInformation, nullptr, 4)),
+                            errorOf(HeapSetInformation(h, HEAP_INFORMATION_CLASS(1), &mode, 4)),
+                            errorOf(HeapAlloc(h, 8, 10)), errorOf(HeapReAlloc(h, 0x10, p, 20)),
+                            errorOf(HeapFree(h, 1, p)), errorOf(HeapSize(h, 1, p) != kNoSize),
+                            errorOf(HeapValidate(h, 1, p)), errorOf(HeapReAlloc(h, 0, nullptr, 10))}),
+                    Each(ERROR_INVALID_PARAMETER));
+    }
     EXPECT_TRUE(HeapFree(heap, 0, nullptr) && holds(small, 100, 1) && holds(large, 700000, 6));
     EXPECT_TRUE(walksAs(heap, {{small, 100}, {large, 700000}}) && walksAs(other, {{fromOther, 100}}));
-    std::free(fromMalloc);
+    auto* p = static_cast<char*>(HeapAlloc(kRuntimeHeap, 0, 100));
+    ASSERT_TRUE(p != nullptr && HeapSize(kRuntimeHeap, 0, p) == malloc_usable_size(p));
+    fill(p, 100, 8);
+    EXPECT_TRUE(holds(p = static_cast<char*>(HeapReAlloc(kRuntimeHeap, 0, p, 100000)), 100, 8));
+    std::free(p);
+    EXPECT_TRUE(HeapFree(kRuntimeHeap, 0, fromMalloc));
+    EXPECT_TRUE(HeapFree(kRuntimeHeap, 0, HeapReAlloc(kRuntimeHeap, 0, HeapAlloc(kRuntimeHeap, 0, 0), 0)));
+    const Walk walk = walkHeap(kRuntimeHeap);
+    EXPECT_TRUE(walk.ended && walk.regions.size() == 1 && walk.regions[0].lpData && walk.busy.empty());
+    EXPECT_TRUE(HeapValidate(kRuntimeHeap, 0, nullptr) && HeapLock(kRuntimeHeap) && HeapUnlock(kRuntimeHeap));
 }
 
 // HeapLock not holding the other threads off while the holder goes on using the heap; threads that
@@ -244,7 +264,7 @@ TEST(PrivateHeapThreads, LockHoldsOthersOffAndThreadsFreeEachOthersBlocks)
     std::mutex slotsLock;
     std::vector<std::pair<void*, std::size_t>> slots(256, {nullptr, 0});
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             std::mt19937 random(t);
             for (int i = 0; i < 4000; ++i) {
@@ -253,15 +273,13 @@ TEST(PrivateHeapThreads, LockHoldsOthersOffAndThreadsFreeEachOthersBlocks)
                 ASSERT_NE(nullptr, block.first);
                 ++allocated;
                 fill(block.first, size, seedOf(block.first));
-                {
-                    std::lock_guard<std::mutex> guard(slotsLock);
-                    std::swap(block, slots[random() % slots.size()]);
-                }
-                ASSERT_TRUE(block.first == nullptr || holds(block.first, block.second, seedOf(block.first)));
-                ASSERT_TRUE(HeapFree(heap, 0, block.first));
+                std::unique_lock<std::mutex> guard(slotsLock);
+                std::swap(block, slots[random() % slots.size()]);
+                guard.unlock();
+                ASSERT_TRUE(holds(block.first, block.second, seedOf(block.first)) &&
+                            HeapFree(heap, 0, block.first));
             }
         });
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(0, allocated.load()); // fails only when the lock does not keep the others out
     ASSERT_TRUE(HeapUnlock(heap));
@@ -272,48 +290,6 @@ TEST(PrivateHeapThreads, LockHoldsOthersOffAndThreadsFreeEachOthersBlocks)
         if (p != nullptr && holds(p, size, seedOf(p)))
             model.emplace(p, size);
     EXPECT_TRUE(walksAs(heap, model));
-}
-
-// The C runtime heap's blocks are glibc's (either side frees, usable sizes, 0-byte realloc keeps a
-// block); it walks as one region and cannot be destroyed. Low fragmentation (class 0, a 4-byte
-// 2) is accepted on every heap, a wrong length, value or class refused. No flag or option is
-// emulated, so each is refused rather than ignored (a block not zeroed as asked, a heap without
-// a limit it was given), and a refused call changes nothing.
-TEST(HeapModes, RuntimeHeapIsGlibcsAndOnlyWhatIsEmulatedIsTaken)
-{
-    auto* p = static_cast<char*>(HeapAlloc(kRuntimeHeap, 0, 100));
-    ASSERT_TRUE(p != nullptr && HeapSize(kRuntimeHeap, 0, p) == malloc_usable_size(p));
-    fill(p, 100, 8);
-    EXPECT_TRUE(holds(p = static_cast<char*>(HeapReAlloc(kRuntimeHeap, 0, p, 100000)), 100, 8));
-    std::free(p);
-    EXPECT_TRUE(HeapFree(kRuntimeHeap, 0, std::malloc(10)));
-    EXPECT_NE(nullptr,
-              p = static_cast<char*>(HeapReAlloc(kRuntimeHeap, 0, HeapAlloc(kRuntimeHeap, 0, 0), 0)));
-    HeapFree(kRuntimeHeap, 0, p);
-    const Walk walk = walkHeap(kRuntimeHeap);
-    EXPECT_TRUE(walk.ended && walk.regions.size() == 1 && walk.regions[0].lpData && walk.busy.empty());
-    EXPECT_TRUE(HeapValidate(kRuntimeHeap, 0, nullptr) && HeapLock(kRuntimeHeap) && HeapUnlock(kRuntimeHeap));
-
-    ScopedHeap heap;
-    ULONG mode = 2, other = 1;
-    std::uint64_t wide = 2;
-    for (HANDLE h : {heap.handle, kRuntimeHeap}) {
-        EXPECT_TRUE(HeapSetInformation(h, HeapCompatibilityInformation, &mode, sizeof mode));
-        ASSERT_NE(nullptr, p = static_cast<char*>(HeapAlloc(h, 0, 10)));
-        EXPECT_THAT((Errors{errorOf(HeapSetInformation(h, HeapCompatibilityInformation, &wide, 8)),
-                            errorOf(HeapSetInformation(h, HeapCompatibilityInformation, &other, 4)),
-                            errorOf(HeapSetInformation(h, HeapCompatibilityInformation, nullptr, 4)),
-                            errorOf(HeapSetInformation(h, HEAP_INFORMATION_CLASS(1), &mode, 4)),
-                            errorOf(HeapAlloc(h, 8, 10)), errorOf(HeapReAlloc(h, 0x10, p, 20)),
-                            errorOf(HeapFree(h, 1, p)), errorOf(HeapSize(h, 1, p) != kNoSize),
-                            errorOf(HeapValidate(h, 1, p)), errorOf(HeapReAlloc(h, 0, nullptr, 10))}),
-                    Each(ERROR_INVALID_PARAMETER));
-        EXPECT_TRUE(HeapFree(h, 0, p));
-    }
-    EXPECT_THAT((Errors{errorOf(HeapCreate(1, 0, 0)), errorOf(HeapCreate(0, 0, 65536)),
-                        errorOf(HeapDestroy(kRuntimeHeap))}),
-                Each(ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(walksAs(heap, {}));
 }
 
 } // namespace

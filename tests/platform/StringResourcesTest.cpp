@@ -3,8 +3,6 @@
 
 #include "platform/PlatformTest.h"
 
-#include <tuple>
-
 using namespace win;
 
 namespace {

@@ -18,8 +18,9 @@ bool stackEnclosesLocals()
 // Values or the fiber word shared between threads, a new thread not starting with null, a read that
 // changes the last error (callers test it after a null answer); a freed index keeping its values, here
 // or in a thread still running, for whoever gets it next; stack limits not enclosing the caller's
-// locals, on the main thread or another.
-TEST(ThreadLocalStorage, ValuesAndFiberWordArePerThreadAndFreeClearsThemEverywhere)
+// locals, on the main thread or another. Unallocated or freed indices used without Windows' errors,
+// a double free succeeding, the supply running past its slots instead of ending with TLS_OUT_OF_INDEXES.
+TEST(ThreadLocalStorage, ValuesAreThreadsOwnAndFreedIndicesAreClearedAndRefused)
 {
     std::vector<DWORD> indices(40);
     int mine = 0, theirs = 0;
@@ -55,29 +56,20 @@ TEST(ThreadLocalStorage, ValuesAndFiberWordArePerThreadAndFreeClearsThemEverywhe
     }
     phase = 2;
     other.join();
-    for (DWORD index : indices) {
+    for (DWORD index : indices)
         EXPECT_EQ(nullptr, TlsGetValue(index));
-        TlsFree(index);
-    }
     EXPECT_TRUE(seen == std::vector<void*>(81, nullptr) && otherStack && stackEnclosesLocals());
-}
-
-// Unallocated or freed indices used without Windows' errors; a double free succeeding; the supply
-// running past its slots instead of ending with TLS_OUT_OF_INDEXES.
-TEST(ThreadLocalStorage, RefusalsAndExhaustion)
-{
     EXPECT_TRUE(TlsGetValue(kTlsSlotCount) == nullptr && GetLastError() == ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(TlsSetValue(kTlsSlotCount, nullptr) || TlsFree(TLS_OUT_OF_INDEXES));
-    std::vector<DWORD> all;
     for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        all.push_back(index);
-    EXPECT_TRUE(GetLastError() == ERROR_NO_MORE_ITEMS && all.size() <= kTlsSlotCount &&
-                all.size() > kTlsSlotCount - 8)
-        << all.size();
-    EXPECT_TRUE(TlsFree(all.back()) && !TlsFree(all.back()) && TlsGetValue(all.back()) == nullptr &&
-                GetLastError() == ERROR_INVALID_PARAMETER);
-    all.pop_back();
-    for (DWORD index : all)
+        indices.push_back(index);
+    EXPECT_TRUE(GetLastError() == ERROR_NO_MORE_ITEMS && indices.size() <= kTlsSlotCount &&
+                indices.size() > kTlsSlotCount - 8)
+        << indices.size();
+    EXPECT_TRUE(TlsFree(indices.back()) && !TlsFree(indices.back()) &&
+                TlsGetValue(indices.back()) == nullptr && GetLastError() == ERROR_INVALID_PARAMETER);
+    indices.pop_back();
+    for (DWORD index : indices)
         TlsFree(index);
 }
 

@@ -175,8 +175,11 @@ TEST_F(VirtualMemoryTest, FixedReservesStaySeparateAndNeverReplaceWhatIsThere)
 
 // Refused calls acting, or half acting: releases from the middle or with a size, commits out of their
 // reservation, bad types, sizes or protections; forced commit failures failing other than that many
-// commits (a reserve-only call uses none up) or changing anything.
-TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
+// commits (a reserve-only call uses none up) or changing anything. Memory the layer did not reserve
+// not described from the kernel's mappings: a short or missing buffer written to, kernel addresses
+// looked up, a foreign page said free (or a hole mapped), a protection the page lacks, a free region
+// running over the next mapping.
+TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothingAndForeignMemoryIsDescribed)
 {
     char* base = reserve(4 * kPage, MEM_RESERVE | MEM_COMMIT);
     ASSERT_TRUE(base != nullptr && VirtualFree(base + 2 * kPage, 2 * kPage, MEM_DECOMMIT));
@@ -217,13 +220,6 @@ TEST_F(VirtualMemoryTest, RefusedRequestsChangeNothing)
     EXPECT_EQ(base + 2 * kPage, VirtualAlloc(base + 2 * kPage, kPage, MEM_COMMIT, PAGE_READWRITE));
     EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE) &&
                 errorOf(VirtualFree(base, 0, MEM_RELEASE)) == ERROR_INVALID_ADDRESS);
-}
-
-// Memory the layer did not reserve not described from the kernel's mappings: a short or missing buffer
-// written to, kernel addresses looked up, a foreign page said free (or a hole mapped), a protection
-// the page lacks, a free region running over the next mapping.
-TEST_F(VirtualMemoryTest, QueryDescribesMemoryOutsideReservationsFromTheKernel)
-{
     MEMORY_BASIC_INFORMATION info{};
     EXPECT_TRUE(errorOf(VirtualQuery(&info, nullptr, sizeof info)) == ERROR_INVALID_PARAMETER &&
                 errorOf(VirtualQuery(&info, &info, sizeof info - 1)) == ERROR_BAD_LENGTH &&
@@ -249,7 +245,7 @@ TEST_F(VirtualMemoryTest, ConcurrentReservationsKeepTheRecordExact)
 {
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([t, &failures] {
             for (int round = 0; round < 150; ++round) {
                 const SIZE_T sizes[] = {kAllocationGranularity, kMegabyte, 2 * kMegabyte + kPage};
@@ -266,7 +262,6 @@ TEST_F(VirtualMemoryTest, ConcurrentReservationsKeepTheRecordExact)
                 failures += !ok || !released;
             }
         });
-    }
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(0, failures.load());
