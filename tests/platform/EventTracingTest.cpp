@@ -1,7 +1,6 @@
 // tests/platform/EventTracingTest.cpp
-// The in-process event tracing: which sessions receive what and when, the enable callback, refusals
-// and threads (what an event holds is checked through the trace file, tests/diagnostics). Providers
-// use GUIDs of their own, so the library's own provider plays no part.
+// The in-process event tracing: which sessions receive what and when, the enable callback, refusals,
+// threads (event contents: tests/diagnostics). Providers use GUIDs of their own, not the library's.
 
 #include "platform/PlatformTest.h"
 #include "support/TraceRecorder.h"
@@ -12,24 +11,17 @@ using namespace win;
 
 constexpr ULONGLONG kChannelBit = 0x8000000000000000ull;
 
-GUID testGuid(DWORD n)
-{
-    return GUID{0x7E57E7E0u + n, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
-}
-
 EVENT_DESCRIPTOR event(USHORT id, UCHAR level, ULONGLONG keyword)
 {
     return EVENT_DESCRIPTOR{id, 0, 16, level, 10, 1, keyword};
 }
 
-// A provider registered under testGuid(n) that keeps what its enable callback was told. It is never
+// A provider registered under guid(n) that keeps what its enable callback was told. It is never
 // unregistered, so each test keeps its provider for the life of the process.
 struct Provider {
     using EnableCall = std::tuple<ULONG, UCHAR, ULONGLONG, bool>; // also whether EventEnabled answered yes
-    explicit Provider(DWORD n) : id(testGuid(n))
-    {
-        EXPECT_EQ(ERROR_SUCCESS, EventRegister(&id, &enableCallback, this, &handle));
-    }
+    static GUID guid(DWORD n) { return GUID{0x7E57E7E0u + n, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}}; }
+    explicit Provider(DWORD n) : id(guid(n)) { EXPECT_EQ(0u, EventRegister(&id, &onEnable, this, &handle)); }
     ULONG write(const EVENT_DESCRIPTOR& descriptor, std::vector<std::string> fields = {})
     {
         std::vector<EVENT_DATA_DESCRIPTOR> data;
@@ -37,8 +29,8 @@ struct Provider {
             data.push_back({reinterpret_cast<ULONGLONG>(field.data()), static_cast<ULONG>(field.size()), 0});
         return EventWrite(handle, &descriptor, static_cast<ULONG>(data.size()), data.data());
     }
-    static void enableCallback(LPCGUID, ULONG isEnabled, UCHAR level, ULONGLONG matchAny, ULONGLONG,
-                               EVENT_FILTER_DESCRIPTOR*, PVOID context)
+    static void onEnable(LPCGUID, ULONG isEnabled, UCHAR level, ULONGLONG matchAny, ULONGLONG,
+                         EVENT_FILTER_DESCRIPTOR*, PVOID context)
     {
         auto* self = static_cast<Provider*>(context);
         const EVENT_DESCRIPTOR any = event(1, 1, 0);
@@ -52,15 +44,16 @@ struct Provider {
 // A write nobody wants failing or reaching another provider's session; EventEnabled answering for a
 // stopped session or another provider's; a stopped session still receiving. The enable callback
 // missing a session, seeing it before it takes effect (or after it stopped), or skipped for sessions
-// that started before the provider registered.
+// that started before the provider registered. Deadlock when a session's callback writes events or
+// stops its own session.
 TEST(EventTracingDelivery, EnablingAndDeliveryFollowSessionsStartingAndStopping)
 {
-    TraceRecorder early(testGuid(5), 18, 0x8); // wants neither of the events below
+    TraceRecorder early(Provider::guid(5), 18, 0x8); // wants neither of the events below
     static Provider provider(5);
     const EVENT_DESCRIPTOR commands = event(1, 16, kChannelBit | 0x2);
     const EVENT_DESCRIPTOR lisp = event(2, 16, kChannelBit | 0x4);
     {
-        TraceRecorder unrelated(testGuid(6));
+        TraceRecorder unrelated(Provider::guid(6));
         EXPECT_TRUE(provider.write(commands, {"abc"}) == ERROR_SUCCESS &&
                     !EventEnabled(provider.handle, &commands) && unrelated.events().empty());
     }
@@ -68,22 +61,32 @@ TEST(EventTracingDelivery, EnablingAndDeliveryFollowSessionsStartingAndStopping)
     EXPECT_TRUE(EventEnabled(provider.handle, &commands) && !EventEnabled(provider.handle, &lisp));
     {
         TraceRecorder second(provider.id, 0, 0x4);
-        EXPECT_TRUE(provider.calls.size() == 3 && EventEnabled(provider.handle, &lisp));
-        provider.write(lisp);
-        EXPECT_EQ(1u, second.events().size());
+        EXPECT_TRUE(provider.calls.size() == 3 && EventEnabled(provider.handle, &lisp) &&
+                    provider.write(lisp) == ERROR_SUCCESS && second.events().size() == 1);
     }
     EXPECT_FALSE(EventEnabled(provider.handle, &lisp));
     provider.write(commands);
     first.stop();
     early.stop();
     provider.write(commands);
-    EXPECT_FALSE(EventEnabled(provider.handle, &commands));
-    EXPECT_EQ((std::vector<unsigned>{1}), first.ids());
+    EXPECT_TRUE(!EventEnabled(provider.handle, &commands) && first.ids() == std::vector<unsigned>{1});
     const ULONG on = EVENT_CONTROL_CODE_ENABLE_PROVIDER, off = EVENT_CONTROL_CODE_DISABLE_PROVIDER;
     const std::vector<Provider::EnableCall> calls = {{on, 18, 0x8, true}, {on, 0, 0x2, true},
                                                      {on, 0, 0x4, true},  {off, 0, 0, true},
                                                      {off, 0, 0, true},   {off, 0, 0, false}};
     EXPECT_EQ(calls, provider.calls);
+    static TRACEHANDLE session = 0;
+    static int received = 0;
+    auto callback = [](const TRACE_EVENT_RECORD* record, PVOID) {
+        if (++received == 1) {
+            const EVENT_DESCRIPTOR nested = event(2, 1, 0);
+            EventWrite(provider.handle, &nested, 0, nullptr); // reaches this session too
+            EXPECT_TRUE(record->Descriptor->Id == 1 && StopTraceSession(session));
+        }
+    };
+    ASSERT_NE(0u, session = StartTraceSession(&provider.id, 0, ~0ull, callback, nullptr));
+    EXPECT_TRUE(provider.write(event(1, 1, 0)) == ERROR_SUCCESS &&
+                provider.write(event(3, 1, 0)) == ERROR_SUCCESS && received == 2);
 }
 
 // Writes through bad handles or malformed payloads corrupting anything or reaching a session
@@ -116,7 +119,7 @@ TEST(EventTracingRefusals, BadHandlesPayloadsAndFullTablesAreRefused)
     EXPECT_TRUE(EventRegister(nullptr, nullptr, nullptr, &refused) == ERROR_INVALID_PARAMETER &&
                 refused == 0 &&
                 EventRegister(&provider.id, nullptr, nullptr, nullptr) == ERROR_INVALID_PARAMETER);
-    const GUID id = testGuid(9);
+    const GUID id = Provider::guid(9);
     const auto ignoreEvents = [](const TRACE_EVENT_RECORD*, PVOID) {};
     std::vector<TRACEHANDLE> sessions;
     for (TRACEHANDLE session; (session = StartTraceSession(&id, 0, ~0ull, ignoreEvents, nullptr)) != 0;)
@@ -137,25 +140,6 @@ TEST(EventTracingRefusals, BadHandlesPayloadsAndFullTablesAreRefused)
     EXPECT_TRUE(StartTraceSession(nullptr, 0, 0, ignoreEvents, nullptr) == 0 &&
                 StartTraceSession(&id, 0, 0, nullptr, nullptr) == 0 &&
                 GetLastError() == ERROR_INVALID_PARAMETER);
-}
-
-// Deadlock when a session's callback writes events or stops its own session.
-TEST(EventTracingCallbacks, CallbackMayWriteAndStopItsOwnSession)
-{
-    static Provider provider(10);
-    static TRACEHANDLE session = 0;
-    static int calls = 0;
-    auto callback = [](const TRACE_EVENT_RECORD* record, PVOID) {
-        if (++calls == 1) {
-            const EVENT_DESCRIPTOR nested = event(2, 1, 0);
-            EventWrite(provider.handle, &nested, 0, nullptr); // reaches this session too
-            EXPECT_TRUE(record->Descriptor->Id == 1 && StopTraceSession(session));
-        }
-    };
-    ASSERT_NE(0u, session = StartTraceSession(&provider.id, 0, ~0ull, callback, nullptr));
-    provider.write(event(1, 1, 0));
-    provider.write(event(3, 1, 0));
-    EXPECT_EQ(2, calls);
 }
 
 // Torn or misdelivered events, and a callback running after its session stopped, while threads

@@ -3,9 +3,7 @@
 
 #include "platform/PlatformTest.h"
 
-namespace {
-
-OxStructuredException raised(win::DWORD flags, win::DWORD count, const win::ULONG_PTR* arguments)
+static OxStructuredException raised(win::DWORD flags, win::DWORD count, const win::ULONG_PTR* arguments)
 {
     try {
         win::RaiseException(0xE0000001u, flags, count, arguments);
@@ -29,5 +27,3 @@ TEST(RaiseException, ThrowsWithCodeFlagsAndABoundedArgumentList)
     EXPECT_TRUE(many.argumentCount() == OxStructuredException::kMaximumArguments && many.argument(14) == 14 &&
                 raised(0, 5, nullptr).argumentCount() == 0);
 }
-
-} // namespace

@@ -5,11 +5,9 @@
 
 #include <dlfcn.h>
 
-namespace {
-
 using namespace win;
 
-bool isLoaded(const char* path)
+static bool isLoaded(const char* path)
 {
     void* handle = ::dlopen(path, RTLD_LAZY | RTLD_NOLOAD);
     return handle != nullptr && ::dlclose(handle) == 0;
@@ -41,5 +39,3 @@ TEST(ModuleLookup, FindsLoadedModulesUnderEveryNameAndOnlyTheirOwnExports)
     EXPECT_TRUE(GetProcAddress(nullptr, "oxPreviewOrPlotting") == nullptr &&
                 GetLastError() == ERROR_INVALID_HANDLE);
 }
-
-} // namespace

@@ -1,6 +1,5 @@
 // tests/platform/PlatformTest.h
-// What the platform tests share: the OS layer and its test controls, GoogleTest, fresh processes,
-// and the error a failed call left.
+// What the platform tests share: the OS layer and its test controls, GoogleTest, the failed-call error.
 #pragma once
 
 #include "platform/TestControls.h"
@@ -29,7 +28,6 @@ inline win::DWORD errorOf(auto succeeded)
     return error;
 }
 
-/// The errors of several calls, to compare with ::testing::Each(error) or a list.
-using Errors = std::vector<win::DWORD>;
+using Errors = std::vector<win::DWORD>; // the errors of several calls, for ::testing::Each(error)
 
 } // namespace oxtest

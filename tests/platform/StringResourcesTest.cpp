@@ -5,9 +5,7 @@
 
 using namespace win;
 
-namespace {
-
-int gModuleToken = 0;
+static int gModuleToken = 0;
 const auto kModule = reinterpret_cast<HINSTANCE>(&gModuleToken);
 
 // A copy running past the capacity or left unterminated, a count that includes the terminator, the
@@ -50,5 +48,3 @@ TEST(StringResources, CopiesWhatFitsFailsWithItsErrorAndFollowsRegistration)
     RegisterStringTable(kModule, nullptr, 0);
     EXPECT_TRUE(LoadStringW(kModule, 4, buffer, 8) == 0 && GetLastError() == ERROR_RESOURCE_DATA_NOT_FOUND);
 }
-
-} // namespace

