@@ -3,6 +3,8 @@
 
 #include <oxfirst/OxHostDefaults.h>
 
+#include "support/FreshProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -13,9 +15,11 @@ namespace {
 using Callbacks = OxRxTypeSysCallbacks;
 
 // The installer missing one of its four services or overwriting the host's own callbacks (class
-// notifications, resource module). It leaves the process-wide store empty again.
+// notifications, resource module). In a process of its own: the callbacks stay installed.
 TEST(HostDefaults, InstallSetsExactlyTheFourServices)
 {
+    if (oxtest::inFreshProcess())
+        return;
     const auto newClass = +[](OxRxClass*) {};
     const auto deleteClass = +[](OxRxClass*) { return true; };
     const auto resource = +[]() -> win::HINSTANCE { return nullptr; };
@@ -29,11 +33,6 @@ TEST(HostDefaults, InstallSetsExactlyTheFourServices)
     EXPECT_TRUE(Callbacks::newClassCallback() == newClass &&
                 Callbacks::deleteClassCallback() == deleteClass &&
                 Callbacks::getAppResourceDllHandle() == resource);
-    Callbacks::setCallback_newClassCallback(nullptr), Callbacks::setCallback_deleteClassCallback(nullptr);
-    Callbacks::setCallback_fatalError(nullptr), Callbacks::setCallback_fmtout(nullptr);
-    Callbacks::setCallback_getAppResourceDllHandle(nullptr),
-        Callbacks::setCallback_MultiByteCIFToWideChar(nullptr);
-    Callbacks::setCallback_WideCharToMultiByteCIF(nullptr);
 }
 
 // A fatal report returning to its caller, or not formatted and printed after its '!'; the message
