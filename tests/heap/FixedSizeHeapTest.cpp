@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -16,17 +15,10 @@
 
 namespace {
 
-void expectHeapConsistent()
-{
-    const char* problem = oxheap::test::checkSmallBlockHeap();
-    EXPECT_EQ(nullptr, problem) << problem;
-}
-
-// Only sizes with a class make a heap, and its blocks hold the request. A heap takes pages of
-// its own, and __oxFreeAligned does not take its blocks: such a block stays in use (it is never
-// handed out again) and no shared class is disturbed. Destroying the heap gives back every
-// page, full or partial: the committed size falls back (a region keeps at most 16 free pages
-// committed).
+// Only sizes with a class make a heap, and its blocks hold the request. A heap takes pages of its
+// own, and __oxFreeAligned does not take its blocks: such a block stays in use (never handed out
+// again) and no shared class is disturbed. Destroying the heap gives back every page, full or
+// partial (a region keeps at most 16 free pages committed).
 TEST(FixedSizeHeap, BlocksStayUntilTheHeapIsDestroyed)
 {
     for (std::size_t size : {0, 700, 4097})
@@ -53,11 +45,11 @@ TEST(FixedSizeHeap, BlocksStayUntilTheHeapIsDestroyed)
     }
     EXPECT_EQ(0u, handedOut.count(victim));
     std::memset(victim, 0xAB, 256); // still the caller's
-    expectHeapConsistent();
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
     const std::size_t filled = smallBlocks.heapSize();
     __oxHeapDestroy(heap);
     EXPECT_LE(smallBlocks.heapSize() + (300 - 5 * 16) * 4096u, filled);
-    expectHeapConsistent();
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
 }
 
 // Heaps are filled from several threads at once: every block is distinct.
@@ -73,8 +65,7 @@ TEST(FixedSizeHeap, ThreadsGetDistinctBlocks)
             for (int i = 0; i < 5000; ++i) {
                 got[t].push_back(__oxHeapMalloc(shared));
                 __oxHeapMalloc(own);
-                void* p = __oxMallocAligned(40);
-                __oxFreeAligned(p);
+                __oxFreeAligned(__oxMallocAligned(40));
             }
             __oxHeapDestroy(own);
         });
@@ -82,11 +73,10 @@ TEST(FixedSizeHeap, ThreadsGetDistinctBlocks)
         thread.join();
     std::set<void*> all;
     for (auto& blocks : got)
-        for (void* p : blocks)
-            EXPECT_TRUE(all.insert(p).second);
+        all.insert(blocks.begin(), blocks.end());
     EXPECT_EQ(std::size_t{kThreads * 5000}, all.size());
     __oxHeapDestroy(shared);
-    expectHeapConsistent();
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -30,9 +30,7 @@ TEST_F(PageAllocator, PagesAreCommittedZeroedMovedAndReleased)
     EXPECT_EQ(nullptr, __oxAllocPages(0));
     auto* p = static_cast<unsigned char*>(__oxAllocPages(5000));
     ASSERT_NE(nullptr, p);
-    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(p) % 65536);
-    for (std::size_t i = 0; i < 8192; ++i)
-        ASSERT_EQ(0, p[i]);
+    EXPECT_TRUE(reinterpret_cast<std::uintptr_t>(p) % 65536 == 0 && std::count(p, p + 8192, 0) == 8192);
     std::memset(p, 0x11, 8192);
     EXPECT_EQ(mReservations + 1, win::test::liveReservationCount());
     __oxFreePages(p);
@@ -42,8 +40,7 @@ TEST_F(PageAllocator, PagesAreCommittedZeroedMovedAndReleased)
     auto* q = static_cast<char*>(__oxAllocPages(4096));
     std::memcpy(q, "pages", 6);
     ASSERT_NE(nullptr, q = static_cast<char*>(__oxReallocPages(q, 4096, 3 * 4096)));
-    EXPECT_STREQ("pages", q);
-    EXPECT_EQ(0, q[3 * 4096 - 1]);
+    EXPECT_TRUE(std::strcmp("pages", q) == 0 && q[3 * 4096 - 1] == 0);
     EXPECT_EQ(mReservations + 1, win::test::liveReservationCount());
     win::test::failNextCommits(10);
     NewHandlerScope handler(0);
@@ -59,8 +56,7 @@ TEST_F(PageAllocator, PagesAreCommittedZeroedMovedAndReleased)
 TEST_F(PageAllocator, RefusalsAreRetriedAtMostSixTimes)
 {
     const struct {
-        int refusals;
-        int retries;
+        int refusals, retries;
         bool quiet;
         int calls;
     } cases[] = {{100, 8, false, 6}, {100, 1, false, 2}, {3, 3, false, 3}, {100, 2, true, 0}};
@@ -71,8 +67,7 @@ TEST_F(PageAllocator, RefusalsAreRetriedAtMostSixTimes)
         if (c.quiet)
             quiet.emplace();
         void* p = __oxAllocPages(4096);
-        EXPECT_EQ(c.refusals < 100, p != nullptr) << c.calls;
-        EXPECT_EQ(c.calls, handler.calls());
+        EXPECT_TRUE((c.refusals < 100) == (p != nullptr) && c.calls == handler.calls()) << c.calls;
         EXPECT_TRUE(c.calls == 0 || handler.lastSize() == 4096u);
         __oxFreePages(p);
     }

@@ -1,6 +1,6 @@
 // tests/heap/StackHeapTest.cpp
-// The stack heap: arena blocks only for owners on the caller's stack, 16-byte steps, frees
-// out of order, the realloc cases, one arena per thread or per fiber, and OxStackAllocator.
+// The stack heap: arena blocks only for owners on the caller's stack, 16-byte steps, frees out
+// of order, the realloc cases, one arena per thread or per fiber, and OxStackAllocator.
 
 #include <oxfirst/OxHeap.h>
 
@@ -9,35 +9,26 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <malloc.h>
 #include <map>
 #include <memory>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
+// The calling thread's or fiber's arena; base null when it has none.
 struct Arena {
+    Arena() { oxheap::test::stackArenaOfCaller(&base, &top); }
+    bool holds(const void* p) const { return p >= base && p < static_cast<const char*>(base) + 16384; }
     const void* base = nullptr;
     std::uint32_t top = 0;
 };
 
-Arena arenaOfCaller()
-{
-    Arena arena;
-    EXPECT_TRUE(oxheap::test::stackArenaOfCaller(&arena.base, &arena.top));
-    return arena;
-}
-
 bool isInArena(const void* p)
 {
-    Arena arena;
-    const auto* at = static_cast<const char*>(p);
-    return oxheap::test::stackArenaOfCaller(&arena.base, &arena.top) && at >= arena.base &&
-           at < static_cast<const char*>(arena.base) + 16384;
+    return Arena().holds(p);
 }
 
 // An owner on the caller's stack gets arena blocks, one after the other, each holding its size
@@ -52,64 +43,58 @@ TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
 
     int owner = 0;
     oxStackHeapFree(oxStackHeapAlloc(0, &owner)); // makes the thread's arena
-    const std::uint32_t top = arenaOfCaller().top;
-    std::vector<std::pair<char*, std::size_t>> blocks;
-    for (std::size_t size : {12, 1, 13, 0, 28, 20000}) {
-        blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(size, &owner)), size);
-        EXPECT_EQ(size < 20000, isInArena(blocks.back().first)) << size;
-        std::memset(blocks.back().first, 0x7F, size);
-    }
-    const std::size_t rest = 16384 - arenaOfCaller().top - 4;
-    blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(rest, &owner)), rest);
-    EXPECT_TRUE(isInArena(blocks.back().first) && arenaOfCaller().top == 16384u);
-    std::memset(blocks.back().first, 0x7F, rest);
-    blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(1, &owner)), 1);
-    EXPECT_FALSE(isInArena(blocks.back().first));
+    const std::uint32_t top = Arena().top;
+    std::vector<char*> blocks;
+    auto take = [&](std::size_t size) { // a filled block: whether it is in the arena
+        blocks.push_back(static_cast<char*>(oxStackHeapAlloc(size, &owner)));
+        std::memset(blocks.back(), 0x7F, size);
+        return isInArena(blocks.back());
+    };
+    for (std::size_t size : {12, 1, 13, 0, 28})
+        EXPECT_TRUE(take(size)) << size;
+    EXPECT_FALSE(take(20000));
+    EXPECT_TRUE(take(16384 - Arena().top - 4) && Arena().top == 16384u); // the rest of the arena
+    EXPECT_FALSE(take(1));
     for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
-        oxStackHeapFree(it->first);
-    EXPECT_EQ(top, arenaOfCaller().top);
+        oxStackHeapFree(*it);
+    EXPECT_EQ(top, Arena().top);
 }
 
-// Freed blocks below a live one stay until the topmost block goes; then the top drops past
-// all of them at once. Frees of non-blocks and second frees change nothing.
+// Freed blocks below a live one stay until the topmost block goes; then the top drops past all
+// of them at once. Frees of non-blocks and second frees change nothing.
 TEST(StackHeap, TopDropsOnlyWhenTheTopmostBlockIsFreed)
 {
     int owner = 0;
     char* blocks[4];
     for (char*& block : blocks)
         block = static_cast<char*>(oxStackHeapAlloc(20, &owner));
-    const std::uint32_t full = arenaOfCaller().top;
-    oxStackHeapFree(blocks[1]);
-    oxStackHeapFree(blocks[2]);
-    oxStackHeapFree(blocks[2]);
-    oxStackHeapFree(blocks[0] + 8);
-    EXPECT_EQ(full, arenaOfCaller().top);
+    const std::uint32_t full = Arena().top;
+    for (char* p : {blocks[1], blocks[2], blocks[2], blocks[0] + 8, static_cast<char*>(nullptr)})
+        oxStackHeapFree(p);
+    EXPECT_EQ(full, Arena().top);
     oxStackHeapFree(blocks[3]);
-    EXPECT_EQ(full - 3 * 32, arenaOfCaller().top);
+    EXPECT_EQ(full - 3 * 32, Arena().top);
     oxStackHeapFree(blocks[0]);
-    EXPECT_EQ(full - 4 * 32, arenaOfCaller().top);
-    oxStackHeapFree(nullptr);
+    EXPECT_EQ(full - 4 * 32, Arena().top);
 }
 
 // Realloc: the topmost block is freed and taken again at the new size; an inner block stays
-// when its usable length (without the length word) holds the new size, and is freed for a
-// C runtime block otherwise; blocks outside the arena keep their contents.
+// when its usable length (without the length word) holds the new size, and is freed for a C
+// runtime block otherwise; blocks outside the arena keep their contents.
 TEST(StackHeap, ReallocCases)
 {
     int owner = 0;
     auto* inner = static_cast<char*>(oxStackHeapAlloc(20, &owner)); // 32 bytes, 28 usable
     auto* topmost = static_cast<char*>(oxStackHeapAlloc(20, &owner));
-    const std::uint32_t top = arenaOfCaller().top;
-
+    const std::uint32_t top = Arena().top;
     EXPECT_EQ(topmost, oxStackHeapRealloc(topmost, 60));
-    EXPECT_EQ(top + 32, arenaOfCaller().top);
+    EXPECT_EQ(top + 32, Arena().top);
     EXPECT_EQ(inner, oxStackHeapRealloc(inner, 28));
-
     auto* moved = static_cast<char*>(oxStackHeapRealloc(inner, 29)); // would reach the length word
     EXPECT_FALSE(isInArena(moved));
     std::memset(moved, 1, 29);
     oxStackHeapFree(topmost);
-    EXPECT_EQ(top - 64, arenaOfCaller().top);
+    EXPECT_EQ(top - 64, Arena().top);
     oxStackHeapFree(moved);
 
     auto* outside = static_cast<char*>(oxStackHeapRealloc(nullptr, 8));
@@ -120,19 +105,13 @@ TEST(StackHeap, ReallocCases)
 }
 
 // A fiber library's slot store: one value map per "fiber".
-class TestFiberStore : public OxFiberLocalStore {
-public:
-    std::uint32_t allocSlot(Destructor destructor) override
-    {
-        mDestructor = destructor;
-        return ++mSlots;
-    }
+struct TestFiberStore : OxFiberLocalStore {
+    std::uint32_t allocSlot(Destructor destructor) override { return mDestructor = destructor, ++mSlots; }
     void* getValue(std::uint32_t slot) override { return mValues[slot]; }
     int setValue(std::uint32_t slot, void* value, int reserved) override
     {
         mValues[slot] = value;
-        mReserved = reserved;
-        return 1;
+        return mReserved = reserved, 1;
     }
     void freeSlot(std::uint32_t) override {}
 
@@ -149,26 +128,22 @@ TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
 {
     int owner = 0;
     void* threadBlock = oxStackHeapAlloc(16, &owner);
-    const void* threadBase = arenaOfCaller().base;
-    const void* theirBase = nullptr;
+    const void* threadBase = Arena().base;
+    Arena theirs;
     bool theirBlockInTheirArena = false;
     std::thread([&] {
         int theirOwner = 0;
-        void* block =
-            oxStackHeapAlloc(16, &theirOwner); // left for the thread's end, which destroys the arena
-        std::uint32_t top = 0;
-        oxheap::test::stackArenaOfCaller(&theirBase, &top);
-        theirBlockInTheirArena = block == theirBase && top == 32;
+        void* block = oxStackHeapAlloc(16, &theirOwner); // left for the thread's end to destroy
+        theirs = Arena();
+        theirBlockInTheirArena = block == theirs.base && theirs.top == 32;
     }).join();
-    EXPECT_TRUE(theirBlockInTheirArena);
-    EXPECT_NE(threadBase, theirBase);
+    EXPECT_TRUE(theirBlockInTheirArena && theirs.base != threadBase);
 
     TestFiberStore store;
     void* fiberData[2] = {&store, nullptr}; // the fiber's parameter comes first
     win::test::setCurrentFiber(fiberData);
     void* fiberBlock = oxStackHeapAlloc(16, &owner);
-    EXPECT_NE(threadBase, arenaOfCaller().base);
-    EXPECT_EQ(arenaOfCaller().base, fiberBlock);
+    EXPECT_TRUE(Arena().base != threadBase && Arena().base == fiberBlock);
     EXPECT_TRUE(store.mReserved == 0 && store.mValues.size() == 1);
     oxStackHeapFree(fiberBlock);
     for (auto& [slot, value] : store.mValues) // the fiber ends: its arena goes to the destructor
@@ -176,9 +151,9 @@ TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
 
     void* withoutParameter[1] = {nullptr};
     win::test::setCurrentFiber(withoutParameter);
-    EXPECT_EQ(threadBase, arenaOfCaller().base);
+    EXPECT_EQ(threadBase, Arena().base);
     win::test::setCurrentFiber(nullptr);
-    EXPECT_EQ(threadBase, arenaOfCaller().base);
+    EXPECT_EQ(threadBase, Arena().base);
     oxStackHeapFree(threadBlock);
 }
 
@@ -190,19 +165,16 @@ struct Scoped : OxStackAllocator {
 };
 
 // Objects of OxStackAllocator classes live in the arena of their owner's thread and end with a
-// delete-expression: the virtual destructor runs, then the block is freed. The base itself is
-// abstract, so no bare base object can be made.
+// delete-expression: the virtual destructor runs, then the block is freed.
 TEST(StackHeap, StackAllocatorObjectsLiveInTheArena)
 {
-    EXPECT_TRUE(std::is_abstract_v<OxStackAllocator>);
     int owner = 0;
     int destroyed = 0;
     OxStackAllocator* object = new (&owner) Scoped(&destroyed);
     EXPECT_TRUE(isInArena(object));
-    const std::uint32_t withObject = arenaOfCaller().top;
+    const std::uint32_t withObject = Arena().top;
     delete object;
-    EXPECT_EQ(1, destroyed);
-    EXPECT_EQ(withObject - 48, arenaOfCaller().top);
+    EXPECT_TRUE(destroyed == 1 && Arena().top == withObject - 48);
 
     auto heapOwner = std::make_unique<int>(0);
     OxStackAllocator* elsewhere = new (heapOwner.get()) Scoped(&destroyed);
