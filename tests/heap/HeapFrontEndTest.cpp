@@ -1,6 +1,5 @@
 // tests/heap/HeapFrontEndTest.cpp
-// The heap front end as modules use it: heap 0 is the process allocator, other handles are
-// private heaps, and failed allocations go through the new handler as often as it asks.
+// The heap front end: heap 0, private heaps, and the new handler's retries of failed allocations.
 
 #include <oxfirst/OxHeap.h>
 
@@ -28,10 +27,7 @@ struct Walk {
     bool walked;
 };
 
-// Heap 0 hands out C runtime memory: free() and the heap functions take each other's blocks,
-// sizes agree with malloc's, realloc keeps the contents, the raw-memory functions are the
-// process allocator's, and validation accepts any pointer. Sizes near the top fail with null,
-// a failed realloc leaving the block; the try-allocation never calls the new handler.
+// Heap 0 is the C runtime (blocks, sizes, realloc, validation); failures answer null, tries no handler.
 TEST(ProcessHeap, BlocksAreCRuntimeBlocksAndFailuresAnswerNull)
 {
     if (oxtest::inFreshProcess({"OX_EMULATE_WINDOWS_VERSION"}))
@@ -42,10 +38,9 @@ TEST(ProcessHeap, BlocksAreCRuntimeBlocksAndFailuresAnswerNull)
                 oxMsize(p) == __oxMsize(p));
     std::free(p);
     oxHeapFree(nullptr, std::malloc(40));
-    auto* q = static_cast<char*>(__oxMalloc(16));
-    std::memcpy(q, "0123456789abcdef", 16);
-    ASSERT_NE(nullptr, q = static_cast<char*>(__oxRealloc(q, 4000)));
-    EXPECT_EQ(0, std::memcmp(q, "0123456789abcdef", 16));
+    void* q = __oxRealloc(std::memcpy(__oxMalloc(16), "0123456789abcdef", 16), 4000);
+    EXPECT_TRUE(q != nullptr && __oxRealloc(q, SIZE_MAX) == nullptr &&
+                std::memcmp(q, "0123456789abcdef", 16) == 0);
     __oxFree(q);
     void* raw = OxHeapOperators::allocRawMem(24);
     void* tracked = OxHeapOperators::allocRawMem(24, __FILE__, __LINE__);
@@ -56,9 +51,6 @@ TEST(ProcessHeap, BlocksAreCRuntimeBlocksAndFailuresAnswerNull)
     EXPECT_TRUE(oxHeapValidate(nullptr, nullptr) && oxHeapValidate(nullptr, &local));
 
     EXPECT_TRUE(oxHeapAlloc(nullptr, SIZE_MAX) == nullptr && __oxMalloc(SIZE_MAX - 15) == nullptr);
-    p = __oxMalloc(8);
-    EXPECT_EQ(nullptr, __oxRealloc(p, SIZE_MAX));
-    __oxFree(p);
     NewHandlerScope handler(3);
     ASSERT_NE(nullptr, p = oxTryHeapAlloc(nullptr, 64));
     std::free(p);
@@ -66,17 +58,14 @@ TEST(ProcessHeap, BlocksAreCRuntimeBlocksAndFailuresAnswerNull)
     EXPECT_EQ(0, handler.calls());
 }
 
-// A private heap's blocks are its own and sized exactly; realloc of null allocates; the walk
-// counts exactly the busy blocks and their requested bytes, and nothing once they are freed.
+// A private heap's blocks are its own and sized exactly; the walk counts busy blocks and bytes.
 TEST(PrivateHeap, BlocksAreOwnedSizedExactlyAndWalked)
 {
     void* heap = oxHeapCreate(0);
     EXPECT_EQ(0u, Walk(heap).count);
-    auto* p = static_cast<char*>(oxHeapReAlloc(heap, nullptr, 32));
-    ASSERT_NE(nullptr, p);
-    EXPECT_EQ(32u, oxHeapSize(heap, p));
-    std::memcpy(p, "abcdefghijklmnopqrstuvwxyz01234", 32);
-    ASSERT_NE(nullptr, p = static_cast<char*>(oxHeapReAlloc(heap, p, 10000)));
+    void* p = oxHeapReAlloc(heap, nullptr, 32);
+    ASSERT_TRUE(p != nullptr && oxHeapSize(heap, p) == 32u);
+    p = oxHeapReAlloc(heap, std::memcpy(p, "abcdefghijklmnopqrstuvwxyz01234", 32), 10000);
     EXPECT_TRUE(std::memcmp(p, "abcdefghijklmnopqrstuvwxyz01234", 32) == 0 && oxHeapSize(heap, p) == 10000u);
     void* q = oxHeapAlloc(heap, 100);
     void* r = oxHeapAlloc(heap, 3000);
@@ -84,16 +73,14 @@ TEST(PrivateHeap, BlocksAreOwnedSizedExactlyAndWalked)
     EXPECT_TRUE(oxHeapValidate(heap, q) && oxHeapValidate(heap, nullptr) && !oxHeapValidate(heap, &local));
     const Walk walk(heap);
     EXPECT_TRUE(walk.walked && walk.count == 3 && walk.bytes == 13100 && walk.overhead > 0);
-    for (void* block : {static_cast<void*>(p), q, r})
+    for (void* block : {p, q, r})
         oxHeapFree(heap, block);
     EXPECT_FALSE(oxHeapValidate(heap, q));
     EXPECT_TRUE(Walk(heap).count == 0 && Walk(heap).bytes == 0);
     oxHeapDestroy(heap);
 }
 
-// A null, destroyed or made-up handle is walked as nothing (false, all counters zero), and every
-// entry point given it fails without calling the new handler: no handler can cure a heap that
-// is not there. (Blocks that are not a heap's own are the platform heap's tests.)
+// Null, destroyed or made-up handles walk as nothing and fail everywhere without calling the handler.
 TEST(PrivateHeap, BogusHandlesFailWithoutCallingTheHandler)
 {
     void* other = oxHeapCreate(0);
@@ -113,10 +100,8 @@ TEST(PrivateHeap, BogusHandlesFailWithoutCallingTheHandler)
     EXPECT_TRUE(handler.calls() == 0 && local == 0);
 }
 
-// On a real heap every failed attempt gets one call of the new handler, with the size asked
-// for, until it gives up; the try-allocation is one attempt; a handler that finds memory makes
-// the retry succeed. A standard handler that throws bad_alloc gives up, and the exception never
-// leaves the library.
+// Each failed attempt calls the handler once with the size, until it gives up (the try-allocation
+// tries once); a handler that finds memory makes the retry succeed; a throwing one gives up.
 TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
 {
     win::HANDLE heap = win::HeapCreate(0, 0, 0);
@@ -147,8 +132,7 @@ TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
     win::HeapDestroy(heap);
 }
 
-// oxCallOutOfMemHandler answers what the handler answers (false without one). Suppression is
-// per thread and nests: no call while any scope lives on the calling thread, others unaffected.
+// oxCallOutOfMemHandler answers as the handler does; suppression nests, on the calling thread only.
 TEST(OutOfMemHandler, AnswersWhatTheHandlerAnswersUnlessSuppressedOnThisThread)
 {
     EXPECT_FALSE(oxCallOutOfMemHandler(10));
@@ -181,9 +165,7 @@ struct Counted : OxBaseClassWithNew {
     static inline int constructed = 0, destroyed = 0;
 };
 
-// Objects of the library's classes live in the process allocator's memory, single, in arrays
-// and with a source location, each constructed and destroyed once; text copies are fresh
-// blocks of it too, holding every unit and the terminator (null copies to null).
+// Library objects and text copies (every unit; null to null) live in the process allocator, built once.
 TEST(BaseClassWithNew, ObjectsAndTextCopiesComeFromTheProcessAllocator)
 {
     Counted::constructed = Counted::destroyed = 0;

@@ -1,6 +1,5 @@
 // tests/heap/HeapReportTest.cpp
-// Heap reports: folding of equal rows, the four orders, the listing, and the picture of the
-// private heaps and the small-block heap.
+// Heap reports: folding of equal rows, the orders, and the picture of the private and small-block heaps.
 
 #include <oxfirst/OxHeapInfo.h>
 
@@ -28,24 +27,18 @@ OxHeapInfoEntry row(OxHeap* heap, int inUse, std::size_t size, const char* file 
     return entry;
 }
 
-// The listed rows that `wanted` accepts, in listing order.
-Rows rowsOf(OxHeapInfo& info, const std::function<bool(const OxHeapInfoEntry&)>& wanted)
+// The listed rows of `heap`, or those that `wanted` accepts, in listing order.
+Rows rowsOf(OxHeapInfo& info, const OxHeap* heap,
+            const std::function<bool(const OxHeapInfoEntry&)>& wanted = {})
 {
     Rows rows;
     for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        if (wanted(*e))
+        if (wanted ? wanted(*e) : e->heap() == heap)
             rows.emplace_back(e->inUse(), e->size(), e->file());
     return rows;
 }
 
-Rows rowsOf(OxHeapInfo& info, const OxHeap* heap)
-{
-    return rowsOf(info, [heap](const OxHeapInfoEntry& e) { return e.heap() == heap; });
-}
-
-// Rows of one size, heap and pass count fold into one: the count grows by one per added block
-// (not for inUse 0); another heap or pass count makes a new row. A row stored without a file
-// gets ".none" of its own; a row with one keeps a copy.
+// Rows of one size, heap and pass count fold, counting blocks (not inUse 0); files are kept or ".none".
 TEST(HeapReport, EqualBlocksFoldIntoOneRow)
 {
     OxHeap mine(u"report test");
@@ -66,8 +59,8 @@ TEST(HeapReport, EqualBlocksFoldIntoOneRow)
     EXPECT_EQ((Rows{{1, 24, ".none"}}), rowsOf(info, &other));
 }
 
-// Heaps come first (by address), then each order's keys; three blocks of 100 bytes total more
-// than one of 200. The listing exists only after sort, and each sort lists every row once.
+// Heaps come first (by address), then each order's keys (3 blocks of 100 total more than one of 200;
+// any other order is by file); the listing exists only after sort, and lists every row once.
 TEST(HeapReport, SortListsEveryRowOnceInEachOrder)
 {
     OxHeap mine(u"report test");
@@ -78,19 +71,16 @@ TEST(HeapReport, SortListsEveryRowOnceInEachOrder)
             OxHeapInfoEntry e = row(&mine, 1, size);
             info.addEntry(e);
         }
-    const std::pair<OxHeapInfo::OxHeapSort, std::vector<int>> orders[] = {
-        // sizes in listing order
-        {OxHeapInfo::kSortBySize, {8, 100, 200, 400}},
-        {OxHeapInfo::kSortByCount, {200, 400, 8, 100}},
-        {OxHeapInfo::kSortByTotal, {8, 200, 100, 400}},
-        {static_cast<OxHeapInfo::OxHeapSort>(7), {8, 100, 200, 400}}, // any other value sorts by file
-    };
-    for (const auto& [order, sizes] : orders) {
-        info.sort(order);
-        std::vector<int> listed;
+    const OxHeapInfo::OxHeapSort orders[] = {OxHeapInfo::kSortBySize, OxHeapInfo::kSortByCount,
+                                             OxHeapInfo::kSortByTotal,
+                                             static_cast<OxHeapInfo::OxHeapSort>(7)};
+    const std::string listings[] = {"8 100 200 400 ", "200 400 8 100 ", "8 200 100 400 ", "8 100 200 400 "};
+    for (int i = 0; i < 4; ++i) {
+        info.sort(orders[i]);
+        std::string sizes;
         for (const Row& r : rowsOf(info, &mine))
-            listed.push_back(static_cast<int>(std::get<1>(r)));
-        EXPECT_EQ(sizes, listed) << order;
+            sizes += std::to_string(std::get<1>(r)) + " ";
+        EXPECT_EQ(listings[i], sizes) << orders[i];
     }
     int listed = 0;
     for (OxHeapInfoEntry *e = info.first(), *previous = nullptr; e != nullptr;
@@ -101,9 +91,8 @@ TEST(HeapReport, SortListsEveryRowOnceInEachOrder)
     EXPECT_TRUE(oxHeapSnapshot(nullptr));
 }
 
-// A private heap appears under a heap object of its own name with its busy blocks folded and
-// region rows with the committed size, without file, line or stack. The small-block heap shows
-// its live blocks by class and one summary row with the committed size of its pages in use.
+// A private heap shows under its own name with folded busy blocks and committed region rows, no
+// file, line or stack; the small-block heap shows blocks by class and one committed-size summary.
 TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
 {
     void* heap = oxHeapCreate(0);
@@ -118,7 +107,7 @@ TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
     OxHeapInfo info;
     info.sort(OxHeapInfo::kSortBySize);
 
-    Rows rows = rowsOf(info, [&](const OxHeapInfoEntry& e) {
+    Rows rows = rowsOf(info, nullptr, [&](const OxHeapInfoEntry& e) {
         const bool ours = e.heap() != nullptr && e.heap()->name() == expected;
         EXPECT_TRUE(!ours || (e.line() == 0 && e.stackBot() == nullptr));
         return ours;
@@ -130,7 +119,7 @@ TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
                             [](const Row& r) { return std::get<2>(r) == "Region.dwCommittedSize"; }));
     EXPECT_TRUE(std::any_of(regions, rows.end(), [](const Row& r) { return std::get<1>(r) > 0; }));
 
-    const Rows small = rowsOf(info, [](const OxHeapInfoEntry& e) {
+    const Rows small = rowsOf(info, nullptr, [](const OxHeapInfoEntry& e) {
         return e.heap() != nullptr && e.heap()->pool().low == kOxHeapPoolSmallBlock;
     });
     ASSERT_EQ(1, std::count_if(small.begin(), small.end(), isSummary));
@@ -146,8 +135,7 @@ TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
         __oxFreeAligned(p);
 }
 
-// Copies of an entry own their file text (a shared one would be freed twice); the size is kept
-// in 32 bits.
+// Copies of an entry own their file text (a shared one would be freed twice); sizes keep 32 bits.
 TEST(HeapReportEntry, CopiesOwnTheirFile)
 {
     OxHeapInfoEntry original = row(nullptr, 1, 0x1'0000'0010, "Arc.cpp");
@@ -156,8 +144,8 @@ TEST(HeapReportEntry, CopiesOwnTheirFile)
     assigned = original;
     const OxHeapInfoEntry& itself = assigned;
     assigned = itself;
-    EXPECT_EQ(0x10u, original.size());
-    EXPECT_TRUE(original.file() != copy.file() && original.file() != assigned.file());
+    EXPECT_TRUE(original.size() == 0x10u && original.file() != copy.file() &&
+                original.file() != assigned.file());
     EXPECT_TRUE(std::string(copy.file()) == "Arc.cpp" && std::string(assigned.file()) == "Arc.cpp");
 }
 

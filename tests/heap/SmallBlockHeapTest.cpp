@@ -1,7 +1,5 @@
 // tests/heap/SmallBlockHeapTest.cpp
-// The small-block heap through its entry points: size classes, page counts, returned pages and
-// regions, bad frees, refused commits, threads, load switches and unload. Every test ends with
-// the heap's own consistency check.
+// The small-block heap through its entry points; every fixture test ends with the heap's own check.
 
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxHeapInfo.h>
@@ -18,11 +16,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <malloc.h>
 #include <map>
 #include <random>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -39,6 +37,11 @@ struct PageState {
     bool found;
 };
 const auto startOf = [](const void* p, std::uintptr_t bytes) { return std::uintptr_t(p) & ~(bytes - 1); };
+const auto freePages = [] { // of the regions on the available and reserve lists
+    std::uint32_t committed = 0, uncommitted = 0;
+    hooks::smallBlockFreePages(&committed, &uncommitted);
+    return committed + uncommitted;
+};
 
 class SmallBlockHeap : public ::testing::Test {
 protected:
@@ -46,58 +49,42 @@ protected:
     {
         for (void* p : mBlocks)
             __oxFreeAligned(p);
-        const char* problem = hooks::checkSmallBlockHeap();
-        EXPECT_EQ(nullptr, problem) << problem;
+        EXPECT_STREQ(nullptr, hooks::checkSmallBlockHeap());
     }
 
     void* allocate(std::size_t size) { return mBlocks.emplace_back(__oxMallocAligned(size)); }
-    void release(void* p)
-    {
-        mBlocks.erase(std::find(mBlocks.begin(), mBlocks.end(), p));
-        __oxFreeAligned(p);
-    }
+    void release(void* p) { std::erase(mBlocks, p), __oxFreeAligned(p); }
 
     std::vector<void*> mBlocks; // live blocks, freed by TearDown
 };
 
-// Each request gets a block of the smallest class that holds it (beyond the classes the C
-// runtime's, and the size answers agree); blocks filled to their size never overlap, also
-// across the pages of the smallest class.
+// Requests get the smallest class that holds them (else the C runtime); blocks never overlap.
 TEST_F(SmallBlockHeap, RequestsGetTheSmallestClassThatHoldsThemAndNeverOverlap)
 {
-    std::vector<std::pair<unsigned char*, std::size_t>> served; // block, request
-    std::set<std::size_t> classes;
-    for (std::size_t request = 0; request <= 4200; ++request) {
+    for (std::size_t request = 0, previous = 0; request <= 4200; ++request) { // previous: the last class
         auto* p = static_cast<unsigned char*>(allocate(request));
         ASSERT_NE(nullptr, p) << request;
         const std::size_t size = __oxMsizeAligned(p);
         ASSERT_EQ(size, oxMsizeAligned(p)) << request;
-        if (!hooks::isSmallBlock(p)) {
+        if (!hooks::isSmallBlock(p))
             EXPECT_EQ(malloc_usable_size(p), size) << request;
-            continue;
-        }
-        ASSERT_GE(size, request);
-        classes.insert(size);
-        served.emplace_back(p, request);
+        else // the class of the request before is kept while it holds the request
+            ASSERT_TRUE(size >= request && (request == 0 || previous < request || size == previous))
+                << request;
+        previous = hooks::isSmallBlock(p) ? size : 0;
     }
     for (int i = 0; i < 600; ++i) // more than a page of the smallest class
-        served.emplace_back(static_cast<unsigned char*>(allocate(1)), 1);
-    for (std::size_t i = 0; i < served.size(); ++i) {
-        auto [p, request] = served[i];
-        EXPECT_EQ(*classes.lower_bound(std::max<std::size_t>(request, 1)), __oxMsizeAligned(p)) << request;
-        std::memset(p, i & 0xFF, __oxMsizeAligned(p));
-    }
-    for (std::size_t i = 0; i < served.size(); ++i) {
-        unsigned char* p = served[i].first;
-        ASSERT_EQ(p + __oxMsizeAligned(p), std::find_if(p, p + __oxMsizeAligned(p), [i](unsigned char c) {
-                      return c != static_cast<unsigned char>(i);
-                  }));
+        allocate(1);
+    for (std::size_t i = 0; i < mBlocks.size(); ++i)
+        std::memset(mBlocks[i], static_cast<int>(i & 0xFF), __oxMsizeAligned(mBlocks[i]));
+    for (std::size_t i = 0; i < mBlocks.size(); ++i) {
+        const std::string_view block(static_cast<char*>(mBlocks[i]), __oxMsizeAligned(mBlocks[i]));
+        ASSERT_EQ(std::string_view::npos, block.find_first_not_of(static_cast<char>(i))) << i;
     }
 }
 
-// Blocks of one class come and go at random over a few pages in both bump and free-list mode:
-// no live block is handed out again, each page's free count matches its live blocks, a page
-// whose blocks are all free leaves its class, and the heap stays consistent throughout.
+// Blocks come and go at random over pages in bump and free-list mode: no live block is handed out
+// again, free counts match the live blocks, emptied pages leave their class, the heap stays valid.
 TEST_F(SmallBlockHeap, PagesCountTheirBlocksThroughRandomAllocationAndFree)
 {
     std::mt19937 random(7);
@@ -121,14 +108,12 @@ TEST_F(SmallBlockHeap, PagesCountTheirBlocksThroughRandomAllocationAndFree)
             ASSERT_EQ(4096 / 336 - blocks.size(), state.freeCount) << "step " << step;
             sawModes[state.freeListMode] = true;
         }
-        const char* problem = step % 64 == 0 ? hooks::checkSmallBlockHeap() : nullptr;
-        ASSERT_EQ(nullptr, problem) << problem << " at step " << step;
+        ASSERT_STREQ(nullptr, step % 64 == 0 ? hooks::checkSmallBlockHeap() : nullptr) << "step " << step;
     }
     EXPECT_TRUE(sawModes[0] && sawModes[1]);
 }
 
-// Realloc copies what fits and always moves, even within one class; blocks of the C runtime go
-// to its realloc. The small-block realloc is heap 0's only on older Windows.
+// Realloc copies what fits and always moves; heap 0 is the small-block heap on older Windows only.
 TEST_F(SmallBlockHeap, ReallocCopiesAndMoves)
 {
     if (oxtest::inFreshProcess({"OX_EMULATE_WINDOWS_VERSION=5.1"}))
@@ -146,9 +131,7 @@ TEST_F(SmallBlockHeap, ReallocCopiesAndMoves)
     oxHeapFree(nullptr, back);
 }
 
-// Freeing what the heap does not own, or owns no more, changes nothing: null, C runtime blocks,
-// addresses inside or between blocks, descriptor pages, and a second free where it can be told
-// (head of a free list, or the free tail of a bump page).
+// Frees of null, foreign or inner addresses, and second frees (list head, bump tail) change nothing.
 TEST_F(SmallBlockHeap, BadFreesAreIgnored)
 {
     __oxFreeAligned(nullptr);
@@ -178,9 +161,8 @@ TEST_F(SmallBlockHeap, BadFreesAreIgnored)
     EXPECT_TRUE(fifth == third && allocate(64) != fifth);
 }
 
-// Freed pages beyond the 16 committed free pages a region keeps are decommitted at once. A
-// region whose pages all come back is released, unless it is the one region kept for reuse
-// (the head of the available list while no reserve region is left).
+// Free pages beyond 16 per region are decommitted at once; a region whose pages all come back is
+// released unless it is the one kept for reuse (the available list's head with no reserve left).
 TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
 {
     // Take whole regions: a region all of whose 254 pages are ours holds nobody else's blocks.
@@ -188,7 +170,6 @@ TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
     std::map<std::uintptr_t, std::vector<void*>> byRegion;
     for (int i = 0; i < 254 * 4; ++i) {
         void* p = allocate(4096);
-        ASSERT_NE(nullptr, p);
         byRegion[startOf(p, 1 << 20)].push_back(p);
     }
     const std::size_t full = smallBlocks.heapSize();
@@ -207,32 +188,23 @@ TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
 
     const std::size_t reservations = win::test::liveReservationCount();
     release(keep[0]); // regions freed into later head the available list: the first region goes
-    EXPECT_FALSE(hooks::isSmallBlock(keep[0]));
-    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
+    EXPECT_TRUE(!hooks::isSmallBlock(keep[0]) && win::test::liveReservationCount() == reservations - 1);
     // The second goes too unless it is kept for reuse; either way the count and the state agree.
     release(keep[1]);
     EXPECT_EQ(hooks::isSmallBlock(keep[1]), win::test::liveReservationCount() == reservations - 1);
 }
 
-// A refused commit ends in null after 6 retries at most (at once inside a suppression scope)
-// and leaves a new region reserved without pages, which the next request commits instead of
-// reserving another; a commit that succeeds on a retry serves the request. A request above
-// 2 GB fails after one call of the handler.
+// A refused commit fails after 6 retries at most (none in a suppression scope), leaving one region
+// without pages that the next request commits rather than reserving another; a retry that gets
+// its commit serves the request. A request above 2 GB fails after one call of the handler.
 TEST_F(SmallBlockHeap, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
 {
     OxFixedSizeHeap* heap = __oxHeapCreate(4096);
     auto drain = [heap] { // takes every free page the regions hold, reserved ones too
-        for (std::uint32_t committed = 1, uncommitted = 0; committed + uncommitted > 0;) {
-            hooks::smallBlockFreePages(&committed, &uncommitted);
-            for (std::uint32_t i = 0; i < committed + uncommitted; ++i)
+        for (std::uint32_t n = freePages(); n > 0; n = freePages())
+            while (n-- > 0)
                 ASSERT_NE(nullptr, __oxHeapMalloc(heap));
-        }
     };
-    {
-        NewHandlerScope handler(2);
-        EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
-        EXPECT_TRUE(handler.calls() == 1 && handler.lastSize() == std::size_t{0x80000001});
-    }
     drain(); // a region left without pages by an earlier refusal is committed first: use it up
     ASSERT_NE(nullptr, __oxHeapMalloc(heap));
     drain();
@@ -244,50 +216,53 @@ TEST_F(SmallBlockHeap, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
         NewHandlerScope handler(7);
         EXPECT_EQ(nullptr, __oxHeapMalloc(heap));
         EXPECT_TRUE(handler.calls() == 6 && handler.lastSize() == 64u * 1024);
+        EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001})); // the handler asks for a retry
+        EXPECT_TRUE(handler.calls() == 7 && handler.lastSize() == std::size_t{0x80000001});
         OxNoOutOfMemHandlerScope quiet;
-        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
-        EXPECT_EQ(6, handler.calls());
+        EXPECT_TRUE(__oxMallocAligned(4096) == nullptr && handler.calls() == 7);
     }
     EXPECT_TRUE(reservations + 1 == win::test::liveReservationCount() &&
-                committedBefore == smallBlocks.heapSize());
-    std::uint32_t committed = 7, uncommitted = 7;
-    hooks::smallBlockFreePages(&committed, &uncommitted);
-    EXPECT_EQ(0u, committed + uncommitted);
-    EXPECT_EQ(nullptr, hooks::checkSmallBlockHeap());
+                committedBefore == smallBlocks.heapSize() && freePages() == 0 &&
+                hooks::checkSmallBlockHeap() == nullptr);
 
     win::test::failNextCommits(2);
     NewHandlerScope handler(2);
-    ASSERT_NE(nullptr, __oxHeapMalloc(heap));
-    EXPECT_EQ(2, handler.calls());
+    EXPECT_TRUE(__oxHeapMalloc(heap) != nullptr && handler.calls() == 2);
     EXPECT_TRUE(reservations + 1 == win::test::liveReservationCount() &&
                 committedBefore + 64 * 1024 == smallBlocks.heapSize());
     win::test::failNextCommits(0);
     __oxHeapDestroy(heap);
 }
 
-// Blocks travel between threads: each fills mixed sizes with its mark, then frees its
-// neighbour's blocks while it allocates and frees its own; meanwhile the committed size, the
-// consistency check and heap reports run under the locks. A block handed out twice shows a
-// foreign mark.
+// Threads fill mixed sizes with their mark, then free their neighbour's blocks while allocating their
+// own, as queries and reports run under the locks: a block handed out twice shows a foreign mark.
 TEST_F(SmallBlockHeap, ThreadsFreeEachOthersBlocksWhileQueriesRun)
 {
     constexpr int kThreads = 3;
-    using Block = std::pair<unsigned char*, std::size_t>;
-    std::vector<std::vector<Block>> blocks(kThreads);
+    std::vector<std::vector<unsigned char*>> blocks(kThreads);
     std::atomic<int> overlaps{0};
-    auto marked = [](int mark, std::size_t size) {
-        auto* p = static_cast<unsigned char*>(__oxMallocAligned(size));
-        std::memset(p, mark, size);
-        return Block{p, size};
+    auto check = [&overlaps](unsigned char* p, int mark) {
+        overlaps += p[0] != mark || p[__oxMsizeAligned(p) - 1] != mark;
+        __oxFreeAligned(p);
     };
-    auto check = [&overlaps](Block block, int mark) {
-        overlaps += block.first[0] != mark || block.first[block.second - 1] != mark;
-        __oxFreeAligned(block.first);
-    };
-    auto runThreads = [](auto body) {
+    for (int phase = 0; phase < 2; ++phase) {
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
-            threads.emplace_back(body, t);
+            threads.emplace_back([&, t] {
+                std::mt19937 random(t);
+                std::vector<unsigned char*> mine;
+                for (int i = 0; i < 10000; ++i) {
+                    if (phase == 1)
+                        check(blocks[(t + 1) % kThreads][i], (t + 1) % kThreads + 1);
+                    auto* p =
+                        mine.emplace_back(static_cast<unsigned char*>(__oxMallocAligned(1 + random() % 600)));
+                    std::memset(p, phase * kThreads + t + 1, __oxMsizeAligned(p));
+                }
+                if (phase == 0)
+                    blocks[t].swap(mine); // leaves mine empty
+                for (unsigned char* p : mine)
+                    check(p, kThreads + t + 1);
+            });
         for (int i = 0; i < 10; ++i) {
             EXPECT_EQ(0u, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize() % 4096);
             EXPECT_EQ(nullptr, hooks::checkSmallBlockHeap());
@@ -295,31 +270,11 @@ TEST_F(SmallBlockHeap, ThreadsFreeEachOthersBlocksWhileQueriesRun)
         }
         for (std::thread& thread : threads)
             thread.join();
-    };
-    runThreads([&](int t) {
-        std::mt19937 random(t);
-        for (int i = 0; i < 10000; ++i)
-            blocks[t].push_back(marked(t + 1, 1 + random() % 600));
-    });
-    runThreads([&](int t) {
-        std::mt19937 random(t);
-        std::deque<Block> mine;
-        for (Block theirs : blocks[(t + 1) % kThreads]) {
-            check(theirs, (t + 1) % kThreads + 1);
-            mine.push_back(marked(kThreads + 1 + t, 1 + random() % 600));
-            if (mine.size() > 64) {
-                check(mine.front(), kThreads + 1 + t);
-                mine.pop_front();
-            }
-        }
-        for (Block block : mine)
-            check(block, kThreads + 1 + t);
-    });
+    }
     EXPECT_EQ(0, overlaps.load());
 }
 
-// "disableOrkaHeap" or "CRTLeakReport" set at load send every request to the C runtime, while
-// fixed-size heaps stay on the heap's pages; a report's small-block part is its summary {-1, 0}.
+// Either load switch sends all requests to the C runtime, fixed-size heaps aside; reports show {-1, 0}.
 class SmallBlockHeapSwitchedOff : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
@@ -346,10 +301,8 @@ TEST_P(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
 INSTANTIATE_TEST_SUITE_P(ByEitherSwitch, SmallBlockHeapSwitchedOff,
                          ::testing::Values("disableOrkaHeap=1", "CRTLeakReport=1"));
 
-// Unload tears the heap down for the rest of the process, so it runs in a process of its own.
-// While the process goes on it returns every page and the heap starts afresh; at process exit
-// the heap freezes: frees do nothing, so threads still running cannot touch memory being
-// unmapped, and no block is handed out twice.
+// Unload (in a process of its own) returns every page and the heap starts afresh; at process exit
+// it freezes instead: frees do nothing, so late threads touch no unmapped memory and get no block twice.
 TEST(SmallBlockUnload, ReturnsEveryPageOrFreezesAtProcessExit)
 {
     if (oxtest::inFreshProcess())
@@ -360,10 +313,7 @@ TEST(SmallBlockUnload, ReturnsEveryPageOrFreezesAtProcessExit)
     const std::size_t before = smallBlocks.heapSize();
     hooks::unloadSmallBlockHeap();
     EXPECT_LT(smallBlocks.heapSize(), before);
-    std::uint32_t committed = 0, uncommitted = 0;
-    hooks::smallBlockFreePages(&committed, &uncommitted);
-    EXPECT_GT(committed + uncommitted, 0u);
-    EXPECT_EQ(nullptr, hooks::checkSmallBlockHeap());
+    EXPECT_TRUE(freePages() > 0 && hooks::checkSmallBlockHeap() == nullptr);
 
     void* p = __oxMallocAligned(48);
     ASSERT_TRUE(hooks::isSmallBlock(p));

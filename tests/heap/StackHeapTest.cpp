@@ -1,6 +1,5 @@
 // tests/heap/StackHeapTest.cpp
-// The stack heap: arena blocks only for owners on the caller's stack, 16-byte steps, frees out
-// of order, the realloc cases, one arena per thread or per fiber, and OxStackAllocator.
+// The stack heap: arenas per thread or fiber for owners on the caller's stack, and OxStackAllocator.
 
 #include <oxfirst/OxHeap.h>
 
@@ -26,19 +25,13 @@ struct Arena {
     std::uint32_t top = 0;
 };
 
-bool isInArena(const void* p)
-{
-    return Arena().holds(p);
-}
-
-// An owner on the caller's stack gets arena blocks, one after the other, each holding its size
-// apart from the length word behind it, up to the arena's last byte. An owner elsewhere, or a
-// request that does not fit in the rest of the arena, gets C runtime memory instead.
+// Owners on the caller's stack get arena blocks, each holding its size apart from its length
+// word, up to the last byte; other owners and requests beyond the rest get C runtime memory.
 TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
 {
     auto heapOwner = std::make_unique<int>(0);
     void* fromRuntime = oxStackHeapAlloc(40, heapOwner.get());
-    EXPECT_TRUE(!isInArena(fromRuntime) && malloc_usable_size(fromRuntime) >= 40u);
+    EXPECT_TRUE(!Arena().holds(fromRuntime) && malloc_usable_size(fromRuntime) >= 40u);
     oxStackHeapFree(fromRuntime);
 
     int owner = 0;
@@ -48,7 +41,7 @@ TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
     auto take = [&](std::size_t size) { // a filled block: whether it is in the arena
         blocks.push_back(static_cast<char*>(oxStackHeapAlloc(size, &owner)));
         std::memset(blocks.back(), 0x7F, size);
-        return isInArena(blocks.back());
+        return Arena().holds(blocks.back());
     };
     for (std::size_t size : {12, 1, 13, 0, 28})
         EXPECT_TRUE(take(size)) << size;
@@ -60,8 +53,7 @@ TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
     EXPECT_EQ(top, Arena().top);
 }
 
-// Freed blocks below a live one stay until the topmost block goes; then the top drops past all
-// of them at once. Frees of non-blocks and second frees change nothing.
+// The top drops past freed blocks only when the topmost goes; bad and second frees change nothing.
 TEST(StackHeap, TopDropsOnlyWhenTheTopmostBlockIsFreed)
 {
     int owner = 0;
@@ -78,9 +70,7 @@ TEST(StackHeap, TopDropsOnlyWhenTheTopmostBlockIsFreed)
     EXPECT_EQ(full - 4 * 32, Arena().top);
 }
 
-// Realloc: the topmost block is freed and taken again at the new size; an inner block stays
-// when its usable length (without the length word) holds the new size, and is freed for a C
-// runtime block otherwise; blocks outside the arena keep their contents.
+// Realloc regrows the topmost block in place, keeps an inner one while it fits, else moves it out.
 TEST(StackHeap, ReallocCases)
 {
     int owner = 0;
@@ -91,16 +81,14 @@ TEST(StackHeap, ReallocCases)
     EXPECT_EQ(top + 32, Arena().top);
     EXPECT_EQ(inner, oxStackHeapRealloc(inner, 28));
     auto* moved = static_cast<char*>(oxStackHeapRealloc(inner, 29)); // would reach the length word
-    EXPECT_FALSE(isInArena(moved));
+    EXPECT_FALSE(Arena().holds(moved));
     std::memset(moved, 1, 29);
     oxStackHeapFree(topmost);
     EXPECT_EQ(top - 64, Arena().top);
     oxStackHeapFree(moved);
 
-    auto* outside = static_cast<char*>(oxStackHeapRealloc(nullptr, 8));
-    std::memcpy(outside, "runtime", 8);
-    outside = static_cast<char*>(oxStackHeapRealloc(outside, 5000));
-    EXPECT_STREQ("runtime", outside);
+    void* outside = oxStackHeapRealloc(std::memcpy(oxStackHeapRealloc(nullptr, 8), "runtime", 8), 5000);
+    EXPECT_STREQ("runtime", static_cast<char*>(outside));
     oxStackHeapFree(outside);
 }
 
@@ -108,22 +96,15 @@ TEST(StackHeap, ReallocCases)
 struct TestFiberStore : OxFiberLocalStore {
     std::uint32_t allocSlot(Destructor destructor) override { return mDestructor = destructor, ++mSlots; }
     void* getValue(std::uint32_t slot) override { return mValues[slot]; }
-    int setValue(std::uint32_t slot, void* value, int reserved) override
-    {
-        mValues[slot] = value;
-        return mReserved = reserved, 1;
-    }
+    int setValue(std::uint32_t slot, void* value, int) override { return mValues[slot] = value, 1; }
     void freeSlot(std::uint32_t) override {}
 
     Destructor mDestructor = nullptr;
     std::uint32_t mSlots = 0;
-    int mReserved = -1;
     std::map<std::uint32_t, void*> mValues;
 };
 
-// Each thread has an arena of its own, made on first use. A thread that runs a fiber with a
-// slot store keeps the fiber's arena in that store, apart from the thread's own; a fiber
-// without a parameter, or no fiber, uses the thread's arena.
+// Each thread, and each fiber with a slot store, has its own arena; other fibers use the thread's.
 TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
 {
     int owner = 0;
@@ -144,7 +125,7 @@ TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
     win::test::setCurrentFiber(fiberData);
     void* fiberBlock = oxStackHeapAlloc(16, &owner);
     EXPECT_TRUE(Arena().base != threadBase && Arena().base == fiberBlock);
-    EXPECT_TRUE(store.mReserved == 0 && store.mValues.size() == 1);
+    EXPECT_EQ(1u, store.mValues.size());
     oxStackHeapFree(fiberBlock);
     for (auto& [slot, value] : store.mValues) // the fiber ends: its arena goes to the destructor
         store.mDestructor(value);
@@ -164,21 +145,20 @@ struct Scoped : OxStackAllocator {
     char payload[24] = {};
 };
 
-// Objects of OxStackAllocator classes live in the arena of their owner's thread and end with a
-// delete-expression: the virtual destructor runs, then the block is freed.
+// OxStackAllocator objects live in their owner's arena; delete runs the destructor, then frees.
 TEST(StackHeap, StackAllocatorObjectsLiveInTheArena)
 {
     int owner = 0;
     int destroyed = 0;
     OxStackAllocator* object = new (&owner) Scoped(&destroyed);
-    EXPECT_TRUE(isInArena(object));
+    EXPECT_TRUE(Arena().holds(object));
     const std::uint32_t withObject = Arena().top;
     delete object;
     EXPECT_TRUE(destroyed == 1 && Arena().top == withObject - 48);
 
     auto heapOwner = std::make_unique<int>(0);
     OxStackAllocator* elsewhere = new (heapOwner.get()) Scoped(&destroyed);
-    EXPECT_FALSE(isInArena(elsewhere));
+    EXPECT_FALSE(Arena().holds(elsewhere));
     delete elsewhere;
     EXPECT_EQ(2, destroyed);
 }
