@@ -55,7 +55,7 @@ TEST(ProcessHeap, BlocksAreCRuntimeBlocksAndFailuresAnswerNull)
     ASSERT_NE(nullptr, p = oxTryHeapAlloc(nullptr, 64));
     std::free(p);
     EXPECT_EQ(nullptr, oxTryHeapAlloc(nullptr, SIZE_MAX - 4096));
-    EXPECT_EQ(0, handler.calls());
+    EXPECT_EQ(0, handler.calls);
 }
 
 // A private heap's blocks are its own and sized exactly; the walk counts busy blocks and bytes.
@@ -97,7 +97,7 @@ TEST(PrivateHeap, BogusHandlesFailWithoutCallingTheHandler)
     EXPECT_TRUE(oxHeapSize(&local, &local) == SIZE_MAX && !oxHeapValidate(&local, &local));
     oxHeapFree(&local, &local);
     oxHeapDestroy(&local);
-    EXPECT_TRUE(handler.calls() == 0 && local == 0);
+    EXPECT_TRUE(handler.calls == 0 && local == 0);
 }
 
 // Each failed attempt calls the handler once with the size, until it gives up (the try-allocation
@@ -109,9 +109,9 @@ TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
     {
         NewHandlerScope handler(2);
         EXPECT_EQ(nullptr, oxHeapAlloc(heap, 1 << 20));
-        EXPECT_TRUE(handler.calls() == 3 && handler.lastSize() == std::size_t{1} << 20);
+        EXPECT_TRUE(handler.calls == 3 && handler.lastSize == std::size_t{1} << 20);
         EXPECT_EQ(nullptr, oxTryHeapAlloc(heap, 1 << 20));
-        EXPECT_EQ(3, handler.calls());
+        EXPECT_EQ(3, handler.calls);
     }
     static int thrown = 0;
     thrown = 0;
@@ -125,7 +125,7 @@ TEST(NewHandlerRetry, HandlerIsCalledOncePerFailedAttempt)
     {
         NewHandlerScope handler(1, [] { win::test::failNextCommits(0); });
         void* p = oxHeapAlloc(heap, 1 << 20);
-        EXPECT_TRUE(p != nullptr && handler.calls() == 1);
+        EXPECT_TRUE(p != nullptr && handler.calls == 1);
         EXPECT_NE(nullptr, oxHeapReAlloc(heap, p, 30 * 1024));
     }
     win::test::failNextCommits(0);
@@ -139,7 +139,7 @@ TEST(OutOfMemHandler, AnswersWhatTheHandlerAnswersUnlessSuppressedOnThisThread)
     {
         NewHandlerScope refusing(0);
         EXPECT_FALSE(oxCallOutOfMemHandler(20));
-        EXPECT_TRUE(refusing.calls() == 1 && refusing.lastSize() == 20);
+        EXPECT_TRUE(refusing.calls == 1 && refusing.lastSize == 20);
     }
     NewHandlerScope handler(100);
     EXPECT_TRUE(oxCallOutOfMemHandler(10));
@@ -155,7 +155,7 @@ TEST(OutOfMemHandler, AnswersWhatTheHandlerAnswersUnlessSuppressedOnThisThread)
         EXPECT_TRUE(otherThread);
     }
     EXPECT_TRUE(oxCallOutOfMemHandler(10));
-    EXPECT_EQ(3, handler.calls());
+    EXPECT_EQ(3, handler.calls);
 }
 
 struct Counted : OxBaseClassWithNew {

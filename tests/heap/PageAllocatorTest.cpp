@@ -57,8 +57,8 @@ TEST(PageAllocator, RefusalsAreRetriedAtMostSixTimes)
         if (quiet)
             suppressed.emplace();
         void* p = __oxAllocPages(4096);
-        EXPECT_TRUE((refusals < 100) == (p != nullptr) && calls == handler.calls()) << calls;
-        EXPECT_TRUE(calls == 0 || handler.lastSize() == 4096u);
+        EXPECT_TRUE((refusals < 100) == (p != nullptr) && calls == handler.calls) << calls;
+        EXPECT_TRUE(calls == 0 || handler.lastSize == 4096u);
         __oxFreePages(p);
     }
     win::test::failNextCommits(0);

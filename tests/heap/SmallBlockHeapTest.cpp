@@ -215,11 +215,11 @@ TEST_F(SmallBlockHeap, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
     {
         NewHandlerScope handler(7);
         EXPECT_EQ(nullptr, __oxHeapMalloc(heap));
-        EXPECT_TRUE(handler.calls() == 6 && handler.lastSize() == 64u * 1024);
+        EXPECT_TRUE(handler.calls == 6 && handler.lastSize == 64u * 1024);
         EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001})); // the handler asks for a retry
-        EXPECT_TRUE(handler.calls() == 7 && handler.lastSize() == std::size_t{0x80000001});
+        EXPECT_TRUE(handler.calls == 7 && handler.lastSize == std::size_t{0x80000001});
         OxNoOutOfMemHandlerScope quiet;
-        EXPECT_TRUE(__oxMallocAligned(4096) == nullptr && handler.calls() == 7);
+        EXPECT_TRUE(__oxMallocAligned(4096) == nullptr && handler.calls == 7);
     }
     EXPECT_TRUE(reservations + 1 == win::test::liveReservationCount() &&
                 committedBefore == smallBlocks.heapSize() && freePages() == 0 &&
@@ -227,7 +227,7 @@ TEST_F(SmallBlockHeap, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
 
     win::test::failNextCommits(2);
     NewHandlerScope handler(2);
-    EXPECT_TRUE(__oxHeapMalloc(heap) != nullptr && handler.calls() == 2);
+    EXPECT_TRUE(__oxHeapMalloc(heap) != nullptr && handler.calls == 2);
     EXPECT_TRUE(reservations + 1 == win::test::liveReservationCount() &&
                 committedBefore + 64 * 1024 == smallBlocks.heapSize());
     win::test::failNextCommits(0);
