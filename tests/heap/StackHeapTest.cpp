@@ -20,7 +20,7 @@ namespace {
 // The calling thread's or fiber's arena; base null when it has none.
 struct Arena {
     Arena() { oxheap::test::stackArenaOfCaller(&base, &top); }
-    bool holds(const void* p) const { return p >= base && p < static_cast<const char*>(base) + 16384; }
+    bool holds(const void* p) const { return std::uintptr_t(p) - std::uintptr_t(base) < 16384; }
     const void* base = nullptr;
     std::uint32_t top = 0;
 };
