@@ -1,6 +1,5 @@
 // tests/heap/FixedSizeHeapTest.cpp
-// Fixed-size heaps: private size classes on the small-block heap's pages, filled block by
-// block and given back all at once.
+// Fixed-size heaps: private size classes on the small-block heap's pages, given back at once.
 
 #include <oxfirst/OxHeap.h>
 
@@ -8,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -16,17 +14,8 @@
 
 namespace {
 
-void expectHeapConsistent()
-{
-    const char* problem = oxheap::test::checkSmallBlockHeap();
-    EXPECT_EQ(nullptr, problem) << problem;
-}
-
-// Only sizes with a class make a heap, and its blocks hold the request. A heap takes pages of
-// its own, and __oxFreeAligned does not take its blocks: such a block stays in use (it is never
-// handed out again) and no shared class is disturbed. Destroying the heap gives back every
-// page, full or partial: the committed size falls back (a region keeps at most 16 free pages
-// committed).
+// Only sizes with a class make a heap; its blocks hold the request and __oxFreeAligned leaves them
+// in use (never handed out again); destroying the heap returns every page, full or partial.
 TEST(FixedSizeHeap, BlocksStayUntilTheHeapIsDestroyed)
 {
     for (std::size_t size : {0, 700, 4097})
@@ -53,11 +42,11 @@ TEST(FixedSizeHeap, BlocksStayUntilTheHeapIsDestroyed)
     }
     EXPECT_EQ(0u, handedOut.count(victim));
     std::memset(victim, 0xAB, 256); // still the caller's
-    expectHeapConsistent();
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
     const std::size_t filled = smallBlocks.heapSize();
     __oxHeapDestroy(heap);
     EXPECT_LE(smallBlocks.heapSize() + (300 - 5 * 16) * 4096u, filled);
-    expectHeapConsistent();
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
 }
 
 // Heaps are filled from several threads at once: every block is distinct.
@@ -65,28 +54,23 @@ TEST(FixedSizeHeap, ThreadsGetDistinctBlocks)
 {
     OxFixedSizeHeap* shared = __oxHeapCreate(40);
     constexpr int kThreads = 4;
-    std::vector<std::vector<void*>> got(kThreads);
+    std::vector<void*> got(kThreads * 5000);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             OxFixedSizeHeap* own = __oxHeapCreate(100);
             for (int i = 0; i < 5000; ++i) {
-                got[t].push_back(__oxHeapMalloc(shared));
+                got[t * 5000 + i] = __oxHeapMalloc(shared);
                 __oxHeapMalloc(own);
-                void* p = __oxMallocAligned(40);
-                __oxFreeAligned(p);
+                __oxFreeAligned(__oxMallocAligned(40));
             }
             __oxHeapDestroy(own);
         });
     for (std::thread& thread : threads)
         thread.join();
-    std::set<void*> all;
-    for (auto& blocks : got)
-        for (void* p : blocks)
-            EXPECT_TRUE(all.insert(p).second);
-    EXPECT_EQ(std::size_t{kThreads * 5000}, all.size());
+    EXPECT_EQ(got.size(), std::set<void*>(got.begin(), got.end()).size());
     __oxHeapDestroy(shared);
-    expectHeapConsistent();
+    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
 }
 
 } // namespace

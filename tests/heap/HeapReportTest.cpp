@@ -1,16 +1,11 @@
 // tests/heap/HeapReportTest.cpp
-// Heap reports: folding of equal rows, the four orders, the listing, and the picture of the
-// private heaps and the small-block heap.
+// Heap reports: folding of equal rows, the orders, and the picture of the private and small-block heaps.
 
 #include <oxfirst/OxHeapInfo.h>
-
-#include "platform/win.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -19,7 +14,8 @@
 
 namespace {
 
-using Rows = std::vector<std::pair<int, std::uint32_t>>;
+using Row = std::tuple<int, std::uint32_t, std::string>; // inUse, size, file
+using Rows = std::vector<Row>;
 
 OxHeapInfoEntry row(OxHeap* heap, int inUse, std::size_t size, const char* file = nullptr)
 {
@@ -27,29 +23,22 @@ OxHeapInfoEntry row(OxHeap* heap, int inUse, std::size_t size, const char* file 
     entry.setHeap(heap);
     entry.setInUse(inUse);
     entry.setSize(size);
-    if (file != nullptr)
-        entry.setFile(strdup(file)); // the entry takes the malloc'ed text
+    entry.setFile(file != nullptr ? strdup(file) : nullptr); // the entry takes the malloc'ed text
     return entry;
 }
 
-// The rows of the heaps that `wanted` accepts in listing order, as (inUse, size) pairs.
-Rows rowsOf(OxHeapInfo& info, const std::function<bool(const OxHeapInfoEntry&)>& wanted)
+// The listed rows of `heap`, or those that `wanted` accepts, in listing order.
+Rows rowsOf(OxHeapInfo& info, const OxHeap* heap,
+            const std::function<bool(const OxHeapInfoEntry&)>& wanted = {})
 {
     Rows rows;
     for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        if (wanted(*e))
-            rows.emplace_back(e->inUse(), e->size());
+        if (wanted ? wanted(*e) : e->heap() == heap)
+            rows.emplace_back(e->inUse(), e->size(), e->file());
     return rows;
 }
 
-Rows rowsOf(OxHeapInfo& info, const OxHeap* heap)
-{
-    return rowsOf(info, [heap](const OxHeapInfoEntry& e) { return e.heap() == heap; });
-}
-
-// Rows of one size in one heap with one pass count fold into one: the count grows by one per
-// added block (not for an entry with inUse 0); another heap or pass count makes a new row. A
-// row stored without a file gets ".none" of its own; a row with one keeps a copy.
+// Rows of one size, heap and pass count fold, counting blocks (not inUse 0); files are kept or ".none".
 TEST(HeapReport, EqualBlocksFoldIntoOneRow)
 {
     OxHeap mine(u"report test");
@@ -57,7 +46,6 @@ TEST(HeapReport, EqualBlocksFoldIntoOneRow)
     OxHeapInfo info;
     const int before = info.numEntries();
     OxHeapInfoEntry block = row(&mine, 1, 24);
-    EXPECT_STREQ(".none", block.file());
     OxHeapInfoEntry zero = row(&mine, 0, 24);
     OxHeapInfoEntry elsewhere = row(&other, 1, 24);
     OxHeapInfoEntry laterPass = row(&mine, 1, 24);
@@ -66,55 +54,45 @@ TEST(HeapReport, EqualBlocksFoldIntoOneRow)
     for (OxHeapInfoEntry* e : {&block, &block, &zero, &elsewhere, &laterPass, &named})
         info.addEntry(*e);
     EXPECT_EQ(before + 4, info.numEntries());
-
     info.sort(OxHeapInfo::kSortByFile);
-    std::vector<std::tuple<int, std::uint32_t, std::string>> rows;
-    for (OxHeapInfoEntry* e = info.first(); e != nullptr; e = info.next())
-        if (e->heap() == &mine)
-            rows.emplace_back(e->inUse(), e->size(), e->file());
-    EXPECT_EQ((std::vector<std::tuple<int, std::uint32_t, std::string>>{
-                  {2, 24, ".none"}, {1, 24, ".none"}, {1, 48, "Geometry.cpp"}}),
-              rows);
-    EXPECT_EQ((Rows{{1, 24}}), rowsOf(info, &other));
+    EXPECT_EQ((Rows{{2, 24, ".none"}, {1, 24, ".none"}, {1, 48, "Geometry.cpp"}}), rowsOf(info, &mine));
+    EXPECT_EQ((Rows{{1, 24, ".none"}}), rowsOf(info, &other));
 }
 
-// The orders: heaps first (by address), then each order's keys; three blocks of 100 bytes total more than one
-// of 200. The listing exists only after sort, and each sort lists every row once, not again beside the
-// earlier listing.
+// Heaps come first (by address), then each order's keys (3 blocks of 100 total more than one of 200;
+// any other order is by file); the listing exists only after sort, and lists every row once.
 TEST(HeapReport, SortListsEveryRowOnceInEachOrder)
 {
     OxHeap mine(u"report test");
     OxHeapInfo info;
-    EXPECT_EQ(nullptr, info.first());
-    EXPECT_EQ(nullptr, info.next());
-    for (auto [count, size] : {std::pair{3, 100}, {1, 200}, {2, 8}, {1, 400}}) {
+    EXPECT_TRUE(info.first() == nullptr && info.next() == nullptr);
+    for (auto [count, size] : {std::pair{3, 100}, {1, 200}, {2, 8}, {1, 400}})
         for (int i = 0; i < count; ++i) {
             OxHeapInfoEntry e = row(&mine, 1, size);
             info.addEntry(e);
         }
+    const OxHeapInfo::OxHeapSort orders[] = {OxHeapInfo::kSortBySize, OxHeapInfo::kSortByCount,
+                                             OxHeapInfo::kSortByTotal,
+                                             static_cast<OxHeapInfo::OxHeapSort>(7)};
+    const std::string listings[] = {"8 100 200 400 ", "200 400 8 100 ", "8 200 100 400 ", "8 100 200 400 "};
+    for (int i = 0; i < 4; ++i) {
+        info.sort(orders[i]);
+        std::string sizes;
+        for (const Row& r : rowsOf(info, &mine))
+            sizes += std::to_string(std::get<1>(r)) + " ";
+        EXPECT_EQ(listings[i], sizes) << orders[i];
     }
-    info.sort(OxHeapInfo::kSortBySize);
-    EXPECT_EQ((Rows{{2, 8}, {3, 100}, {1, 200}, {1, 400}}), rowsOf(info, &mine));
-    info.sort(OxHeapInfo::kSortByCount);
-    EXPECT_EQ((Rows{{1, 200}, {1, 400}, {2, 8}, {3, 100}}), rowsOf(info, &mine));
-    info.sort(OxHeapInfo::kSortByTotal);
-    EXPECT_EQ((Rows{{2, 8}, {1, 200}, {3, 100}, {1, 400}}), rowsOf(info, &mine));
-    info.sort(static_cast<OxHeapInfo::OxHeapSort>(7)); // any other value sorts by file
-    EXPECT_EQ((Rows{{2, 8}, {3, 100}, {1, 200}, {1, 400}}), rowsOf(info, &mine));
-
     int listed = 0;
     for (OxHeapInfoEntry *e = info.first(), *previous = nullptr; e != nullptr;
          previous = e, e = info.next(), ++listed)
         EXPECT_FALSE(previous != nullptr && std::less<OxHeap*>()(e->heap(), previous->heap()))
-            << "heaps in order";
+            << "heap order";
     EXPECT_EQ(info.numEntries(), listed);
     EXPECT_TRUE(oxHeapSnapshot(nullptr));
 }
 
-// A private heap appears under a heap object of its own name with its busy blocks folded and
-// region rows with the committed size; its rows carry no file, line or stack. The small-block
-// heap appears under the "OrkaHeap" heap object: its live blocks by class, and one summary row
-// with the committed size of the pages that carry blocks.
+// A private heap shows under its own name with folded busy blocks and committed region rows, no
+// file, line or stack; the small-block heap shows blocks by class and one committed-size summary.
 TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
 {
     void* heap = oxHeapCreate(0);
@@ -129,31 +107,27 @@ TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
     OxHeapInfo info;
     info.sort(OxHeapInfo::kSortBySize);
 
-    int regions = 0;
-    const Rows rows = rowsOf(info, [&](const OxHeapInfoEntry& e) {
-        if (e.heap() == nullptr || e.heap()->name() != expected)
-            return false;
-        EXPECT_STREQ(e.inUse() == -1 ? "Region.dwCommittedSize" : ".none", e.file());
-        EXPECT_TRUE(e.line() == 0 && e.stackBot() == nullptr);
-        regions += e.inUse() == -1 && e.size() > 0;
-        return e.inUse() != -1;
+    Rows rows = rowsOf(info, nullptr, [&](const OxHeapInfoEntry& e) {
+        const bool ours = e.heap() != nullptr && e.heap()->name() == expected;
+        EXPECT_TRUE(!ours || (e.line() == 0 && e.stackBot() == nullptr));
+        return ours;
     });
-    EXPECT_EQ((Rows{{2, 24}, {1, 1000}}), rows);
-    EXPECT_GE(regions, 1);
+    auto isSummary = [](const Row& r) { return std::get<0>(r) == -1; };
+    const auto regions = std::stable_partition(rows.begin(), rows.end(), std::not_fn(isSummary));
+    EXPECT_EQ((Rows{{2, 24, ".none"}, {1, 1000, ".none"}}), Rows(rows.begin(), regions));
+    EXPECT_TRUE(std::all_of(regions, rows.end(),
+                            [](const Row& r) { return std::get<2>(r) == "Region.dwCommittedSize"; }));
+    EXPECT_TRUE(std::any_of(regions, rows.end(), [](const Row& r) { return std::get<1>(r) > 0; }));
 
-    const Rows small = rowsOf(info, [](const OxHeapInfoEntry& e) {
-        if (e.heap() == nullptr || e.heap()->pool().low != kOxHeapPoolSmallBlock)
-            return false;
-        EXPECT_EQ(std::u16string_view(u"OrkaHeap"), e.heap()->name());
-        return true;
+    const Rows small = rowsOf(info, nullptr, [](const OxHeapInfoEntry& e) {
+        return e.heap() != nullptr && e.heap()->pool().low == kOxHeapPoolSmallBlock;
     });
-    auto isSummary = [](std::pair<int, std::uint32_t> r) { return r.first == -1; };
     ASSERT_EQ(1, std::count_if(small.begin(), small.end(), isSummary));
-    const std::uint32_t committed = std::find_if(small.begin(), small.end(), isSummary)->second;
+    const std::uint32_t committed = std::get<1>(*std::find_if(small.begin(), small.end(), isSummary));
     EXPECT_TRUE(committed % 4096 == 0 && committed >= 4096);
     EXPECT_LE(committed, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize());
-    EXPECT_TRUE(
-        std::any_of(small.begin(), small.end(), [](auto r) { return r.second == 104 && r.first >= 5; }));
+    EXPECT_TRUE(std::any_of(small.begin(), small.end(),
+                            [](auto r) { return std::get<1>(r) == 104 && std::get<0>(r) >= 5; }));
     for (void* p : blocks)
         oxHeapFree(heap, p);
     oxHeapDestroy(heap);
@@ -161,18 +135,17 @@ TEST(HeapReport, PictureHoldsThePrivateHeapsAndTheSmallBlockHeap)
         __oxFreeAligned(p);
 }
 
-// Copies of an entry own their file text (a shared one would be freed twice); the size is
-// kept in 32 bits.
+// Copies of an entry own their file text (a shared one would be freed twice); sizes keep 32 bits.
 TEST(HeapReportEntry, CopiesOwnTheirFile)
 {
     OxHeapInfoEntry original = row(nullptr, 1, 0x1'0000'0010, "Arc.cpp");
-    EXPECT_EQ(0x10u, original.size());
     OxHeapInfoEntry copy(original);
     OxHeapInfoEntry assigned = row(nullptr, 1, 8, "Old.cpp");
     assigned = original;
     const OxHeapInfoEntry& itself = assigned;
     assigned = itself;
-    EXPECT_TRUE(original.file() != copy.file() && original.file() != assigned.file());
+    EXPECT_TRUE(original.size() == 0x10u && original.file() != copy.file() &&
+                original.file() != assigned.file());
     EXPECT_TRUE(std::string(copy.file()) == "Arc.cpp" && std::string(assigned.file()) == "Arc.cpp");
 }
 

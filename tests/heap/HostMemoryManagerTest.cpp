@@ -1,6 +1,5 @@
 // tests/heap/HostMemoryManagerTest.cpp
-// The managed runtime's memory manager and heap: interface ids, reference counts, result codes
-// and what each operation passes on to the system.
+// The managed runtime's memory manager and heap: interfaces, references, results, system calls.
 
 #include <oxfirst/OxHostMemoryManager.h>
 
@@ -9,99 +8,74 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <utility>
 
 namespace {
 
 using namespace OxClr;
 
-class HostMemoryManager : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        void* object = nullptr;
-        ASSERT_TRUE(oxCreateCLRHostMemoryManager(&object));
-        mManager = static_cast<IHostMemoryManager*>(object);
-    }
-    void TearDown() override
-    {
-        if (mManager != nullptr) {
-            EXPECT_EQ(0u, mManager->Release());
-        }
-    }
-
-    HRESULT virtualAlloc(void* address, SIZE_T size, DWORD type, void** memory)
-    {
-        return mManager->VirtualAlloc(address, size, type, win::PAGE_READWRITE, eTaskCritical, memory);
-    }
-
-    IHostMemoryManager* mManager = nullptr;
-};
-
-// Reference counts and interfaces: the factory's one reference, the two interfaces each object
-// answers for (clearing the result otherwise). One malloc object serves every CreateMalloc with
-// blocks of its own private heap, which goes when the manager and every caller have let it go.
-TEST_F(HostMemoryManager, OneMallocServesEveryRequestAndLivesWhileReferenced)
+// Each object answers two interfaces (clearing the result otherwise); one malloc object serves
+// every CreateMalloc from a private heap that goes when the manager and every caller let it go.
+TEST(HostMemoryManager, OneMallocServesEveryRequestAndLivesWhileReferenced)
 {
-    EXPECT_FALSE(oxCreateCLRHostMemoryManager(nullptr));
-    void* object = &object;
-    EXPECT_EQ(E_NOINTERFACE, mManager->QueryInterface(IID_IHostMalloc, &object));
-    EXPECT_EQ(nullptr, object);
-    ASSERT_EQ(S_OK, mManager->QueryInterface(IID_IUnknown, &object));
-    EXPECT_TRUE(object == mManager && static_cast<IUnknown*>(object)->Release() == 1u);
+    void* object = nullptr;
+    ASSERT_TRUE(!oxCreateCLRHostMemoryManager(nullptr) && oxCreateCLRHostMemoryManager(&object));
+    auto* manager = static_cast<IHostMemoryManager*>(object);
+    EXPECT_TRUE(manager->QueryInterface(IID_IHostMalloc, &object) == E_NOINTERFACE && object == nullptr);
+    ASSERT_EQ(S_OK, manager->QueryInterface(IID_IUnknown, &object));
+    EXPECT_TRUE(object == manager && static_cast<IUnknown*>(object)->Release() == 1u);
 
     const win::DWORD heapsBefore = win::GetProcessHeaps(0, nullptr);
-    IHostMalloc* first = nullptr;
-    IHostMalloc* second = nullptr;
-    ASSERT_EQ(S_OK, mManager->CreateMalloc(MALLOC_THREADSAFE, &first));
-    ASSERT_EQ(S_OK, mManager->CreateMalloc(MALLOC_EXECUTABLE, &second));
+    IHostMalloc *first = nullptr, *second = nullptr;
+    ASSERT_TRUE(manager->CreateMalloc(MALLOC_THREADSAFE, &first) == S_OK &&
+                manager->CreateMalloc(MALLOC_EXECUTABLE, &second) == S_OK);
     EXPECT_EQ(first, second);
     EXPECT_EQ(E_NOINTERFACE, first->QueryInterface(IID_IHostMemoryManager, &object));
-    void* block = nullptr;
-    void* tracked = nullptr;
+    void *block = nullptr, *tracked = nullptr, *tooBig = &tooBig;
     char file[] = "Runtime.cpp";
-    ASSERT_EQ(S_OK, first->Alloc(100, eProcessCritical, &block));
-    ASSERT_EQ(S_OK, first->DebugAlloc(32, eAppDomainCritical, file, 7, &tracked));
+    ASSERT_TRUE(first->Alloc(100, eProcessCritical, &block) == S_OK &&
+                first->DebugAlloc(32, eAppDomainCritical, file, 7, &tracked) == S_OK);
     std::memset(block, 0x42, 100);
     EXPECT_NE(block, tracked);
-    void* tooBig = &tooBig;
-    EXPECT_EQ(E_OUTOFMEMORY, first->Alloc(SIZE_MAX / 2, eTaskCritical, &tooBig));
-    EXPECT_EQ(nullptr, tooBig);
+    EXPECT_TRUE(first->Alloc(SIZE_MAX / 2, eTaskCritical, &tooBig) == E_OUTOFMEMORY && tooBig == nullptr);
     for (void* p : {block, tracked, static_cast<void*>(nullptr)})
         EXPECT_EQ(S_OK, first->Free(p));
 
-    EXPECT_EQ(2u, first->Release());
-    EXPECT_EQ(1u, second->Release());
+    EXPECT_TRUE(first->Release() == 2u && second->Release() == 1u);
     EXPECT_EQ(heapsBefore + 1, win::GetProcessHeaps(0, nullptr));
-    EXPECT_EQ(0u, std::exchange(mManager, nullptr)->Release()); // the manager's reference was the last one
+    EXPECT_EQ(0u, manager->Release()); // the manager's reference was the last one
     EXPECT_EQ(heapsBefore, win::GetProcessHeaps(0, nullptr));
 }
 
-// Virtual memory and the memory load go to the system as asked; a null out-parameter answers
-// E_POINTER, and refusals map to E_OUTOFMEMORY and E_FAIL.
-TEST_F(HostMemoryManager, SystemOperationsPassThrough)
+// System calls pass through; a null out-parameter answers E_POINTER, refusals E_OUTOFMEMORY or E_FAIL.
+TEST(HostMemoryManager, SystemOperationsPassThrough)
 {
-    void* memory = nullptr;
-    void* page = nullptr;
+    void* object = nullptr;
+    ASSERT_TRUE(oxCreateCLRHostMemoryManager(&object));
+    auto* manager = static_cast<IHostMemoryManager*>(object);
+    auto virtualAlloc = [manager](void* address, SIZE_T size, DWORD type, void** memory) {
+        return manager->VirtualAlloc(address, size, type, win::PAGE_READWRITE, eTaskCritical, memory);
+    };
+    void *memory = nullptr, *page = nullptr;
     EXPECT_EQ(E_POINTER, virtualAlloc(nullptr, 4096, win::MEM_COMMIT, nullptr));
     ASSERT_EQ(S_OK, virtualAlloc(nullptr, 65536, win::MEM_RESERVE, &memory));
     ASSERT_EQ(S_OK, virtualAlloc(memory, 4096, win::MEM_COMMIT, &page));
     EXPECT_EQ(E_OUTOFMEMORY, virtualAlloc(nullptr, 0, win::MEM_COMMIT, &page));
     win::MEMORY_BASIC_INFORMATION info{};
     SIZE_T answered = 0;
-    ASSERT_EQ(S_OK, mManager->VirtualQuery(memory, &info, sizeof info, &answered));
+    ASSERT_EQ(S_OK, manager->VirtualQuery(memory, &info, sizeof info, &answered));
     EXPECT_TRUE(answered == sizeof info && info.State == win::MEM_COMMIT);
     DWORD old = 0;
-    EXPECT_EQ(S_OK, mManager->VirtualProtect(memory, 4096, win::PAGE_READONLY, &old));
-    EXPECT_EQ(win::PAGE_READWRITE, old);
+    EXPECT_TRUE(manager->VirtualProtect(memory, 4096, win::PAGE_READONLY, &old) == S_OK &&
+                old == win::PAGE_READWRITE);
     EXPECT_EQ(E_FAIL,
-              mManager->VirtualProtect(static_cast<char*>(memory) + 8192, 4096, win::PAGE_READONLY, &old));
-    EXPECT_EQ(E_FAIL, mManager->VirtualFree(static_cast<char*>(memory) + 4096, 0, win::MEM_RELEASE));
-    EXPECT_EQ(S_OK, mManager->VirtualFree(memory, 0, win::MEM_RELEASE));
+              manager->VirtualProtect(static_cast<char*>(memory) + 8192, 4096, win::PAGE_READONLY, &old));
+    EXPECT_EQ(E_FAIL, manager->VirtualFree(static_cast<char*>(memory) + 4096, 0, win::MEM_RELEASE));
+    EXPECT_EQ(S_OK, manager->VirtualFree(memory, 0, win::MEM_RELEASE));
     DWORD load = 1000;
     SIZE_T available = 0;
-    ASSERT_EQ(S_OK, mManager->GetMemoryLoad(&load, &available));
+    ASSERT_EQ(S_OK, manager->GetMemoryLoad(&load, &available));
     EXPECT_TRUE(load <= 100u && available > 0u);
+    EXPECT_EQ(0u, manager->Release());
 }
 
 } // namespace

@@ -1,8 +1,5 @@
 // tests/heap/SmallBlockHeapTest.cpp
-// The small-block heap through its entry points: which requests it serves and with what block
-// size, how pages count their blocks in bump and free-list mode, how emptied pages and regions
-// go back, what a bad free does, how a refused commit ends, and many threads at once. Every
-// test ends with the heap's own consistency check.
+// The small-block heap through its entry points; every fixture test ends with the heap's own check.
 
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxHeapInfo.h>
@@ -17,44 +14,34 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <malloc.h>
 #include <map>
 #include <random>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace {
 
 using oxtest::NewHandlerScope;
+namespace hooks = oxheap::test;
 
-constexpr std::uintptr_t kRegionBytes = 1 << 20;
-
-std::uintptr_t pageOf(const void* p)
-{
-    return reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{4095};
-}
-
-std::uintptr_t regionOf(const void* p)
-{
-    return reinterpret_cast<std::uintptr_t>(p) & ~(kRegionBytes - 1);
-}
-
+// The page of a small block: its free blocks and mode; `found` is false when p is in no page of a class.
 struct PageState {
+    explicit PageState(const void* p) : found(hooks::smallBlockPageState(p, &freeCount, &freeListMode)) {}
     std::uint32_t freeCount = 0;
     bool freeListMode = false;
+    bool found;
 };
-
-PageState pageStateOf(const void* p)
-{
-    PageState state;
-    EXPECT_TRUE(oxheap::test::smallBlockPageState(p, &state.freeCount, &state.freeListMode));
-    return state;
-}
+const auto startOf = [](const void* p, std::uintptr_t bytes) { return std::uintptr_t(p) & ~(bytes - 1); };
+const auto freePages = [] { // of the regions on the available and reserve lists
+    std::uint32_t committed = 0, uncommitted = 0;
+    hooks::smallBlockFreePages(&committed, &uncommitted);
+    return committed + uncommitted;
+};
 
 class SmallBlockHeap : public ::testing::Test {
 protected:
@@ -62,173 +49,120 @@ protected:
     {
         for (void* p : mBlocks)
             __oxFreeAligned(p);
-        const char* problem = oxheap::test::checkSmallBlockHeap();
-        EXPECT_EQ(nullptr, problem) << problem;
+        EXPECT_STREQ(nullptr, hooks::checkSmallBlockHeap());
     }
 
-    void* allocate(std::size_t size)
-    {
-        void* p = __oxMallocAligned(size);
-        if (p != nullptr)
-            mBlocks.push_back(p);
-        return p;
-    }
-    void release(void* p)
-    {
-        mBlocks.erase(std::find(mBlocks.begin(), mBlocks.end(), p));
-        __oxFreeAligned(p);
-    }
+    void* allocate(std::size_t size) { return mBlocks.emplace_back(__oxMallocAligned(size)); }
+    void release(void* p) { std::erase(mBlocks, p), __oxFreeAligned(p); }
 
-    // Allocates blocks of `size` until one is the first block taken from a fresh page, which
-    // is then in bump mode with every other block free.
-    void* firstBlockOfFreshPage(std::size_t size, std::uint32_t perPage)
-    {
-        for (int i = 0; i < 5000; ++i) {
-            void* p = allocate(size);
-            if (p != nullptr && pageStateOf(p).freeCount == perPage - 1 && !pageStateOf(p).freeListMode &&
-                pageOf(p) == reinterpret_cast<std::uintptr_t>(p))
-                return p;
-        }
-        ADD_FAILURE() << "no fresh page of size " << size;
-        return nullptr;
-    }
-
-    std::vector<void*> mBlocks;
+    std::vector<void*> mBlocks; // live blocks, freed by TearDown
 };
 
-// Every request gets a block that holds it, of the smallest class that does; requests the
-// classes do not take go to the C runtime, and the size answers say so. Blocks never overlap:
-// each one written to its full size keeps its contents, also across the pages of the smallest
-// class.
+// Requests get the smallest class that holds them (else the C runtime); blocks never overlap.
 TEST_F(SmallBlockHeap, RequestsGetTheSmallestClassThatHoldsThemAndNeverOverlap)
 {
-    std::vector<std::pair<unsigned char*, std::size_t>> served; // block, request
-    std::set<std::size_t> classes;
-    for (std::size_t request = 0; request <= 4200; ++request) {
+    for (std::size_t request = 0, previous = 0; request <= 4200; ++request) { // previous: the last class
         auto* p = static_cast<unsigned char*>(allocate(request));
         ASSERT_NE(nullptr, p) << request;
         const std::size_t size = __oxMsizeAligned(p);
         ASSERT_EQ(size, oxMsizeAligned(p)) << request;
-        if (!oxheap::test::isSmallBlock(p)) {
+        if (!hooks::isSmallBlock(p))
             EXPECT_EQ(malloc_usable_size(p), size) << request;
-            continue;
-        }
-        ASSERT_GE(size, request);
-        classes.insert(size);
-        served.emplace_back(p, request);
+        else // the class of the request before is kept while it holds the request
+            ASSERT_TRUE(size >= request && (request == 0 || previous < request || size == previous))
+                << request;
+        previous = hooks::isSmallBlock(p) ? size : 0;
     }
     for (int i = 0; i < 600; ++i) // more than a page of the smallest class
-        served.emplace_back(static_cast<unsigned char*>(allocate(1)), 1);
-    for (std::size_t i = 0; i < served.size(); ++i) {
-        auto [p, request] = served[i];
-        EXPECT_EQ(*classes.lower_bound(std::max<std::size_t>(request, 1)), __oxMsizeAligned(p)) << request;
-        std::memset(p, i & 0xFF, __oxMsizeAligned(p));
-    }
-    for (std::size_t i = 0; i < served.size(); ++i) {
-        unsigned char* p = served[i].first;
-        ASSERT_TRUE(
-            std::all_of(p, p + __oxMsizeAligned(p), [i](unsigned char c) { return c == (i & 0xFF); }));
+        allocate(1);
+    for (std::size_t i = 0; i < mBlocks.size(); ++i)
+        std::memset(mBlocks[i], static_cast<int>(i & 0xFF), __oxMsizeAligned(mBlocks[i]));
+    for (std::size_t i = 0; i < mBlocks.size(); ++i) {
+        const std::string_view block(static_cast<char*>(mBlocks[i]), __oxMsizeAligned(mBlocks[i]));
+        ASSERT_EQ(std::string_view::npos, block.find_first_not_of(static_cast<char>(i))) << i;
     }
 }
 
-// Blocks of one class come and go in random order over a few pages, which switch between bump
-// and free-list mode as they go: no block is handed out while it is live, each page's free
-// count matches the blocks live in it, a page whose blocks are all free leaves its class, and
-// the heap stays consistent throughout.
+// Blocks come and go at random over pages in bump and free-list mode: no live block is handed out
+// again, free counts match the live blocks, emptied pages leave their class, the heap stays valid.
 TEST_F(SmallBlockHeap, PagesCountTheirBlocksThroughRandomAllocationAndFree)
 {
-    constexpr std::size_t kSize = 336;
-    constexpr std::uint32_t kPerPage = 4096 / kSize;
     std::mt19937 random(7);
     std::map<std::uintptr_t, std::set<void*>> livePerPage;
-    std::set<void*> live;
     bool sawModes[2] = {false, false};
     for (int step = 0; step < 4000; ++step) {
-        if (live.size() < 40 && (live.empty() || random() % 2 == 0)) {
-            void* p = allocate(kSize);
-            ASSERT_TRUE(live.insert(p).second) << "a live block handed out again";
-            livePerPage[pageOf(p)].insert(p);
+        if (mBlocks.size() < 40 && (mBlocks.empty() || random() % 2 == 0)) {
+            void* p = allocate(336);
+            ASSERT_TRUE(livePerPage[startOf(p, 4096)].insert(p).second) << "a live block handed out again";
         } else {
-            void* p = *std::next(live.begin(), static_cast<std::ptrdiff_t>(random() % live.size()));
-            live.erase(p);
+            void* p = mBlocks[random() % mBlocks.size()];
             release(p);
-            std::set<void*>& onPage = livePerPage[pageOf(p)];
-            onPage.erase(p);
-            if (onPage.empty()) {
-                std::uint32_t freeCount = 0;
-                bool freeListMode = false;
-                EXPECT_FALSE(oxheap::test::smallBlockPageState(p, &freeCount, &freeListMode));
-                livePerPage.erase(pageOf(p));
+            std::set<void*>& onPage = livePerPage[startOf(p, 4096)];
+            if (onPage.erase(p); onPage.empty()) {
+                EXPECT_FALSE(PageState(p).found);
+                livePerPage.erase(startOf(p, 4096));
             }
         }
         for (const auto& [page, blocks] : livePerPage) {
-            const PageState state = pageStateOf(*blocks.begin());
-            ASSERT_EQ(kPerPage - blocks.size(), state.freeCount) << "step " << step;
+            const PageState state = PageState(*blocks.begin());
+            ASSERT_EQ(4096 / 336 - blocks.size(), state.freeCount) << "step " << step;
             sawModes[state.freeListMode] = true;
         }
-        const char* problem = step % 64 == 0 ? oxheap::test::checkSmallBlockHeap() : nullptr;
-        ASSERT_EQ(nullptr, problem) << problem << " at step " << step;
+        ASSERT_STREQ(nullptr, step % 64 == 0 ? hooks::checkSmallBlockHeap() : nullptr) << "step " << step;
     }
     EXPECT_TRUE(sawModes[0] && sawModes[1]);
 }
 
-// Realloc copies what fits and always moves, even within one class; blocks of the C runtime
-// go to its realloc. The small-block realloc is heap 0's only on older Windows.
+// Realloc copies what fits and always moves; heap 0 is the small-block heap on older Windows only.
 TEST_F(SmallBlockHeap, ReallocCopiesAndMoves)
 {
     if (oxtest::inFreshProcess({"OX_EMULATE_WINDOWS_VERSION=5.1"}))
         return;
     const char kText[] = "0123456789012345678901234567890123456789";
     void* p = oxHeapAlloc(nullptr, 40);
-    ASSERT_TRUE(oxheap::test::isSmallBlock(p));
+    ASSERT_TRUE(hooks::isSmallBlock(p));
     std::memcpy(p, kText, 40);
     void* same = oxHeapReAlloc(nullptr, p, 36);
     EXPECT_TRUE(p != same && std::memcmp(same, kText, 36) == 0);
     void* large = oxHeapReAlloc(nullptr, same, 5000);
-    EXPECT_TRUE(!oxheap::test::isSmallBlock(large) && std::memcmp(large, kText, 36) == 0);
+    EXPECT_TRUE(!hooks::isSmallBlock(large) && std::memcmp(large, kText, 36) == 0);
     void* back = oxHeapReAlloc(nullptr, large, 16);
     EXPECT_EQ(0, std::memcmp(back, kText, 16));
     oxHeapFree(nullptr, back);
 }
 
-// Freeing what the heap does not own, or owns no more, changes nothing: null, C runtime
-// blocks, addresses inside or between blocks, descriptor pages, and a block freed twice
-// where the second free can be told (head of a free list, or the free tail of a bump page).
+// Frees of null, foreign or inner addresses, and second frees (list head, bump tail) change nothing.
 TEST_F(SmallBlockHeap, BadFreesAreIgnored)
 {
     __oxFreeAligned(nullptr);
     __oxFreeAligned(std::malloc(40)); // to the C runtime; a sanitizer would see a wrong free
-
-    void* first = firstBlockOfFreshPage(64, 64);
+    void* first = nullptr;            // the first block of a fresh page: bump mode, the other 63 free
+    for (int i = 0; i < 5000 && first == nullptr; ++i) {
+        void* p = allocate(64);
+        if (PageState(p).freeCount == 63 && !PageState(p).freeListMode &&
+            startOf(p, 4096) == std::uintptr_t(p))
+            first = p;
+    }
     ASSERT_NE(nullptr, first);
-    auto* base = static_cast<char*>(first);
     void* second = allocate(64);
-    __oxFreeAligned(base + 8);
-    __oxFreeAligned(reinterpret_cast<void*>(regionOf(first) + 100));
-    EXPECT_EQ(62u, pageStateOf(first).freeCount);
+    __oxFreeAligned(static_cast<char*>(first) + 8);
+    __oxFreeAligned(reinterpret_cast<void*>(startOf(first, 1 << 20) + 100));
+    EXPECT_EQ(62u, PageState(first).freeCount);
 
     release(second);
     __oxFreeAligned(second); // twice, in the free tail of a bump-mode page
-    EXPECT_EQ(63u, pageStateOf(first).freeCount);
+    EXPECT_EQ(63u, PageState(first).freeCount);
     void* third = allocate(64);
-    void* fourth = allocate(64);
-    EXPECT_EQ(second, third);
-    EXPECT_NE(third, fourth);
-
+    EXPECT_TRUE(third == second && allocate(64) != third);
     release(third); // out of order: free-list mode, third at the head
     __oxFreeAligned(third);
-    EXPECT_TRUE(pageStateOf(first).freeListMode);
-    EXPECT_EQ(62u, pageStateOf(first).freeCount);
+    EXPECT_TRUE(PageState(first).freeListMode && PageState(first).freeCount == 62u);
     void* fifth = allocate(64);
-    void* sixth = allocate(64);
-    EXPECT_EQ(third, fifth);
-    EXPECT_NE(fifth, sixth);
+    EXPECT_TRUE(fifth == third && allocate(64) != fifth);
 }
 
-// Freed pages beyond the 16 committed free pages a region keeps are decommitted at once, so the
-// committed size falls back after a burst of frees. A region whose pages all come back is
-// released, unless it is the one region kept for reuse (the head of the available list while
-// no reserve region is left).
+// Free pages beyond 16 per region are decommitted at once; a region whose pages all come back is
+// released unless it is the one kept for reuse (the available list's head with no reserve left).
 TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
 {
     // Take whole regions: a region all of whose 254 pages are ours holds nobody else's blocks.
@@ -236,12 +170,10 @@ TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
     std::map<std::uintptr_t, std::vector<void*>> byRegion;
     for (int i = 0; i < 254 * 4; ++i) {
         void* p = allocate(4096);
-        ASSERT_NE(nullptr, p);
-        byRegion[regionOf(p)].push_back(p);
+        byRegion[startOf(p, 1 << 20)].push_back(p);
     }
     const std::size_t full = smallBlocks.heapSize();
-    EXPECT_EQ(0u, full % 4096);
-    EXPECT_GE(full, 254u * 4 * 4096);
+    EXPECT_TRUE(full % 4096 == 0 && full >= 254u * 4 * 4096);
     std::vector<void*> keep;
     for (auto& [region, blocks] : byRegion)
         if (blocks.size() == 254)
@@ -251,148 +183,98 @@ TEST_F(SmallBlockHeap, EmptiedPagesAndRegionsGoBack)
         for (void* p : blocks)
             if (p != keep[0] && p != keep[1])
                 release(p);
-    // Each region keeps up to 16 free pages committed; its last page, freed or not, is outside
-    // the committed size.
+    // Up to 16 free pages per region stay committed, and its last page is not in the committed size.
     EXPECT_LE(smallBlocks.heapSize(), full - (254 * 4 - 2 - 17 * byRegion.size()) * 4096);
 
     const std::size_t reservations = win::test::liveReservationCount();
     release(keep[0]); // regions freed into later head the available list: the first region goes
-    EXPECT_FALSE(oxheap::test::isSmallBlock(keep[0]));
-    EXPECT_EQ(reservations - 1, win::test::liveReservationCount());
+    EXPECT_TRUE(!hooks::isSmallBlock(keep[0]) && win::test::liveReservationCount() == reservations - 1);
     // The second goes too unless it is kept for reuse; either way the count and the state agree.
     release(keep[1]);
-    EXPECT_EQ(oxheap::test::isSmallBlock(keep[1]), win::test::liveReservationCount() == reservations - 1);
+    EXPECT_EQ(hooks::isSmallBlock(keep[1]), win::test::liveReservationCount() == reservations - 1);
 }
 
-// The fixture for the out-of-memory paths: uses up every free page the heap's regions hold,
-// so that the next page needs a commit of its own.
-class SmallBlockExhaustion : public SmallBlockHeap {
-protected:
-    void SetUp() override { mHeap = __oxHeapCreate(4096); }
-    void TearDown() override
-    {
-        win::test::failNextCommits(0);
-        __oxHeapDestroy(mHeap);
-        SmallBlockHeap::TearDown();
-    }
-
-    // Takes pages until none is left committed (and, with `uncommittedToo`, none reserved).
-    void drain(bool uncommittedToo)
-    {
-        for (;;) {
-            std::uint32_t committed = 0, uncommitted = 0;
-            oxheap::test::smallBlockFreePages(&committed, &uncommitted);
-            std::uint32_t wanted = committed + (uncommittedToo ? uncommitted : 0);
-            if (wanted == 0)
-                return;
-            while (wanted-- > 0)
-                ASSERT_NE(nullptr, __oxHeapMalloc(mHeap));
-        }
-    }
-
-    OxFixedSizeHeap* mHeap = nullptr;
-};
-
-// A refused commit ends in null after 6 retries at most (at once inside a suppression scope),
-// and leaves a new region reserved without pages, which the next request commits instead of
-// reserving another; a commit that succeeds on a retry serves the request. A request above
-// 2 GB fails after one call of the handler.
-TEST_F(SmallBlockExhaustion, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
+// A refused commit fails after 6 retries at most (none in a suppression scope), leaving one region
+// without pages that the next request commits rather than reserving another; a retry that gets
+// its commit serves the request. A request above 2 GB fails after one call of the handler.
+TEST_F(SmallBlockHeap, RefusedCommitsAreRetriedBoundedlyAndLeakNoRegion)
 {
-    {
-        NewHandlerScope handler(2);
-        EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001}));
-        EXPECT_TRUE(handler.calls() == 1 && handler.lastSize() == std::size_t{0x80000001});
-    }
-    // A region left without pages by an earlier refusal would be committed first: use it up.
-    drain(true);
-    ASSERT_NE(nullptr, __oxHeapMalloc(mHeap));
-    drain(true);
+    OxFixedSizeHeap* heap = __oxHeapCreate(4096);
+    auto drain = [heap] { // takes every free page the regions hold, reserved ones too
+        for (std::uint32_t n = freePages(); n > 0; n = freePages())
+            while (n-- > 0)
+                ASSERT_NE(nullptr, __oxHeapMalloc(heap));
+    };
+    drain(); // a region left without pages by an earlier refusal is committed first: use it up
+    ASSERT_NE(nullptr, __oxHeapMalloc(heap));
+    drain();
     OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
     const std::size_t committedBefore = smallBlocks.heapSize();
     const std::size_t reservations = win::test::liveReservationCount();
     win::test::failNextCommits(100);
     {
         NewHandlerScope handler(7);
-        EXPECT_EQ(nullptr, __oxHeapMalloc(mHeap));
-        EXPECT_TRUE(handler.calls() == 6 && handler.lastSize() == 64u * 1024);
+        EXPECT_EQ(nullptr, __oxHeapMalloc(heap));
+        EXPECT_TRUE(handler.calls == 6 && handler.lastSize == 64u * 1024);
+        EXPECT_EQ(nullptr, __oxMallocAligned(std::size_t{0x80000001})); // the handler asks for a retry
+        EXPECT_TRUE(handler.calls == 7 && handler.lastSize == std::size_t{0x80000001});
         OxNoOutOfMemHandlerScope quiet;
-        EXPECT_EQ(nullptr, __oxMallocAligned(4096));
-        EXPECT_EQ(6, handler.calls());
+        EXPECT_TRUE(__oxMallocAligned(4096) == nullptr && handler.calls == 7);
     }
-    EXPECT_EQ(reservations + 1, win::test::liveReservationCount());
-    EXPECT_EQ(committedBefore, smallBlocks.heapSize());
-    std::uint32_t committed = 7, uncommitted = 7;
-    oxheap::test::smallBlockFreePages(&committed, &uncommitted);
-    EXPECT_EQ(0u, committed + uncommitted);
-    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+    EXPECT_TRUE(reservations + 1 == win::test::liveReservationCount() &&
+                committedBefore == smallBlocks.heapSize() && freePages() == 0 &&
+                hooks::checkSmallBlockHeap() == nullptr);
 
     win::test::failNextCommits(2);
     NewHandlerScope handler(2);
-    ASSERT_NE(nullptr, __oxHeapMalloc(mHeap));
-    EXPECT_EQ(2, handler.calls());
-    EXPECT_EQ(reservations + 1, win::test::liveReservationCount());
-    EXPECT_EQ(committedBefore + 64 * 1024, smallBlocks.heapSize());
+    EXPECT_TRUE(__oxHeapMalloc(heap) != nullptr && handler.calls == 2);
+    EXPECT_TRUE(reservations + 1 == win::test::liveReservationCount() &&
+                committedBefore + 64 * 1024 == smallBlocks.heapSize());
+    win::test::failNextCommits(0);
+    __oxHeapDestroy(heap);
 }
 
-// Blocks travel between threads: each thread fills mixed sizes with its mark, then frees its
-// neighbour's blocks while it allocates and frees blocks of its own; meanwhile the
-// committed-size query, the consistency check and heap reports run under the locks. A block
-// handed out twice while alive shows up as a foreign mark.
+// Threads fill mixed sizes with their mark, then free their neighbour's blocks while allocating their
+// own, as queries and reports run under the locks: a block handed out twice shows a foreign mark.
 TEST_F(SmallBlockHeap, ThreadsFreeEachOthersBlocksWhileQueriesRun)
 {
     constexpr int kThreads = 3;
-    using Block = std::pair<unsigned char*, std::size_t>;
-    std::vector<std::vector<Block>> blocks(kThreads);
+    std::vector<std::vector<unsigned char*>> blocks(kThreads);
     std::atomic<int> overlaps{0};
-    auto marked = [](int mark, std::size_t size) {
-        auto* p = static_cast<unsigned char*>(__oxMallocAligned(size));
-        std::memset(p, mark, size);
-        return Block{p, size};
+    auto check = [&overlaps](unsigned char* p, int mark) {
+        overlaps += p[0] != mark || p[__oxMsizeAligned(p) - 1] != mark;
+        __oxFreeAligned(p);
     };
-    auto check = [&overlaps](Block block, int mark) {
-        overlaps += block.first[0] != mark || block.first[block.second - 1] != mark;
-        __oxFreeAligned(block.first);
-    };
-    auto runThreads = [](auto body) {
+    for (int phase = 0; phase < 2; ++phase) {
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
-            threads.emplace_back(body, t);
-        OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
+            threads.emplace_back([&, t] {
+                std::mt19937 random(t);
+                std::vector<unsigned char*> mine;
+                for (int i = 0; i < 10000; ++i) {
+                    if (phase == 1)
+                        check(blocks[(t + 1) % kThreads][i], (t + 1) % kThreads + 1);
+                    auto* p =
+                        mine.emplace_back(static_cast<unsigned char*>(__oxMallocAligned(1 + random() % 600)));
+                    std::memset(p, phase * kThreads + t + 1, __oxMsizeAligned(p));
+                }
+                if (phase == 0)
+                    blocks[t].swap(mine); // leaves mine empty
+                for (unsigned char* p : mine)
+                    check(p, kThreads + t + 1);
+            });
         for (int i = 0; i < 10; ++i) {
-            EXPECT_EQ(0u, smallBlocks.heapSize() % 4096);
-            EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+            EXPECT_EQ(0u, OxHeap(OxHeapPool(kOxHeapPoolSmallBlock)).heapSize() % 4096);
+            EXPECT_EQ(nullptr, hooks::checkSmallBlockHeap());
             OxHeapInfo().sort(OxHeapInfo::kSortByTotal);
         }
         for (std::thread& thread : threads)
             thread.join();
-    };
-    runThreads([&](int t) {
-        std::mt19937 random(t);
-        for (int i = 0; i < 10000; ++i)
-            blocks[t].push_back(marked(t + 1, 1 + random() % 600));
-    });
-    runThreads([&](int t) {
-        std::mt19937 random(t);
-        std::deque<Block> mine;
-        for (Block theirs : blocks[(t + 1) % kThreads]) {
-            check(theirs, (t + 1) % kThreads + 1);
-            mine.push_back(marked(kThreads + 1 + t, 1 + random() % 600));
-            if (mine.size() > 64) {
-                check(mine.front(), kThreads + 1 + t);
-                mine.pop_front();
-            }
-        }
-        for (Block block : mine)
-            check(block, kThreads + 1 + t);
-    });
+    }
     EXPECT_EQ(0, overlaps.load());
 }
 
-// Load-time switches: "disableOrkaHeap" or "CRTLeakReport" set when the process starts send
-// every request to the C runtime. Fixed-size heaps stay on: they are the heap's pages, not the
-// C runtime's. With no region in the process, the small-block part of a report is only its
-// summary row, {-1, 0}.
+// Either load switch sends all requests to the C runtime, fixed-size heaps aside; reports show {-1, 0}.
 class SmallBlockHeapSwitchedOff : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
@@ -408,57 +290,40 @@ TEST_P(SmallBlockHeapSwitchedOff, EveryRequestGoesToTheCRuntime)
     EXPECT_EQ((std::vector<std::pair<int, std::uint32_t>>{{-1, 0}}), rows);
     for (std::size_t size : {1, 8, 100, 512, 1024, 4096}) {
         void* p = __oxMallocAligned(size);
-        EXPECT_TRUE(p != nullptr && !oxheap::test::isSmallBlock(p)) << size;
-        EXPECT_EQ(malloc_usable_size(p), __oxMsizeAligned(p));
+        EXPECT_TRUE(p != nullptr && !hooks::isSmallBlock(p) && malloc_usable_size(p) == __oxMsizeAligned(p));
         __oxFreeAligned(p);
     }
     OxFixedSizeHeap* heap = __oxHeapCreate(24);
-    EXPECT_TRUE(oxheap::test::isSmallBlock(__oxHeapMalloc(heap)));
+    EXPECT_TRUE(hooks::isSmallBlock(__oxHeapMalloc(heap)));
     __oxHeapDestroy(heap);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByEitherSwitch, SmallBlockHeapSwitchedOff,
                          ::testing::Values("disableOrkaHeap=1", "CRTLeakReport=1"));
 
-// Unload tears the heap down for the rest of the process, so each case has a process of its own.
-// At process exit the heap freezes: frees do nothing, so threads still running at exit cannot
-// touch memory that is being unmapped, and no block is handed out twice.
-TEST(SmallBlockUnload, AtProcessExitFreesDoNothing)
-{
-    if (oxtest::inFreshProcess())
-        return;
-    void* p = __oxMallocAligned(48);
-    std::memset(p, 0x5A, 48);
-    win::test::setProcessExiting(true);
-    oxheap::test::unloadSmallBlockHeap();
-    __oxFreeAligned(p);
-    EXPECT_EQ(48u, __oxMsizeAligned(p));
-    EXPECT_EQ(0x5A, static_cast<unsigned char*>(p)[47]);
-    void* q = __oxMallocAligned(48);
-    EXPECT_NE(p, q);
-    win::test::setProcessExiting(false);
-}
-
-// An unload while the process goes on returns every page; the heap starts afresh afterwards.
-TEST(SmallBlockUnload, WhileTheProcessGoesOnEveryPageIsReturned)
+// Unload (in a process of its own) returns every page and the heap starts afresh; at process exit
+// it freezes instead: frees do nothing, so late threads touch no unmapped memory and get no block twice.
+TEST(SmallBlockUnload, ReturnsEveryPageOrFreezesAtProcessExit)
 {
     if (oxtest::inFreshProcess())
         return;
     OxHeap smallBlocks{OxHeapPool(kOxHeapPoolSmallBlock)};
-    std::vector<void*> blocks;
     for (int i = 0; i < 2000; ++i)
-        blocks.push_back(__oxMallocAligned(1 + i % 512));
+        __oxMallocAligned(1 + i % 512);
     const std::size_t before = smallBlocks.heapSize();
-    oxheap::test::unloadSmallBlockHeap();
+    hooks::unloadSmallBlockHeap();
     EXPECT_LT(smallBlocks.heapSize(), before);
-    std::uint32_t committed = 0, uncommitted = 0;
-    oxheap::test::smallBlockFreePages(&committed, &uncommitted);
-    EXPECT_GT(committed + uncommitted, 0u);
-    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
-    void* p = __oxMallocAligned(100);
-    EXPECT_TRUE(oxheap::test::isSmallBlock(p));
+    EXPECT_TRUE(freePages() > 0 && hooks::checkSmallBlockHeap() == nullptr);
+
+    void* p = __oxMallocAligned(48);
+    ASSERT_TRUE(hooks::isSmallBlock(p));
+    std::memset(p, 0x5A, 48);
+    win::test::setProcessExiting(true);
+    hooks::unloadSmallBlockHeap();
     __oxFreeAligned(p);
-    EXPECT_EQ(nullptr, oxheap::test::checkSmallBlockHeap());
+    EXPECT_TRUE(__oxMsizeAligned(p) == 48u && static_cast<unsigned char*>(p)[47] == 0x5A);
+    EXPECT_NE(p, __oxMallocAligned(48));
+    win::test::setProcessExiting(false);
 }
 
 } // namespace

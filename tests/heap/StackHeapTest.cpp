@@ -1,6 +1,5 @@
 // tests/heap/StackHeapTest.cpp
-// The stack heap: arena blocks only for owners on the caller's stack, 16-byte steps, frees
-// out of order, the realloc cases, one arena per thread or per fiber, and OxStackAllocator.
+// The stack heap: arenas per thread or fiber for owners on the caller's stack, and OxStackAllocator.
 
 #include <oxfirst/OxHeap.h>
 
@@ -9,176 +8,133 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <malloc.h>
 #include <map>
 #include <memory>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
+// The calling thread's or fiber's arena; base null when it has none.
 struct Arena {
+    Arena() { oxheap::test::stackArenaOfCaller(&base, &top); }
+    bool holds(const void* p) const { return std::uintptr_t(p) - std::uintptr_t(base) < 16384; }
     const void* base = nullptr;
     std::uint32_t top = 0;
 };
 
-Arena arenaOfCaller()
-{
-    Arena arena;
-    EXPECT_TRUE(oxheap::test::stackArenaOfCaller(&arena.base, &arena.top));
-    return arena;
-}
-
-bool isInArena(const void* p)
-{
-    Arena arena;
-    const auto* at = static_cast<const char*>(p);
-    return oxheap::test::stackArenaOfCaller(&arena.base, &arena.top) && at >= arena.base &&
-           at < static_cast<const char*>(arena.base) + 16384;
-}
-
-// An owner on the caller's stack gets arena blocks, one after the other, each holding its size
-// apart from the length word behind it, up to the arena's last byte. An owner elsewhere, or a
-// request that does not fit in the rest of the arena, gets C runtime memory instead.
+// Owners on the caller's stack get arena blocks, each holding its size apart from its length
+// word, up to the last byte; other owners and requests beyond the rest get C runtime memory.
 TEST(StackHeap, OwnersOnTheStackGetArenaBlocksWhileTheyFit)
 {
     auto heapOwner = std::make_unique<int>(0);
     void* fromRuntime = oxStackHeapAlloc(40, heapOwner.get());
-    EXPECT_TRUE(!isInArena(fromRuntime) && malloc_usable_size(fromRuntime) >= 40u);
+    EXPECT_TRUE(!Arena().holds(fromRuntime) && malloc_usable_size(fromRuntime) >= 40u);
     oxStackHeapFree(fromRuntime);
 
     int owner = 0;
     oxStackHeapFree(oxStackHeapAlloc(0, &owner)); // makes the thread's arena
-    const std::uint32_t top = arenaOfCaller().top;
-    std::vector<std::pair<char*, std::size_t>> blocks;
-    for (std::size_t size : {12, 1, 13, 0, 28, 20000}) {
-        blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(size, &owner)), size);
-        EXPECT_EQ(size < 20000, isInArena(blocks.back().first)) << size;
-        std::memset(blocks.back().first, 0x7F, size);
-    }
-    const std::size_t rest = 16384 - arenaOfCaller().top - 4;
-    blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(rest, &owner)), rest);
-    EXPECT_TRUE(isInArena(blocks.back().first) && arenaOfCaller().top == 16384u);
-    std::memset(blocks.back().first, 0x7F, rest);
-    blocks.emplace_back(static_cast<char*>(oxStackHeapAlloc(1, &owner)), 1);
-    EXPECT_FALSE(isInArena(blocks.back().first));
+    const std::uint32_t top = Arena().top;
+    std::vector<char*> blocks;
+    auto take = [&](std::size_t size) { // a filled block: whether it is in the arena
+        blocks.push_back(static_cast<char*>(oxStackHeapAlloc(size, &owner)));
+        std::memset(blocks.back(), 0x7F, size);
+        return Arena().holds(blocks.back());
+    };
+    for (std::size_t size : {12, 1, 13, 0, 28})
+        EXPECT_TRUE(take(size)) << size;
+    EXPECT_FALSE(take(20000));
+    EXPECT_TRUE(take(16384 - Arena().top - 4) && Arena().top == 16384u); // the rest of the arena
+    EXPECT_FALSE(take(1));
     for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
-        oxStackHeapFree(it->first);
-    EXPECT_EQ(top, arenaOfCaller().top);
+        oxStackHeapFree(*it);
+    EXPECT_EQ(top, Arena().top);
 }
 
-// Freed blocks below a live one stay until the topmost block goes; then the top drops past
-// all of them at once. Frees of non-blocks and second frees change nothing.
+// The top drops past freed blocks only when the topmost goes; bad and second frees change nothing.
 TEST(StackHeap, TopDropsOnlyWhenTheTopmostBlockIsFreed)
 {
     int owner = 0;
     char* blocks[4];
     for (char*& block : blocks)
         block = static_cast<char*>(oxStackHeapAlloc(20, &owner));
-    const std::uint32_t full = arenaOfCaller().top;
-    oxStackHeapFree(blocks[1]);
-    oxStackHeapFree(blocks[2]);
-    oxStackHeapFree(blocks[2]);
-    oxStackHeapFree(blocks[0] + 8);
-    EXPECT_EQ(full, arenaOfCaller().top);
+    const std::uint32_t full = Arena().top;
+    for (char* p : {blocks[1], blocks[2], blocks[2], blocks[0] + 8, static_cast<char*>(nullptr)})
+        oxStackHeapFree(p);
+    EXPECT_EQ(full, Arena().top);
     oxStackHeapFree(blocks[3]);
-    EXPECT_EQ(full - 3 * 32, arenaOfCaller().top);
+    EXPECT_EQ(full - 3 * 32, Arena().top);
     oxStackHeapFree(blocks[0]);
-    EXPECT_EQ(full - 4 * 32, arenaOfCaller().top);
-    oxStackHeapFree(nullptr);
+    EXPECT_EQ(full - 4 * 32, Arena().top);
 }
 
-// Realloc: the topmost block is freed and taken again at the new size; an inner block stays
-// when its usable length (without the length word) holds the new size, and is freed for a
-// C runtime block otherwise; blocks outside the arena keep their contents.
+// Realloc regrows the topmost block in place, keeps an inner one while it fits, else moves it out.
 TEST(StackHeap, ReallocCases)
 {
     int owner = 0;
     auto* inner = static_cast<char*>(oxStackHeapAlloc(20, &owner)); // 32 bytes, 28 usable
     auto* topmost = static_cast<char*>(oxStackHeapAlloc(20, &owner));
-    const std::uint32_t top = arenaOfCaller().top;
-
+    const std::uint32_t top = Arena().top;
     EXPECT_EQ(topmost, oxStackHeapRealloc(topmost, 60));
-    EXPECT_EQ(top + 32, arenaOfCaller().top);
+    EXPECT_EQ(top + 32, Arena().top);
     EXPECT_EQ(inner, oxStackHeapRealloc(inner, 28));
-
     auto* moved = static_cast<char*>(oxStackHeapRealloc(inner, 29)); // would reach the length word
-    EXPECT_FALSE(isInArena(moved));
+    EXPECT_FALSE(Arena().holds(moved));
     std::memset(moved, 1, 29);
     oxStackHeapFree(topmost);
-    EXPECT_EQ(top - 64, arenaOfCaller().top);
+    EXPECT_EQ(top - 64, Arena().top);
     oxStackHeapFree(moved);
 
-    auto* outside = static_cast<char*>(oxStackHeapRealloc(nullptr, 8));
-    std::memcpy(outside, "runtime", 8);
-    outside = static_cast<char*>(oxStackHeapRealloc(outside, 5000));
-    EXPECT_STREQ("runtime", outside);
+    void* outside = oxStackHeapRealloc(std::memcpy(oxStackHeapRealloc(nullptr, 8), "runtime", 8), 5000);
+    EXPECT_STREQ("runtime", static_cast<char*>(outside));
     oxStackHeapFree(outside);
 }
 
 // A fiber library's slot store: one value map per "fiber".
-class TestFiberStore : public OxFiberLocalStore {
-public:
-    std::uint32_t allocSlot(Destructor destructor) override
-    {
-        mDestructor = destructor;
-        return ++mSlots;
-    }
+struct TestFiberStore : OxFiberLocalStore {
+    std::uint32_t allocSlot(Destructor destructor) override { return mDestructor = destructor, ++mSlots; }
     void* getValue(std::uint32_t slot) override { return mValues[slot]; }
-    int setValue(std::uint32_t slot, void* value, int reserved) override
-    {
-        mValues[slot] = value;
-        mReserved = reserved;
-        return 1;
-    }
+    int setValue(std::uint32_t slot, void* value, int) override { return mValues[slot] = value, 1; }
     void freeSlot(std::uint32_t) override {}
 
     Destructor mDestructor = nullptr;
     std::uint32_t mSlots = 0;
-    int mReserved = -1;
     std::map<std::uint32_t, void*> mValues;
 };
 
-// Each thread has an arena of its own, made on first use. A thread that runs a fiber with a
-// slot store keeps the fiber's arena in that store, apart from the thread's own; a fiber
-// without a parameter, or no fiber, uses the thread's arena.
+// Each thread, and each fiber with a slot store, has its own arena; other fibers use the thread's.
 TEST(StackHeap, EachThreadAndFiberHasItsOwnArena)
 {
     int owner = 0;
     void* threadBlock = oxStackHeapAlloc(16, &owner);
-    const void* threadBase = arenaOfCaller().base;
-    const void* theirBase = nullptr;
+    const void* threadBase = Arena().base;
+    Arena theirs;
     bool theirBlockInTheirArena = false;
     std::thread([&] {
         int theirOwner = 0;
-        void* block =
-            oxStackHeapAlloc(16, &theirOwner); // left for the thread's end, which destroys the arena
-        std::uint32_t top = 0;
-        oxheap::test::stackArenaOfCaller(&theirBase, &top);
-        theirBlockInTheirArena = block == theirBase && top == 32;
+        void* block = oxStackHeapAlloc(16, &theirOwner); // left for the thread's end to destroy
+        theirs = Arena();
+        theirBlockInTheirArena = block == theirs.base && theirs.top == 32;
     }).join();
-    EXPECT_TRUE(theirBlockInTheirArena);
-    EXPECT_NE(threadBase, theirBase);
+    EXPECT_TRUE(theirBlockInTheirArena && theirs.base != threadBase);
 
     TestFiberStore store;
     void* fiberData[2] = {&store, nullptr}; // the fiber's parameter comes first
     win::test::setCurrentFiber(fiberData);
     void* fiberBlock = oxStackHeapAlloc(16, &owner);
-    EXPECT_NE(threadBase, arenaOfCaller().base);
-    EXPECT_EQ(arenaOfCaller().base, fiberBlock);
-    EXPECT_TRUE(store.mReserved == 0 && store.mValues.size() == 1);
+    EXPECT_TRUE(Arena().base != threadBase && Arena().base == fiberBlock);
+    EXPECT_EQ(1u, store.mValues.size());
     oxStackHeapFree(fiberBlock);
     for (auto& [slot, value] : store.mValues) // the fiber ends: its arena goes to the destructor
         store.mDestructor(value);
 
     void* withoutParameter[1] = {nullptr};
     win::test::setCurrentFiber(withoutParameter);
-    EXPECT_EQ(threadBase, arenaOfCaller().base);
+    EXPECT_EQ(threadBase, Arena().base);
     win::test::setCurrentFiber(nullptr);
-    EXPECT_EQ(threadBase, arenaOfCaller().base);
+    EXPECT_EQ(threadBase, Arena().base);
     oxStackHeapFree(threadBlock);
 }
 
@@ -189,24 +145,20 @@ struct Scoped : OxStackAllocator {
     char payload[24] = {};
 };
 
-// Objects of OxStackAllocator classes live in the arena of their owner's thread and end with a
-// delete-expression: the virtual destructor runs, then the block is freed. The base itself is
-// abstract, so no bare base object can be made.
+// OxStackAllocator objects live in their owner's arena; delete runs the destructor, then frees.
 TEST(StackHeap, StackAllocatorObjectsLiveInTheArena)
 {
-    EXPECT_TRUE(std::is_abstract_v<OxStackAllocator>);
     int owner = 0;
     int destroyed = 0;
     OxStackAllocator* object = new (&owner) Scoped(&destroyed);
-    EXPECT_TRUE(isInArena(object));
-    const std::uint32_t withObject = arenaOfCaller().top;
+    EXPECT_TRUE(Arena().holds(object));
+    const std::uint32_t withObject = Arena().top;
     delete object;
-    EXPECT_EQ(1, destroyed);
-    EXPECT_EQ(withObject - 48, arenaOfCaller().top);
+    EXPECT_TRUE(destroyed == 1 && Arena().top == withObject - 48);
 
     auto heapOwner = std::make_unique<int>(0);
     OxStackAllocator* elsewhere = new (heapOwner.get()) Scoped(&destroyed);
-    EXPECT_FALSE(isInArena(elsewhere));
+    EXPECT_FALSE(Arena().holds(elsewhere));
     delete elsewhere;
     EXPECT_EQ(2, destroyed);
 }

@@ -1,8 +1,5 @@
 // tests/support/FreshProcess.h
-// Tests of what a process decides once (at load, from its environment, or by tearing something
-// down for good) run their body in a fresh process of the test executable. The test itself
-// starts that process and judges it, so it checks the same thing whether it runs alone or in
-// the whole suite, and a body that did not run counts as a failure, never as a pass.
+// Runs a test's body in a fresh process of the test executable, for what a process decides once.
 #pragma once
 
 #include <initializer_list>
@@ -12,17 +9,13 @@
 
 namespace oxtest {
 
-/// Call first in a test body: `if (inFreshProcess({"NAME=value"})) return;`.
-/// In the test's own process it runs this test again in a new process of this executable with
-/// `environment` applied to the current one ("NAME=value" sets a variable, a bare "NAME" removes
-/// it), waits for it and records a failure (with the child's output) unless the child ran the
-/// test and passed it; it then answers true. Inside that child it answers false, so the body
-/// runs there.
+/// Call first in a test body: `if (inFreshProcess({"NAME=value"})) return;`. In the test's own
+/// process it reruns the test in a child with `environment` applied ("NAME=value" sets, "NAME"
+/// removes), answers true and fails unless the child ran and passed it; in the child it answers false.
 bool inFreshProcess(std::initializer_list<std::string_view> environment = {});
 
-/// Runs `program` with `arguments` and the current environment changed by `environment` (as
-/// above), waits for it and returns its exit code, or -1 when it did not start or did not exit.
-/// What it printed on standard output and error is appended to `*output`.
+/// Runs `program` with `arguments` and the environment changed as above, appends what it printed
+/// to `*output` and returns its exit code, or -1 when it did not start or did not exit.
 int runProcess(const std::string& program, const std::vector<std::string>& arguments,
                const std::vector<std::string>& environment, std::string* output);
 

@@ -1,14 +1,11 @@
 // tests/support/OxCoreStub.cpp
-// A stand-in for the host core module, built as libOxCore.so. Tests load it themselves and steer
-// what its oxPreviewOrPlotting export answers: false at first (true when the environment has
-// OX_TEST_PREVIEW_OR_PLOTTING), then whatever oxTestSetPreviewOrPlotting said last.
+// A stand-in for the host core module (libOxCore.so): oxPreviewOrPlotting answers false at first
+// (true with OX_TEST_PREVIEW_OR_PLOTTING set), then what oxTestSetPreviewOrPlotting said last.
 
 #include <atomic>
 #include <cstdlib>
 
-namespace {
-std::atomic<bool> gPreviewOrPlotting{std::getenv("OX_TEST_PREVIEW_OR_PLOTTING") != nullptr};
-} // namespace
+static std::atomic<bool> gPreviewOrPlotting{std::getenv("OX_TEST_PREVIEW_OR_PLOTTING") != nullptr};
 
 extern "C" bool oxPreviewOrPlotting()
 {

@@ -1,18 +1,18 @@
 // tests/support/TraceRecorder.h
-// A trace session that keeps every event it receives: descriptor, writing thread and payload
-// fields as byte strings. Started by the constructor, stopped by stop() or the destructor.
+// A trace session that keeps each event's descriptor and payload fields as bytes, from the
+// constructor until stop() or the destructor; and the payload bytes writers encode.
 #pragma once
 
 #include "platform/win.h"
 
-#include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 struct RecordedEvent {
     win::EVENT_DESCRIPTOR descriptor;
-    win::DWORD threadId;
     std::vector<std::string> fields;
 };
 
@@ -22,25 +22,11 @@ public:
         : mSession(win::StartTraceSession(&provider, level, keywords, &receive, this))
     {
     }
-    ~TraceRecorder() { stop(); }
-    TraceRecorder(const TraceRecorder&) = delete;
-    TraceRecorder& operator=(const TraceRecorder&) = delete;
+    ~TraceRecorder() { stop(); } // its mutex makes it neither copyable nor movable
 
     bool started() const { return mSession != 0; }
-
-    void stop()
-    {
-        if (mSession != 0)
-            win::StopTraceSession(mSession);
-        mSession = 0;
-    }
-
-    std::vector<RecordedEvent> events() const
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mEvents;
-    }
-
+    void stop() { (void)(mSession != 0 && win::StopTraceSession(std::exchange(mSession, 0))); }
+    std::vector<RecordedEvent> events() const { return std::lock_guard(mMutex), mEvents; } // copied locked
     std::vector<unsigned> ids() const
     {
         std::vector<unsigned> result;
@@ -53,12 +39,10 @@ private:
     static void receive(const win::TRACE_EVENT_RECORD* record, win::PVOID context)
     {
         auto* self = static_cast<TraceRecorder*>(context);
-        RecordedEvent event{*record->Descriptor, record->ThreadId, {}};
-        for (win::ULONG i = 0; i < record->FieldCount; ++i)
-            event.fields.emplace_back(reinterpret_cast<const char*>(record->Fields[i].Ptr),
-                                      record->Fields[i].Size);
         std::lock_guard<std::mutex> lock(self->mMutex);
-        self->mEvents.push_back(std::move(event));
+        RecordedEvent& event = self->mEvents.emplace_back(RecordedEvent{*record->Descriptor, {}});
+        for (auto* f = record->Fields; f < record->Fields + record->FieldCount; ++f)
+            event.fields.emplace_back(reinterpret_cast<const char*>(f->Ptr), f->Size);
     }
 
     mutable std::mutex mMutex;
@@ -66,17 +50,10 @@ private:
     win::TRACEHANDLE mSession;
 };
 
-/// The payload bytes of a field as the writers encode it.
-inline std::string wideBytes(const char16_t* text)
-{
-    const std::size_t units = std::char_traits<char16_t>::length(text) + 1;
-    return std::string(reinterpret_cast<const char*>(text), units * 2);
-}
-
-inline std::string narrowBytes(const char* text)
-{
-    return std::string(text, std::strlen(text) + 1);
-}
+inline const auto wideBytes = [](std::u16string_view text) { // the terminator that follows included
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2 + 2);
+};
+inline const auto narrowBytes = [](std::string_view s) { return std::string(s.data(), s.size() + 1); };
 
 template <typename T>
 std::string valueBytes(T value)
