@@ -1,7 +1,5 @@
 // tests/diagnostics/PerfProviderTest.cpp
-// What the provider keeps between writes: the class-list callback, armed by each enable and run
-// once by the first class-based writer after it; the is-enabled questions; and the Nimbus
-// writers' gate through the host core module, whose stand-in (libOxCore.so) this test loads.
+// The class-list callback, the is-enabled questions, and the Nimbus gate through libOxCore.so.
 
 #include <oxfirst/PerfLog.h>
 
@@ -32,32 +30,32 @@ void listClasses()
     PerfLog_WriteOxRxClassLifetimeEvent(kListedClass, u"Listed", true);
 }
 
-class ClassListCallback : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        gListCalls = 0;
-        PerfLog_RegisterOxRxClassListCallback(&listClasses);
-    }
-    void TearDown() override { PerfLog_RegisterOxRxClassListCallback(nullptr); }
-
-    // The class pointer each event of `session` carries in its first field, in order.
-    static std::vector<const void*> classesOf(const TraceRecorder& session)
-    {
-        std::vector<const void*> classes;
-        for (const RecordedEvent& event : session.events())
-            std::memcpy(&classes.emplace_back(), event.fields.at(0).data(), sizeof(void*));
-        return classes;
-    }
-};
-
-// Guards against a late session missing the classes created before it: the first class event
-// after an enable is preceded by the list, which runs once, and the next enable runs it again.
-// A registration while the lifetime events are enabled stores nothing: the earlier function
-// stays, unarmed, and is what the next enable arms.
-TEST_F(ClassListCallback, RunsOnceBeforeTheFirstClassEventOfEachEnable)
+// The class pointer each event of `session` carries in its first field, in order.
+std::vector<const void*> classesOf(const TraceRecorder& session)
 {
+    std::vector<const void*> classes;
+    for (const RecordedEvent& event : session.events())
+        std::memcpy(&classes.emplace_back(), event.fields.at(0).data(), sizeof(void*));
+    return classes;
+}
+
+// Guards against a late session missing earlier classes: the list precedes the first class event of
+// each enable, once, also when threads race; it waits for a writer whose Start event is enabled, and
+// never runs with nobody listening. A registration while enabled stores nothing.
+TEST(ClassListCallback, RunsOnceBeforeTheFirstEnabledClassEventOfEachEnableEvenWithThreads)
+{
+    struct Registration {
+        Registration() { PerfLog_RegisterOxRxClassListCallback(&listClasses); }
+        ~Registration() { PerfLog_RegisterOxRxClassListCallback(nullptr); }
+    } registration;
     static std::atomic<int> otherCalls{0};
+    PerfLog_WriteOxRxClassLifetimeEvent(kNewClass, u"New", true);
+    {
+        TraceRecorder datacapacityOnly(kProviderId, 0, keyword::kDatacapacity);
+        PerfLog_WriteObjectRecordInEvent(kNewClass, true); // keyword none: only the channel bit
+        PerfLog_WriteOxGiDrawableViewportDrawEvent(kNewClass, false);
+    }
+    EXPECT_EQ(0, gListCalls.load());
     {
         TraceRecorder session(kProviderId);
         PerfLog_WriteOxRxClassLifetimeEvent(kNewClass, u"New", true);
@@ -67,81 +65,47 @@ TEST_F(ClassListCallback, RunsOnceBeforeTheFirstClassEventOfEachEnable)
         EXPECT_EQ((std::vector<const void*>{kListedClass, kNewClass, kNewClass, kNewClass}),
                   classesOf(session));
     }
-    TraceRecorder again(kProviderId);
-    PerfLog_WriteOxGiDrawableWorldDrawEvent(kNewClass, true);
-    EXPECT_EQ((std::vector<const void*>{kListedClass, kNewClass}), classesOf(again));
-    EXPECT_TRUE(gListCalls == 2 && otherCalls == 0);
-}
-
-// Guards against the list running with nobody listening, and against a class writer whose Start
-// event no session enables touching the armed callback: it waits for a writer that will write.
-TEST_F(ClassListCallback, WaitsForAClassWriterThatASessionEnables)
-{
-    PerfLog_WriteOxRxClassLifetimeEvent(kNewClass, u"New", true);
-    EXPECT_EQ(0, gListCalls.load());
-    TraceRecorder datacapacityOnly(kProviderId, 0, keyword::kDatacapacity);
-    PerfLog_WriteObjectRecordInEvent(kNewClass, true); // keyword none: only the channel bit
-    PerfLog_WriteOxGiDrawableViewportDrawEvent(kNewClass, false);
-    EXPECT_EQ(0, gListCalls.load());
-    datacapacityOnly.stop();
-
-    TraceRecorder graphics(kProviderId, 0, keyword::kGsPerformance);
-    PerfLog_WriteOxGiDrawableViewportDrawEvent(kNewClass, false); // judged by its Start event
-    EXPECT_EQ((std::vector<const void*>{kListedClass, kNewClass}), classesOf(graphics));
-}
-
-// Guards against threads racing after an enable: the list runs once whoever gets there first.
-TEST_F(ClassListCallback, ManyThreadsAfterOneEnableRunItOnce)
-{
+    {
+        TraceRecorder graphics(kProviderId, 0, keyword::kGsPerformance);
+        PerfLog_WriteOxGiDrawableViewportDrawEvent(kNewClass, false); // judged by its Start event
+        EXPECT_EQ((std::vector<const void*>{kListedClass, kNewClass}), classesOf(graphics));
+    }
     TraceRecorder session(kProviderId);
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([] {
             for (int i = 0; i < 100; ++i)
                 PerfLog_WriteOxGiDrawableWorldDrawEvent(kNewClass, i % 2 == 0);
         });
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(1, gListCalls.load());
+    threads.clear();
     EXPECT_EQ(801u, session.events().size());
+    EXPECT_TRUE(gListCalls == 3 && otherCalls == 0);
 }
 
-// ---------------------------------------------------------------------------------------------
-
-// Guards against the questions asking about the wrong event: each answers for its own event's
-// level and keywords only.
+// Guards against questions asking about another event: per session, InvokeCommand, InvokeLisp,
+// StuffCommandThroat, SysvarList (only the channel bit) and PointCloud (level 19).
 TEST(PerfLogIsEnabled, AnswersForItsOwnEvents)
 {
-    EXPECT_FALSE(PerfLog_IsInvokeCommandEventEnabled());
-    EXPECT_FALSE(PerfLog_IsPointCloudEventEnabled());
-    {
-        TraceRecorder lisp(kProviderId, level::kDetailed, keyword::kLisp);
-        EXPECT_FALSE(PerfLog_IsInvokeCommandEventEnabled()); // Commands only
-        EXPECT_TRUE(PerfLog_IsInvokeLispEventEnabled());
-        EXPECT_FALSE(PerfLog_IsStuffCommandThroatEventEnabled());
-        EXPECT_FALSE(PerfLog_IsSysvarListEventEnabled()); // no keyword: the channel bit only
+    const auto enabled = [] {
+        return std::string{
+            PerfLog_IsInvokeCommandEventEnabled() ? 'C' : '-', PerfLog_IsInvokeLispEventEnabled() ? 'L' : '-',
+            PerfLog_IsStuffCommandThroatEventEnabled() ? 'S' : '-',
+            PerfLog_IsSysvarListEventEnabled() ? 'V' : '-', PerfLog_IsPointCloudEventEnabled() ? 'P' : '-'};
+    };
+    EXPECT_EQ("-----", enabled());
+    const std::tuple<std::uint8_t, std::uint64_t, std::string> sessions[] = {
+        {level::kDetailed, keyword::kLisp, "-L---"},
+        {level::kNormal, keyword::kCommands | keyword::kDoc, "-----"},
+        {level::kDetailed, kPerformanceChannelKeyword, "CLSV-"},
+        {0, keyword::kPointCloudThreading, "----P"}};
+    for (const auto& [level, keywords, expected] : sessions) {
+        TraceRecorder session(kProviderId, level, keywords);
+        EXPECT_EQ(expected, enabled()) << int(level) << " " << keywords;
     }
-    {
-        TraceRecorder normalCommands(kProviderId, level::kNormal, keyword::kCommands | keyword::kDoc);
-        EXPECT_FALSE(PerfLog_IsInvokeCommandEventEnabled()); // level 18
-        EXPECT_FALSE(PerfLog_IsStuffCommandThroatEventEnabled());
-    }
-    {
-        TraceRecorder channel(kProviderId, level::kDetailed, kPerformanceChannelKeyword);
-        EXPECT_TRUE(PerfLog_IsInvokeCommandEventEnabled());
-        EXPECT_TRUE(PerfLog_IsStuffCommandThroatEventEnabled());
-        EXPECT_TRUE(PerfLog_IsSysvarListEventEnabled());
-        EXPECT_FALSE(PerfLog_IsPointCloudEventEnabled()); // level 19
-    }
-    TraceRecorder threading(kProviderId, 0, keyword::kPointCloudThreading);
-    EXPECT_TRUE(PerfLog_IsPointCloudEventEnabled());
 }
 
-// ---------------------------------------------------------------------------------------------
-
-// Guards against the library loading the host core module itself, against caching "not loaded"
-// for good, and against writing while the host previews or plots (other events never ask). In
-// a fresh process: the export once found stays cached for the rest of the process.
+// Guards against the library loading the host core module itself, caching "not loaded" for good, or
+// writing while the host previews or plots. In a fresh process: a found export stays cached.
 TEST(NimbusGate, WritesNothingWhileTheHostCoreModuleReportsAPreviewOrPlot)
 {
     if (oxtest::inFreshProcess())
@@ -149,12 +113,11 @@ TEST(NimbusGate, WritesNothingWhileTheHostCoreModuleReportsAPreviewOrPlot)
     const auto writeEveryNimbusEvent = [] {
         TraceRecorder session(kProviderId);
         PerfLog_WriteNimbusAccessEvent();
-        PerfLog_WriteNimbusCreatedEvent(nullptr);
-        PerfLog_WriteNimbusDestroyedEvent(nullptr);
         PerfLog_WriteHardNimbusAccessEvent();
-        PerfLog_WriteHardNimbusCreatedEvent(nullptr);
-        PerfLog_WriteHardNimbusDestroyedEvent(nullptr);
-        PerfLog_WriteSlaveReadyEvent();
+        PerfLog_WriteSlaveReadyEvent(); // never asks
+        for (auto write : {PerfLog_WriteNimbusCreatedEvent, PerfLog_WriteNimbusDestroyedEvent,
+                           PerfLog_WriteHardNimbusCreatedEvent, PerfLog_WriteHardNimbusDestroyedEvent})
+            write(nullptr);
         return session.ids().size();
     };
     EXPECT_EQ(7u, writeEveryNimbusEvent());

@@ -1,14 +1,7 @@
 // tests/rx/LinkedListTest.cpp
-// The linked list under the sets: walks in both directions, removal through an iterator that
-// steps on first, and iterators that belong to another list or are done.
-
-#include <oxfirst/OxRxSet.h>
+// The linked list under the sets: walks both ways, removal through its own iterators only.
 
 #include "support/RxTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <vector>
 
 namespace {
 
@@ -22,48 +15,35 @@ Pointers walk(const OxRxGenLinkedList& list, int direction)
     return seen;
 }
 
-class LinkedList : public ::testing::Test {
-protected:
-    OxRxObject* at(int index) { return &mObjects[index]; }
-    // at(0), at(1), at(2); the first insertion into the empty list is at the front, which must
-    // set the last node too.
-    void fill(OxRxGenLinkedList& list)
-    {
-        list.addNewFirstEntry(at(1));
-        list.addNewFirstEntry(at(0));
-        list.addNewLastEntry(at(2));
-    }
-    oxtest::TestObject mObjects[3];
-};
-
-// The iterator steps in its own direction before its node is freed, and the list's ends follow
-// the removal of the first or last node. An iterator of another list would unlink that list's
-// node while this list's count and ends changed: it is refused, as are null, done and
-// unattached iterators.
-TEST_F(LinkedList, RemovesThroughItsOwnIteratorsOnlyAndKeepsBothEndsRight)
+// The iterator steps in its own direction before its node is freed; the list's ends follow the
+// removal. Another list's iterator (it would unlink that list's node), null, done and unattached
+// iterators are refused.
+TEST(LinkedList, RemovesThroughItsOwnIteratorsOnlyAndKeepsBothEndsRight)
 {
+    oxtest::TestObject objects[3];
+    const Pointers all{&objects[0], &objects[1], &objects[2]};
     struct Case {
         int direction, steps, removed, standsOn; // standsOn -1: done
     };
     for (const Case c :
          {Case{1, 0, 0, 1}, Case{1, 1, 1, 2}, Case{1, 2, 2, -1}, Case{0, 0, 2, 1}, Case{0, 2, 0, -1}}) {
         SCOPED_TRACE(testing::Message() << "direction " << c.direction << " removed " << c.removed);
-        OxRxGenLinkedList list;
-        fill(list);
+        OxRxGenLinkedList list; // the first insertion, at the front, must set the last node too
+        list.addNewFirstEntry(all[1]);
+        list.addNewFirstEntry(all[0]);
+        list.addNewLastEntry(all[2]);
         OxRxGenLinkedListIterator it = list.resetIterator(c.direction);
         for (int i = 0; i < c.steps; ++i)
             it.next();
         ASSERT_EQ(1, list.removeAtIterator(&it));
-        EXPECT_EQ(c.standsOn < 0 ? nullptr : at(c.standsOn), it.object());
-        Pointers rest;
-        for (int i = 0; i < 3; ++i)
-            if (i != c.removed)
-                rest.push_back(at(i));
+        EXPECT_EQ(c.standsOn < 0 ? nullptr : all[c.standsOn], it.object());
+        Pointers rest = all;
+        rest.erase(rest.begin() + c.removed);
         EXPECT_EQ(rest, walk(list, 1));
         EXPECT_EQ(Pointers(rest.rbegin(), rest.rend()), walk(list, 0));
 
         OxRxGenLinkedList other;
-        other.addNewLastEntry(at(0));
+        other.addNewLastEntry(all[0]);
         OxRxGenLinkedListIterator foreign = other.resetIterator(1), unattached;
         for (OxRxGenLinkedListIterator* refused : {&foreign, &unattached, c.standsOn < 0 ? &it : nullptr,
                                                    static_cast<OxRxGenLinkedListIterator*>(nullptr)})

@@ -1,16 +1,8 @@
 // tests/rx/SetTest.cpp
-// Sets: membership by the probe's isEqualTo, retain and removal while walking, iterators of
-// other sets, and the typed set's element class and ownership, with destructions counted.
-
-#include <oxfirst/OxRxSet.h>
+// Sets: membership by the probe's isEqualTo, retain and removal while walking, iterators of other
+// sets, and the typed set's element class and ownership, with destructions counted.
 
 #include "support/RxTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -36,30 +28,11 @@ protected:
     std::vector<std::unique_ptr<TestObject>> mKept;
 };
 
-// After a removal the walk must test the element that followed, not skip it: runs of removed
-// and kept elements at both ends and in the middle, and an empty other set.
-TEST_F(Sets, RetainKeepsExactlyTheElementsTheOtherSetContains)
-{
-    for (const std::string keep : {"-----", "x-x-x", "-x-x-", "--xx-", "xx---"}) {
-        SCOPED_TRACE(keep);
-        SetPointer set(newOxRxSet()), other(newOxRxSet());
-        std::vector<int> expected;
-        for (int i = 0; i < 5; ++i) {
-            set->add(kept(i));
-            if (keep[i] == 'x') {
-                other->add(kept(i)); // equal, not identical
-                expected.push_back(i);
-            }
-        }
-        set->retain(other.get());
-        EXPECT_EQ(expected, valuesOf(*set));
-    }
-}
-
-// Equality is the probe's isEqualTo, while removeByPointer looks for identity only. removeAt
-// moves the iterator to the next element; an iterator that is not this set's (another set's
-// over the same objects, a bare list iterator) must leave both sets as they were.
-TEST_F(Sets, RemovalByEqualityPointerOrOwnIteratorOnly)
+// Equality is the probe's isEqualTo; removeByPointer looks for identity only. removeAt moves the
+// iterator on; one that is not this set's (another set's, a bare list's) leaves both sets alone.
+// Retain must test the element that followed a removal, not skip it: runs of removed and kept
+// elements at both ends and in the middle, and an empty other set.
+TEST_F(Sets, RemovalByEqualityPointerOrOwnIteratorOnlyAndRetain)
 {
     SetPointer set(newOxRxSet()), other(newOxRxSet());
     for (OxRxObject* object : {kept(7), kept(7), mKept[0].get(), static_cast<TestObject*>(nullptr)})
@@ -86,24 +59,25 @@ TEST_F(Sets, RemovalByEqualityPointerOrOwnIteratorOnly)
     set->removeAt(it.get());
     EXPECT_EQ(mKept[4].get(), it->object());
     EXPECT_EQ((std::vector<int>{0, 2}), valuesOf(*set));
+
+    for (const std::string keep : {"-----", "x-x-x", "-x-x-", "--xx-", "xx---"}) {
+        SCOPED_TRACE(keep);
+        SetPointer all(newOxRxSet()), some(newOxRxSet());
+        std::vector<int> expected;
+        for (int i = 0; i < 5; ++i) {
+            all->add(kept(i));
+            if (keep[i] == 'x') {
+                some->add(kept(i)); // equal, not identical
+                expected.push_back(i);
+            }
+        }
+        all->retain(some.get());
+        EXPECT_EQ(expected, valuesOf(*all));
+    }
 }
 
-// The typed set tests its elements against its element class, while its own class is not
-// registered, so no kind test recognises it as a set.
-TEST_F(Sets, TypedSetTakesOnlyItsElementClassAndHasNoClassOfItsOwn)
-{
-    SetPointer typed(newRxTypedOpaqueSet(0, TestObject::desc())), opaque(newRxOpaqueSet(0));
-    typed->append(kept(1));
-    typed->append(opaque.get());
-    opaque->add(typed.get());
-    EXPECT_EQ(1, typed->count());
-    EXPECT_EQ(0, opaque->count());
-    EXPECT_EQ(nullptr, OxRxImpSet::cast(typed.get()));
-}
-
-// Owning sets delete what they give up through removeAt (remove, retain, clear) and on
-// destruction, and never hold one pointer twice; removeByPointer hands the element back.
-// Non-owning sets delete nothing.
+// Owning sets delete what they give up through removeAt (remove, retain, clear) and on destruction,
+// and never hold one pointer twice; removeByPointer hands it back. Non-owning sets delete nothing.
 class TypedSetOwnership : public Sets, public ::testing::WithParamInterface<int> {};
 
 TEST_P(TypedSetOwnership, DeletesElementsOnlyWhenOwning)
@@ -132,13 +106,18 @@ TEST_P(TypedSetOwnership, DeletesElementsOnlyWhenOwning)
 
 INSTANTIATE_TEST_SUITE_P(OwningAndNot, TypedSetOwnership, ::testing::Values(0, 1));
 
-// Two owning sets never share an element (it would be deleted twice): addAll and clone copy
-// between owning sets and share otherwise; equality needs the same ownership and class.
-TEST_F(Sets, OwningSetsCopyElementsFromOtherOwningSets)
+// Two owning sets never share an element (it would be deleted twice): addAll and clone copy between
+// owning sets and share otherwise; equality needs the same ownership and class. A typed set takes
+// only its element class; its own class is unregistered, so no kind test takes it for a set.
+TEST_F(Sets, TypedSetsTakeTheirElementClassAndOwningOnesCopyElements)
 {
     SetPointer owner(newRxTypedOpaqueSet(1, TestObject::desc())),
         source(newRxTypedOpaqueSet(1, TestObject::desc())),
-        borrower(newRxTypedOpaqueSet(0, TestObject::desc()));
+        borrower(newRxTypedOpaqueSet(0, TestObject::desc())), opaque(newRxOpaqueSet(0));
+    borrower->append(opaque.get());
+    opaque->add(borrower.get());
+    EXPECT_EQ(0, borrower->count() + opaque->count());
+    EXPECT_EQ(nullptr, OxRxImpSet::cast(borrower.get()));
     for (int value : {1, 2})
         source->add(new TestObject(value));
     owner->add(new TestObject(1));

@@ -1,12 +1,9 @@
 // tests/strings/LoadStringTest.cpp
-// loadString and the constructors that load: texts around every buffer size of the growing
-// tries, the failures that keep the old text, and the module from the host's callback.
+// loadString and the constructors that load: texts around every buffer size of the growing tries,
+// the failures that keep the old text, and the module from the host's callback.
 
 #include "StringTestSupport.h"
 
-#include "platform/win.h"
-
-#include <string>
 #include <vector>
 
 using namespace oxtest;
@@ -41,47 +38,31 @@ protected:
 
 } // namespace
 
-// A text that fills a buffer to its last unit taken as whole (it might have been cut): 63 units
-// need the second try, 511 the third; all of them must load whole.
-TEST_F(LoadString, LoadsTextsAroundEveryBufferSize)
+// A text that fills a buffer taken as whole (63 units need the second try, 511 the third); failures
+// (bad module or id, empty text, no callback, a text filling the largest buffer) that clobber the
+// text; the host's callback ignored by loadString(id), the resource selector or the module constructor.
+TEST_F(LoadString, LoadsTextsAroundEveryBufferSizeFromTheGivenOrHostModule)
 {
     for (std::size_t i = 0; i < std::size(kLengths); ++i) {
         OxString s;
         ASSERT_TRUE(s.loadString(kModule, static_cast<unsigned>(kLengths[i]))) << kLengths[i];
         EXPECT_EQ(mTexts[i], wideText(s));
     }
-}
-
-// Failures that clobber the text: a null, -1 or unknown module, a missing id, an empty string,
-// no resource-module callback; a text that still fills the largest buffer (16777216 units)
-// accepted though it may be cut.
-TEST_F(LoadString, FailuresKeepTheOldText)
-{
     OxString s(u"kept");
-    EXPECT_FALSE(s.loadString(kModule, 999));
-    EXPECT_FALSE(s.loadString(kModule, 1));
-    EXPECT_FALSE(s.loadString(nullptr, 7));
-    EXPECT_FALSE(s.loadString(reinterpret_cast<win::HINSTANCE>(~std::uintptr_t(0)), 7));
-    EXPECT_FALSE(s.loadString(reinterpret_cast<win::HINSTANCE>(&s), 7));
+    EXPECT_FALSE(s.loadString(kModule, 999) || s.loadString(kModule, 1) || s.loadString(nullptr, 7));
+    EXPECT_FALSE(s.loadString(reinterpret_cast<win::HINSTANCE>(~std::uintptr_t(0)), 7) ||
+                 s.loadString(reinterpret_cast<win::HINSTANCE>(&s), 7));
     EXPECT_FALSE(s.loadString(7)); // no resource-module callback
+    OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle([] { return kModule; });
+    OxString loaded;
+    EXPECT_TRUE(loaded.loadString(7));
+    EXPECT_TRUE(holds(loaded, OxString::kHeapWide, u"Seven s"));
+    EXPECT_EQ(u"Seven s", wideText(OxString(OxString::kFormatResourceString, 7)));
+    EXPECT_EQ(u"Seven s", wideText(OxString(kModule, 7)));
+    EXPECT_TRUE(OxString(OxString::kFormatResourceString, 999).isEmpty() && OxString(kModule, 999).isEmpty());
     const std::u16string huge(16777215, u'h');
     const win::STRING_RESOURCE table[] = {{5, huge.c_str()}};
     win::RegisterStringTable(kModule, table, 1);
     EXPECT_FALSE(s.loadString(kModule, 5));
     EXPECT_EQ(u"kept", wideText(s));
-}
-
-// The host's callback ignored by loadString(id), the resource-string selector or the module
-// constructor.
-TEST_F(LoadString, HostCallbackNamesTheModule)
-{
-    OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle([] { return kModule; });
-    OxString s;
-    EXPECT_TRUE(s.loadString(7));
-    EXPECT_EQ(u"Seven s", wideText(s));
-    EXPECT_EQ(OxString::kHeapWide, s.kind());
-    EXPECT_EQ(u"Seven s", wideText(OxString(OxString::kFormatResourceString, 7)));
-    EXPECT_TRUE(OxString(OxString::kFormatResourceString, 999).isEmpty());
-    EXPECT_EQ(u"Seven s", wideText(OxString(kModule, 7)));
-    EXPECT_TRUE(OxString(kModule, 999).isEmpty());
 }

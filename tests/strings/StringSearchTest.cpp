@@ -1,7 +1,6 @@
 // tests/strings/StringSearchTest.cpp
-// find, findRev, findOneOf, findOneOfRev, substr and substrRev: empty and null patterns,
-// overlapping occurrences, byte offsets between narrow strings, extreme arguments, and the kinds
-// of the results.
+// find, findRev, findOneOf(Rev), substr and substrRev: empty and null patterns, overlaps, byte
+// offsets between narrow strings, extreme arguments, and the kinds of the results.
 
 #include "StringTestSupport.h"
 
@@ -15,14 +14,13 @@ class StringSearch : public WithHostConverters {};
 
 } // namespace
 
-// An empty pattern found anywhere but the end (measuring it produces the wide form), anything
-// found in the empty string, or a set search that matches an empty or null set.
-TEST_F(StringSearch, EmptyPatternsSetsAndStrings)
+// An empty pattern found but at the end, anything found in empty text or by an empty set, overlaps
+// skipped, answers that depend on the form, two narrow strings not searching their bytes.
+TEST_F(StringSearch, FindsFirstAndLastOccurrencesAndNothingInEmptiness)
 {
-    EXPECT_EQ(0, OxString().find(u""));
-    EXPECT_EQ(0, OxString().findRev(static_cast<const OXCHAR*>(nullptr)));
-    EXPECT_EQ(-1, OxString().find(u"a"));
-    EXPECT_EQ(-1, OxString().findRev(u"a"));
+    const OxString empty;
+    EXPECT_TRUE(empty.find(u"") == 0 && empty.findRev(static_cast<const OXCHAR*>(nullptr)) == 0);
+    EXPECT_TRUE(empty.find(u"a") == -1 && empty.findRev(u"a") == -1 && empty.findOneOf(u"a") == -1);
     OxString narrow("abc", false);
     EXPECT_EQ(3, narrow.find(u""));
     EXPECT_EQ(OxString::kHeapDual, narrow.kind());
@@ -30,22 +28,13 @@ TEST_F(StringSearch, EmptyPatternsSetsAndStrings)
     const OxString text(u"axbyc");
     EXPECT_EQ(1, text.findOneOf(u"yx"));
     EXPECT_EQ(3, text.findOneOfRev(u"yx"));
-    EXPECT_EQ(-1, text.findOneOf(u"z"));
-    EXPECT_EQ(-1, text.findOneOf(u""));
-    EXPECT_EQ(-1, text.findOneOfRev(nullptr));
-    EXPECT_EQ(-1, OxString().findOneOf(u"a"));
+    EXPECT_TRUE(text.findOneOf(u"z") == -1 && text.findOneOf(u"") == -1 && text.findOneOfRev(nullptr) == -1);
     EXPECT_EQ(3, OxString("caf\xE9", false).findOneOf(u"\u00E9"));
-}
-
-// Overlapping occurrences skipped, answers that depend on the form, or two narrow-only strings
-// that produce a wide form instead of searching their bytes.
-TEST_F(StringSearch, FindsFirstAndLastOccurrences)
-{
-    for (OxString text : {OxString(u"aaa"), OxString("aaa", false), dualString("aaa")}) {
-        EXPECT_EQ(0, text.find(u"aa"));
-        EXPECT_EQ(1, text.findRev(u"aa"));
-        EXPECT_EQ(1, text.findRev(OxString("aa", false)));
-        EXPECT_EQ(-1, text.find(u"aaaa"));
+    for (const OxString& aaa : {OxString(u"aaa"), OxString("aaa", false), dualString("aaa")}) {
+        EXPECT_EQ(0, aaa.find(u"aa"));
+        EXPECT_EQ(1, aaa.findRev(u"aa"));
+        EXPECT_EQ(1, aaa.findRev(OxString("aa", false)));
+        EXPECT_EQ(-1, aaa.find(u"aaaa"));
     }
     const OxString sentence(u"the cat and the hat");
     EXPECT_EQ(4, sentence.find(u"cat"));
@@ -58,45 +47,30 @@ TEST_F(StringSearch, FindsFirstAndLastOccurrences)
     EXPECT_EQ(OxString::kInlineNarrow, bytes.kind());
 }
 
-// Negative starts not taken as 0, negative counts not run to the end, overflow at the extremes,
-// or a cut that changes the form.
-TEST_F(StringSearch, SubstrCutsNarrowAsNarrowAndWideAsWide)
+// Negative starts not taken as 0, negative counts not run to the end, overflow at the extremes, a
+// cut that changes the form; substrRev measures through the wide form and answers wide.
+TEST_F(StringSearch, SubstrCutsNarrowAsNarrowAndWideAsWideAndSubstrRevTakesTheTail)
 {
     const OxString narrow("abcdef", false);
     const OxString wide(u"abcdef");
-    struct Cut {
-        int start, count;
-        const char* expected;
-    };
+    using enum OxString::Kind;
     // clang-format off
-    constexpr Cut kCuts[] = {{2, -5, "cdef"}, {10, 2, ""}, {-3, 2, "ab"}, {0, INT_MAX, "abcdef"}, {INT_MAX, INT_MAX, ""},
-                             {INT_MIN, 1, "a"}, {5, 1, "f"}, {6, -1, ""}, {1, 0, ""}, {0, -1, "abcdef"}};
+    const std::tuple<int, int, std::u16string> kCuts[] = {{2, -5, u"cdef"}, {10, 2, u""}, {-3, 2, u"ab"},
+        {0, INT_MAX, u"abcdef"}, {INT_MAX, INT_MAX, u""}, {INT_MIN, 1, u"a"}, {5, 1, u"f"}, {6, -1, u""},
+        {1, 0, u""}, {0, -1, u"abcdef"}};
     // clang-format on
-    for (const Cut& cut : kCuts) {
-        const std::string expected = cut.expected;
-        EXPECT_TRUE(holds(narrow.substr(cut.start, cut.count),
-                          expected.empty() ? OxString::kEmpty : OxString::kInlineNarrow, expected))
-            << cut.start << ", " << cut.count;
-        EXPECT_TRUE(holds(wide.substr(cut.start, cut.count),
-                          expected.empty() ? OxString::kEmpty : OxString::kInlineWide,
-                          std::u16string(expected.begin(), expected.end())))
-            << cut.start << ", " << cut.count;
+    for (const auto& [start, count, expected] : kCuts) {
+        SCOPED_TRACE(testing::Message() << start << ", " << count);
+        EXPECT_TRUE(holds(narrow.substr(start, count), expected.empty() ? kEmpty : kInlineNarrow, expected));
+        EXPECT_TRUE(holds(wide.substr(start, count), expected.empty() ? kEmpty : kInlineWide, expected));
     }
     EXPECT_EQ(OxString::kInlineNarrow, narrow.kind());
     EXPECT_TRUE(OxString().substr(0, 3).isEmpty());
     EXPECT_EQ(OxString::kHeapWide, OxString(u"0123456789").substr(1).kind());
-}
-
-// A tail cut from the narrow form (substrRev measures through the wide form, its result is wide),
-// or overflow at extreme counts.
-TEST_F(StringSearch, SubstrRevTakesTheTail)
-{
     const OxString text("abc", false);
-    EXPECT_EQ(u"abc", wideText(text.substrRev(10)));
-    EXPECT_EQ(u"bc", wideText(text.substrRev(2)));
-    EXPECT_EQ(OxString::kInlineWide, text.substrRev(2).kind());
-    EXPECT_TRUE(text.substrRev(0).isEmpty());
-    EXPECT_TRUE(text.substrRev(-1).isEmpty());
-    EXPECT_TRUE(text.substrRev(INT_MIN).isEmpty());
-    EXPECT_EQ(u"abc", wideText(text.substrRev(INT_MAX)));
+    for (int count : {10, INT_MAX})
+        EXPECT_TRUE(holds(text.substrRev(count), OxString::kInlineWide, u"abc"));
+    EXPECT_TRUE(holds(text.substrRev(2), OxString::kInlineWide, u"bc"));
+    for (int count : {0, -1, INT_MIN})
+        EXPECT_TRUE(text.substrRev(count).isEmpty());
 }

@@ -1,12 +1,8 @@
 // tests/strings/StringStorageTest.cpp
-// OxString's storage: where each length lands, the moves between kinds
-// (appends, copies, produced and cached forms), which narrow encoding the cache holds, missing
-// converters, aliasing arguments, and the numeric constructors.
+// OxString's storage: where each length lands, moves between kinds (appends, copies, produced and
+// cached forms), the cached narrow encoding, missing converters, aliasing, numeric constructors.
 
 #include "StringTestSupport.h"
-
-#include <cstring>
-#include <string>
 
 using namespace oxtest;
 
@@ -24,112 +20,94 @@ class StringStorage : public WithHostConverters {};
 
 } // namespace
 
-// Off-by-one in the inline capacities (14 bytes, 6 units are the last inline); null and NUL
-// arguments must give the empty kind.
+// Off-by-one in the inline capacities (14 bytes, 6 units are the last inline); null and NUL give empty.
 TEST_F(StringStorage, EveryLengthLandsInTheRightKindAndReadsBack)
 {
+    using enum OxString::Kind;
     for (std::size_t length = 0; length <= 20; ++length) {
-        const auto kind = [length](std::size_t last, OxString::Kind inlined, OxString::Kind heap) {
-            return length == 0 ? OxString::kEmpty : length <= last ? inlined : heap;
-        };
-        const std::string bytes(length, 'n');
         const std::u16string units(length, u'w');
-        EXPECT_TRUE(holds(OxString(bytes.c_str(), false),
-                          kind(14, OxString::kInlineNarrow, OxString::kHeapNarrow), bytes));
-        EXPECT_TRUE(
-            holds(OxString(units.c_str()), kind(6, OxString::kInlineWide, OxString::kHeapWide), units));
-        EXPECT_EQ(static_cast<int>(length), OxString(units.c_str()).length());
+        const OxString narrow(std::string(length, 'w').c_str(), false), wide(units.c_str());
+        EXPECT_TRUE(holds(narrow, length == 0 ? kEmpty : length <= 14 ? kInlineNarrow : kHeapNarrow, units));
+        EXPECT_TRUE(holds(wide, length == 0 ? kEmpty : length <= 6 ? kInlineWide : kHeapWide, units));
+        EXPECT_EQ(static_cast<int>(length), wide.length());
     }
     for (const OxString& empty :
          {OxString(static_cast<const OXCHAR*>(nullptr)), OxString(static_cast<const char*>(nullptr), false),
           OxString(static_cast<const char*>(nullptr), true), OxString('\0'), OxString(u'\0')})
         EXPECT_EQ(OxString::kEmpty, empty.kind());
-    EXPECT_EQ(u"x", wideText(OxString(u'x')));
+    EXPECT_TRUE(holds(OxString(u'x'), OxString::kInlineWide, u"x"));
     EXPECT_EQ(OxString::kInlineNarrow, OxString('x').kind());
 }
 
-// Appends landing in the wrong kind: narrow grows inline to 14 bytes then to the heap; wide text
-// makes narrow wide-only; printable ASCII keeps wide wide, a control byte makes it narrow-only;
-// append(OxString) keeps narrow+narrow narrow, else caches the argument's wide form; concat and
-// precat leave the receiver alone.
-TEST_F(StringStorage, AppendsChooseTheKindByTheirText)
+// Appends in the wrong kind: narrow grows inline to 14 bytes, then to the heap; wide text makes it
+// wide-only; printable ASCII keeps wide wide (isAscii: printable only), a control byte makes it
+// narrow; narrow+narrow stays narrow, else the argument caches its wide form; concat and precat
+// leave the receiver alone.
+TEST_F(StringStorage, AppendsChooseTheKindByWhatIsPrintableAscii)
 {
-    using N = std::string;
-    using W = std::u16string;
+    EXPECT_TRUE(OxString().isAscii() && OxString(u"Plain text ~\x7F").isAscii());
+    EXPECT_FALSE(OxString(u"line\n").isAscii() || OxString("caf\xE9", false).isAscii() ||
+                 OxString(u"caf\u00E9").isAscii());
     const OxString narrow = appended(OxString("abcdefghijk", false), "lmn");
     EXPECT_EQ(OxString::kInlineNarrow, narrow.kind());
-    EXPECT_TRUE(holds(appended(narrow, OxString("o", false)), OxString::kHeapNarrow, N("abcdefghijklmno")));
-    EXPECT_TRUE(holds(appended(OxString("abc", false), u"x"), OxString::kInlineWide, W(u"abcx")));
-    EXPECT_TRUE(
-        holds(appended(OxString("abcdef", false), u"\u00E9"), OxString::kHeapWide, W(u"abcdef\u00E9")));
-    EXPECT_TRUE(holds(appended(OxString(u"xyab"), "cdef"), OxString::kHeapWide, W(u"xyabcdef")));
-    EXPECT_TRUE(holds(appended(OxString(u"x\u00E9"), "a\tb"), OxString::kHeapNarrow, N("x\xE9\x61\tb")));
+    EXPECT_TRUE(holds(appended(narrow, OxString("o", false)), OxString::kHeapNarrow, u"abcdefghijklmno"));
+    EXPECT_TRUE(holds(appended(OxString("abc", false), u"x"), OxString::kInlineWide, u"abcx"));
+    EXPECT_TRUE(holds(appended(OxString("abcdef", false), u"\u00E9"), OxString::kHeapWide, u"abcdef\u00E9"));
+    EXPECT_TRUE(holds(appended(OxString(u"xyab"), "cdef"), OxString::kHeapWide, u"xyabcdef"));
+    EXPECT_TRUE(holds(appended(OxString(u"x\u00E9"), "a\tb"), OxString::kHeapNarrow, u"x\u00E9a\tb"));
     OxString argument("c\xE9", false);
-    EXPECT_TRUE(holds(appended(OxString(u"ab"), argument), OxString::kInlineWide, W(u"abc\u00E9")));
+    EXPECT_TRUE(holds(appended(OxString(u"ab"), argument), OxString::kInlineWide, u"abc\u00E9"));
     EXPECT_EQ(OxString::kHeapDual, argument.kind());
-    EXPECT_TRUE(holds(appended(OxString(), argument), OxString::kInlineWide, W(u"c\u00E9")));
+    EXPECT_TRUE(holds(appended(OxString(), argument), OxString::kInlineWide, u"c\u00E9"));
     const OxString base(u"mid");
     EXPECT_EQ(u"mid!", wideText(base.concat(u"!")));
     EXPECT_EQ(u">mid", wideText(base.precat(">")));
     EXPECT_EQ(u"<<mid", wideText(base.precat(u"<<")));
     EXPECT_EQ(u"mid", wideText(base));
-    EXPECT_EQ("ab!", narrowText(OxString("ab", false).concat("!")));
+    EXPECT_STREQ("ab!", OxString("ab", false).concat("!").ansiPtr());
 }
 
-// A produced wide form that is converted again on every call, or a kind-4 array that moves
-// when the narrow form is added.
-TEST_F(StringStorage, ProducedWideFormIsCachedWithTheNarrowBytes)
+// A produced form converted again on every call, a kind-4 array that moves when the narrow form is
+// added, a second narrow encoding (the first accessor fixes it), an unconvertible unit lost, a crash
+// or garbage without converters.
+TEST_F(StringStorage, ProducedFormsAreCachedInTheEncodingFirstAskedFor)
 {
     OxRxTypeSysCallbacks::setCallback_MultiByteCIFToWideChar(countingToWide);
     gConversions = 0;
     OxString s("a\xE9z", false);
     const OXCHAR* wide = s.kwszPtr();
-    EXPECT_EQ(OxString::kHeapDual, s.kind());
-    EXPECT_EQ(u"a\u00E9z", std::u16string(wide));
-    EXPECT_EQ("a\xE9z", std::string(s.ansiPtr()));
-    EXPECT_EQ(wide, s.kwszPtr());
-    EXPECT_EQ(3, s.length());
-    EXPECT_EQ(1, gConversions);
+    EXPECT_TRUE(holds(s, OxString::kHeapDual, u"a\u00E9z"));
+    EXPECT_STREQ("a\xE9z", s.ansiPtr());
+    EXPECT_TRUE(wide == s.kwszPtr() && s.length() == 3 && gConversions == 1);
 
     OxString heap(u"0123456789");
     const OXCHAR* before = heap.kwszPtr();
     heap.ansiPtr();
-    EXPECT_EQ(OxString::kHeapDual, heap.kind());
-    EXPECT_EQ(before, heap.kwszPtr());
-}
+    EXPECT_TRUE(heap.kind() == OxString::kHeapDual && heap.kwszPtr() == before);
 
-// The cache holds one narrow form: the first accessor fixes its encoding for both; a unit the
-// page lacks must come back whole through the host's escape.
-TEST_F(StringStorage, FirstNarrowAccessorFixesTheCachedEncoding)
-{
     OxString utf8First(u"\u00E9"), ansiFirst(u"\u00E9"), escaped(u"a\u4E00");
-    EXPECT_EQ("\xC3\xA9", std::string(utf8First.utf8Ptr()));
-    EXPECT_EQ("\xC3\xA9", std::string(utf8First.ansiPtr()));
-    EXPECT_EQ("\xE9", std::string(ansiFirst.ansiPtr()));
-    EXPECT_EQ("\xE9", std::string(ansiFirst.utf8Ptr()));
-    EXPECT_EQ("a\\U+4E00", std::string(escaped.ansiPtr()));
+    EXPECT_STREQ("\xC3\xA9", utf8First.utf8Ptr());
+    EXPECT_STREQ("\xC3\xA9", utf8First.ansiPtr());
+    EXPECT_STREQ("\xE9", ansiFirst.ansiPtr());
+    EXPECT_STREQ("\xE9", ansiFirst.utf8Ptr());
+    EXPECT_STREQ("a\\U+4E00", escaped.ansiPtr());
     EXPECT_EQ(u"a\u4E00", wideText(OxString(escaped.ansiPtr(), false)));
-}
 
-// A crash or garbage without converters: a produced form is the empty text; UTF-8 needs none.
-TEST_F(StringStorage, MissingConvertersYieldEmptyForms)
-{
-    TearDown();
+    install(false); // without converters a produced form is the empty text; UTF-8 needs none
     OxString narrow("abc", false);
     EXPECT_STREQ("", OxString(u"abc").ansiPtr());
     EXPECT_EQ(u"", wideText(narrow));
-    EXPECT_EQ(0, narrow.length());
-    EXPECT_FALSE(narrow.isEmpty());
+    EXPECT_TRUE(narrow.length() == 0 && !narrow.isEmpty());
     EXPECT_EQ(u"x", wideText(appended(OxString("abc", false), u"x")));
     EXPECT_STREQ("\xC3\xA9", OxString(u"\u00E9").utf8Ptr());
 }
 
-// Copies that drag the cached second form along or keep short narrow text on the heap; moves
-// that copy or leave the source holding storage; self-assignment that frees first.
-TEST_F(StringStorage, CopiesKeepOneFormAndMovesTakeEverything)
+// Copies that drag the cached second form along or keep short narrow text on the heap; moves that
+// copy or leave storage behind; own text as the argument read after its storage is released.
+TEST_F(StringStorage, CopiesKeepOneFormMovesTakeEverythingAndOwnTextIsSafe)
 {
     OxString dual = dualString("abc");
-    EXPECT_TRUE(holds(OxString(dual), OxString::kInlineWide, std::u16string(u"abc")));
+    EXPECT_TRUE(holds(OxString(dual), OxString::kInlineWide, u"abc"));
     const OxString shortHeapNarrow = appended(OxString(u"x\u00E9"), "\t"); // narrow only, on the heap
     ASSERT_EQ(OxString::kHeapNarrow, shortHeapNarrow.kind());
     EXPECT_EQ(OxString::kInlineNarrow, OxString(shortHeapNarrow).kind());
@@ -140,16 +118,10 @@ TEST_F(StringStorage, CopiesKeepOneFormAndMovesTakeEverything)
     EXPECT_EQ(u"abc", wideText(assigned));
 
     OxString moved(std::move(dual));
-    EXPECT_EQ(OxString::kHeapDual, moved.kind());
-    EXPECT_TRUE(dual.isEmpty());
+    EXPECT_TRUE(moved.kind() == OxString::kHeapDual && dual.isEmpty());
     assigned = std::move(moved);
-    EXPECT_EQ(OxString::kHeapDual, assigned.kind());
-    EXPECT_TRUE(moved.isEmpty());
-}
+    EXPECT_TRUE(assigned.kind() == OxString::kHeapDual && moved.isEmpty());
 
-// Arguments that point into the string's own storage must be read before it is released.
-TEST_F(StringStorage, ArgumentsIntoOwnStorageAreSafe)
-{
     for (const std::u16string text : {u"abc", u"a longer wide text"}) {
         OxString s(text.c_str());
         s.append(s);
@@ -160,20 +132,10 @@ TEST_F(StringStorage, ArgumentsIntoOwnStorageAreSafe)
         OxString s(text.c_str(), false);
         s.append(s);
         s.append(s.ansiPtr());
-        EXPECT_EQ(text + text + text + text, narrowText(s));
+        EXPECT_EQ(text + text + text + text, s.ansiPtr());
         s.assign(s.ansiPtr() + 2);
-        EXPECT_EQ((text + text + text + text).substr(2), narrowText(s));
+        EXPECT_EQ((text + text + text + text).substr(2), s.ansiPtr());
     }
-}
-
-// Control characters or non-ASCII taken for printable ASCII, in either form.
-TEST_F(StringStorage, IsAsciiMeansPrintableOnly)
-{
-    EXPECT_TRUE(OxString().isAscii());
-    EXPECT_TRUE(OxString(u"Plain text ~\x7F").isAscii());
-    EXPECT_FALSE(OxString(u"line\n").isAscii());
-    EXPECT_FALSE(OxString("caf\xE9", false).isAscii());
-    EXPECT_FALSE(OxString(u"caf\u00E9").isAscii());
 }
 
 // Numbers: selectors beyond the low 10 bits, the most negative value, lower-case hex.
@@ -184,11 +146,10 @@ TEST_F(StringStorage, NumericConstructorsWriteTheirDigits)
     EXPECT_EQ(u"4294967295", wideText(OxString(OxString::kFormatUnsigned, 0xFFFFFFFFu)));
     EXPECT_EQ(u"ff", wideText(OxString(OxString::kFormatHex, 255)));
     EXPECT_EQ(u"ff", wideText(OxString(0x404, 255)));
-    EXPECT_TRUE(OxString(5, 255).isEmpty());
-    EXPECT_TRUE(OxString(-1, 255).isEmpty());
+    EXPECT_TRUE(OxString(5, 255).isEmpty() && OxString(-1, 255).isEmpty());
     EXPECT_EQ(u"0", wideText(OxString(OxDbHandle(0))));
     EXPECT_EQ(u"1f", wideText(OxString(OxDbHandle(0x1F))));
     OxString handle;
     handle.assign(OxDbHandle(~0ull));
-    EXPECT_TRUE(holds(handle, OxString::kHeapWide, std::u16string(u"ffffffffffffffff")));
+    EXPECT_TRUE(holds(handle, OxString::kHeapWide, u"ffffffffffffffff"));
 }

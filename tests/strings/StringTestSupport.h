@@ -1,6 +1,6 @@
 // tests/strings/StringTestSupport.h
-// What the string tests share: fixtures that install liboxhost's formatter and ANSI converters
-// (and remove them again, so every test starts without callbacks), and a few readers.
+// What the string tests share: a fixture that installs liboxhost's formatter and ANSI converters
+// (and removes them again, so every test starts without callbacks), and a few readers.
 #pragma once
 
 #include <oxfirst/OxHostDefaults.h>
@@ -11,33 +11,26 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <type_traits>
 
 namespace oxtest {
 
-/// Installs the host's converters and formatter for the test; the callback store is empty
-/// again afterwards.
+/// Installs the host's converters and formatter for the test; the callback store is empty after.
 class WithHostConverters : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { install(true); }
+    void TearDown() override { install(false); }
+    static void install(bool on)
     {
-        OxRxTypeSysCallbacks::setCallback_fmtout(oxHostFormat);
-        OxRxTypeSysCallbacks::setCallback_MultiByteCIFToWideChar(oxHostMultiByteToWideChar);
-        OxRxTypeSysCallbacks::setCallback_WideCharToMultiByteCIF(oxHostWideCharToMultiByte);
-    }
-    void TearDown() override
-    {
-        OxRxTypeSysCallbacks::setCallback_fmtout(nullptr);
-        OxRxTypeSysCallbacks::setCallback_MultiByteCIFToWideChar(nullptr);
-        OxRxTypeSysCallbacks::setCallback_WideCharToMultiByteCIF(nullptr);
+        OxRxTypeSysCallbacks::setCallback_fmtout(on ? oxHostFormat : nullptr);
+        OxRxTypeSysCallbacks::setCallback_MultiByteCIFToWideChar(on ? oxHostMultiByteToWideChar : nullptr);
+        OxRxTypeSysCallbacks::setCallback_WideCharToMultiByteCIF(on ? oxHostWideCharToMultiByte : nullptr);
         OxRxTypeSysCallbacks::setCallback_getAppResourceDllHandle(nullptr);
     }
 };
 
 /// A converter to wide text that counts its calls in gConversions and forwards to the host's.
 inline int gConversions = 0;
-inline int countingToWide(unsigned int page, int flags, const char* source, int length, OXCHAR* out,
-                          int capacity)
+inline int countingToWide(unsigned page, int flags, const char* source, int length, OXCHAR* out, int capacity)
 {
     ++gConversions;
     return oxHostMultiByteToWideChar(page, flags, source, length, out, capacity);
@@ -49,25 +42,14 @@ inline std::u16string wideText(const OxString& s)
     return s.kwszPtr();
 }
 
-/// The narrow form a string holds, without producing one: only for kinds 0, 1, 3 and 5.
-inline std::string narrowText(const OxString& s)
-{
-    return s.ansiPtr();
-}
-
-/// Whether `s` has the kind and then reads back the text (narrow text as held, wide as produced).
-template <typename Text>
-::testing::AssertionResult holds(const OxString& s, int kind, const Text& text)
+/// Whether `s` has the kind and then reads back the text (as the wide form, read after the kind).
+inline ::testing::AssertionResult holds(const OxString& s, int kind, const std::u16string& text)
 {
     const int actual = s.kind();
-    Text read;
-    if constexpr (std::is_same_v<Text, std::string>)
-        read = narrowText(s);
-    else
-        read = wideText(s);
-    if (actual == kind && read == text)
+    if (actual == kind && wideText(s) == text)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "kind " << actual << ", text " << ::testing::PrintToString(read);
+    return ::testing::AssertionFailure()
+           << "kind " << actual << ", text " << ::testing::PrintToString(wideText(s));
 }
 
 /// A string holding both forms (kind 5), made from ANSI bytes; needs the ANSI converter.

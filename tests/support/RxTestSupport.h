@@ -1,13 +1,16 @@
 // tests/support/RxTestSupport.h
-// The world the class-system tests build: a running type system, fatal reports captured as
-// text instead of ending the process, and TestObject, a plain registered class whose instances
-// are equal by value and count their destructions.
+// The world the class-system tests build (with the headers they all use): a running type system,
+// fatal reports captured as text instead of ending the process, and TestObject, a plain registered
+// class whose instances are equal by value and count their destructions.
 #pragma once
 
-#include <oxfirst/OxHostDefaults.h>
-#include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxHostDefaults.h> // and the callbacks
 #include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxDictionary.h> // and the sets
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,8 +46,8 @@ private:
     OxRxTypeSysCallbacks::FatalErrorCallback mPreviousFatal;
 };
 
-/// A plain class of the system: equal by value, copied through copyFrom (so clone() takes the
-/// root's path through the class's pseudo-constructor), counts its destructions.
+/// Equal by value, copied through copyFrom (so clone() takes the root's path through the class's
+/// pseudo-constructor), counts its destructions.
 class TestObject : public OxRxObject {
     OX_RX_DECLARE_MEMBERS(TestObject)
 
@@ -54,10 +57,8 @@ class TestObject : public OxRxObject {
     Orka::ErrorStatus copyFrom(const OxRxObject* other) override
     {
         const TestObject* source = TestObject::cast(other);
-        if (source == nullptr)
-            return Orka::eWrongObjectType;
-        mValue = source->mValue;
-        return Orka::eOk;
+        mValue = source != nullptr ? source->mValue : mValue;
+        return source != nullptr ? Orka::eOk : Orka::eWrongObjectType;
     }
     int isEqualTo(const OxRxObject* other) const override
     {
@@ -72,8 +73,7 @@ private:
     int mValue;
 };
 
-/// Starts the type system with TestObject registered and linked, capturing fatal reports, and
-/// terminates it at the end.
+/// Starts the type system with TestObject registered and linked, capturing fatal reports; ends it.
 class TypeSystemScope {
 public:
     TypeSystemScope()
