@@ -21,7 +21,8 @@ namespace {
 
 using oxtest::TestObject;
 
-std::vector<std::string> gVisits; // names of the overrules a dispatch passed, in order
+using Visits = std::vector<std::string>;
+Visits gVisits; // names of the overrules a dispatch passed, in order
 
 // Records its visit, then answers `answer` when set, else passes the call on.
 class Recorder : public OxRxQueryXOverrule {
@@ -45,8 +46,7 @@ public:
     std::function<void()> mOnCall;
 };
 
-// Objects of host classes A <- B (and C <- B for the shared-list cases), all answering
-// the extension e under protocol P by default.
+// Host classes A <- B below TestObject; A answers the extension e under protocol P.
 class Overrules : public ::testing::Test {
 protected:
     void SetUp() override
@@ -56,18 +56,25 @@ protected:
         p = newOxRxClass(u"OvP", u"OxRxObject", 0, nullptr, nullptr, nullptr);
         oxrxBuildClassHierarchy();
         a->addX(p, &e);
-        gVisits.clear();
     }
-    // An object of class `rxClass`, which isA() names.
+    void TearDown() override
+    {
+        for (Recorder* o : {&o1, &o2, &o3, &o4})
+            OxRxOverrule::removeOverrule(a, o);
+        EXPECT_TRUE(a->queryX(OxRxQueryXOverrule::desc()) == nullptr &&
+                    b->queryX(OxRxQueryXOverrule::desc()) == nullptr)
+            << "emptied lists are dropped";
+    }
+    // An object whose class is `rxClass`.
     struct Object : TestObject {
         explicit Object(OxRxClass* c) : mpClass(c) {}
         OxRxClass* isA() const override { return mpClass; }
         OxRxClass* mpClass;
     };
-    std::vector<std::string> visitsOf(const OxRxObject& object)
+    Visits visitsOf(const OxRxObject& object, OxRxObject* expected = nullptr)
     {
         gVisits.clear();
-        EXPECT_EQ(&e, object.queryX(p));
+        EXPECT_EQ(expected != nullptr ? expected : &e, object.queryX(p));
         return gVisits;
     }
 
@@ -75,70 +82,56 @@ protected:
     OxRxClass *a = nullptr, *b = nullptr, *p = nullptr;
     TestObject e{7};
     Recorder o1{"o1"}, o2{"o2"}, o3{"o3"}, o4{"o4"};
+    Object objA{nullptr}, objB{nullptr};
 };
 
-using Visits = std::vector<std::string>;
-
-// Front and back insertion order the chain; a derived class's own list starts as a copy of the
+// Front and back insertion order a chain; a derived class's own list starts as a copy of the
 // inherited one and later additions above reach it; duplicates are refused at the class but
-// still reach own lists below; the library's classes are in place.
-TEST_F(Overrules, ChainsFollowInsertionAndDerivedListsStartAsCopies)
+// still reach own lists below; overrules that do not apply are skipped (none applying: the
+// object's own answer); removing at a class what its list shares with the class above reaches
+// that class too.
+TEST_F(Overrules, ChainsFollowTheListsOfTheClasses)
 {
-    EXPECT_EQ(u"OxRxQueryXOverrule", std::u16string(OxRxQueryXOverrule::desc()->name()));
-    EXPECT_TRUE(OxRxQueryXOverrule::desc()->isDerivedFrom(OxRxOverruleBase::desc()));
-    Object objA(a), objB(b);
+    objA.mpClass = a, objB.mpClass = b;
     EXPECT_EQ(Orka::eOk, OxRxOverrule::addOverrule(a, &o1, true));
     EXPECT_EQ(Orka::eOk, OxRxOverrule::addOverrule(a, &o2, false));
     EXPECT_EQ((Visits{"o2", "o1"}), visitsOf(objB));
     EXPECT_EQ(Orka::eDuplicateKey, OxRxOverrule::addOverrule(a, &o1, true));
     EXPECT_EQ(Orka::eOk, OxRxOverrule::addOverrule(b, &o3, true));
-    EXPECT_EQ((Visits{"o2", "o1", "o3"}), visitsOf(objB));
-    EXPECT_EQ((Visits{"o2", "o1"}), visitsOf(objA));
     EXPECT_EQ(Orka::eOk, OxRxOverrule::addOverrule(a, &o4, true));
     EXPECT_EQ((Visits{"o2", "o1", "o3", "o4"}), visitsOf(objB));
+    EXPECT_EQ((Visits{"o2", "o1", "o4"}), visitsOf(objA));
     EXPECT_EQ(Orka::eDuplicateKey, OxRxOverrule::addOverrule(b, &o4, true));
+    for (auto [rxClass, overrule] : {std::pair{a, static_cast<Recorder*>(nullptr)}, std::pair{a, &o1}}) {
+        EXPECT_EQ(Orka::eInvalidInput,
+                  OxRxOverrule::addOverrule(overrule != nullptr ? nullptr : rxClass, overrule, true));
+        EXPECT_EQ(Orka::eInvalidInput,
+                  OxRxOverrule::removeOverrule(overrule != nullptr ? nullptr : rxClass, overrule));
+    }
 
-    EXPECT_EQ(Orka::eInvalidInput, OxRxOverrule::addOverrule(nullptr, &o1, true));
-    EXPECT_EQ(Orka::eInvalidInput, OxRxOverrule::addOverrule(a, nullptr, true));
-    EXPECT_EQ(Orka::eInvalidInput, OxRxOverrule::removeOverrule(a, nullptr));
-    EXPECT_TRUE(OxRxOverrule::isOverruling());
-    for (Recorder* o : {&o1, &o2, &o3, &o4})
-        OxRxOverrule::removeOverrule(a, o);
-}
-
-// Overrules that do not apply are skipped, and with none applying the object answers itself;
-// hasOverrule asks the same question; removing the last overrule drops the list, removing one
-// never added changes nothing, and removing at a class an overrule its list shares with the
-// class above reaches that class too without freeing the list under it.
-TEST_F(Overrules, ApplicabilityAndRemoval)
-{
-    Object objA(a), objB(b);
-    OxRxOverrule::addOverrule(a, &o1, true);
-    OxRxOverrule::addOverrule(a, &o2, true);
-    o1.mApplies = false;
-    EXPECT_EQ((Visits{"o2"}), visitsOf(objB));
-    o2.mApplies = false;
+    o1.mApplies = o3.mApplies = false;
+    EXPECT_EQ((Visits{"o2", "o4"}), visitsOf(objB));
+    o2.mApplies = o4.mApplies = false;
     EXPECT_EQ((Visits{}), visitsOf(objB));
     EXPECT_FALSE(OxRxOverrule::hasOverrule(&objB, OxRxQueryXOverrule::desc()));
-    EXPECT_FALSE(OxRxOverrule::hasOverrule(&objB, nullptr));
-    EXPECT_FALSE(OxRxOverrule::hasOverrule(nullptr, OxRxQueryXOverrule::desc()));
-    o2.mApplies = true;
+    o4.mApplies = true;
     EXPECT_TRUE(OxRxOverrule::hasOverrule(&objB, OxRxQueryXOverrule::desc()));
+    EXPECT_FALSE(OxRxOverrule::hasOverrule(&objB, nullptr) || OxRxOverrule::hasOverrule(nullptr, a));
 
-    EXPECT_EQ(Orka::eOk, OxRxOverrule::removeOverrule(a, &o3));
-    EXPECT_EQ(Orka::eOk, OxRxOverrule::removeOverrule(b, &o2)); // B shares A's list
-    EXPECT_EQ((Visits{}), visitsOf(objA));
-    EXPECT_EQ(Orka::eOk, OxRxOverrule::removeOverrule(a, &o1));
-    EXPECT_EQ(nullptr, a->queryX(OxRxQueryXOverrule::desc()));
-    EXPECT_EQ(nullptr, b->queryX(OxRxQueryXOverrule::desc()));
+    OxRxOverrule::removeOverrule(b, &o3);
+    OxRxOverrule::removeOverrule(b, &o2);
+    OxRxOverrule::removeOverrule(b, &o1);
+    EXPECT_EQ((Visits{"o4"}), visitsOf(objB));
+    EXPECT_EQ((Visits{"o4"}), visitsOf(objA)) << "B's list was its own until o1 went";
 }
 
-// An overrule may dispatch again from inside its own call, for the same object or another: each
-// dispatch keeps its own place in the chain. An exception thrown by an overrule leaves every
-// overrule's current iterator as it was before the call.
+// An overrule may dispatch again from inside its own call: each dispatch keeps its own place in
+// the chain. An exception thrown by an overrule leaves every current iterator as it was. The
+// base queryX outside a dispatch is the object's own answer.
 TEST_F(Overrules, NestedAndThrowingDispatchKeepEachPlace)
 {
-    Object objB(b), other(b);
+    objB.mpClass = b;
+    Object other(b);
     OxRxOverrule::addOverrule(a, &o1, true);
     OxRxOverrule::addOverrule(a, &o2, true);
     int depth = 0;
@@ -148,23 +141,17 @@ TEST_F(Overrules, NestedAndThrowingDispatchKeepEachPlace)
         }
     };
     EXPECT_EQ((Visits{"o1", "o1", "o2", "o2"}), visitsOf(objB));
-
     o1.mOnCall = nullptr;
     o2.mOnCall = [] { throw std::runtime_error("host failure"); };
     EXPECT_THROW(objB.queryX(p), std::runtime_error);
-    EXPECT_EQ(nullptr, OxRxOverruleInternals::getIterator(&o1));
-    EXPECT_EQ(nullptr, OxRxOverruleInternals::getIterator(&o2));
+    EXPECT_TRUE(OxRxOverruleInternals::getIterator(&o1) == nullptr &&
+                OxRxOverruleInternals::getIterator(&o2) == nullptr);
     o2.mOnCall = nullptr;
-    EXPECT_EQ((Visits{"o1", "o2"}), visitsOf(objB));
     TestObject answer;
-    Recorder answering("o3", &answer);
-    OxRxOverrule::addOverrule(b, &answering, false);
-    gVisits.clear();
-    EXPECT_EQ(&answer, objB.queryX(p));
-    EXPECT_EQ((Visits{"o3"}), gVisits);
-    EXPECT_EQ(&e, answering.OxRxQueryXOverrule::queryX(&objB, p)) << "outside a dispatch: the object's own";
-    for (Recorder* o : {&o1, &o2, &answering})
-        OxRxOverrule::removeOverrule(a, o);
+    o3.mpAnswer = &answer;
+    OxRxOverrule::addOverrule(b, &o3, false);
+    EXPECT_EQ((Visits{"o3"}), visitsOf(objB, &answer));
+    EXPECT_EQ(&e, o3.OxRxQueryXOverrule::queryX(&objB, p));
 }
 
 // Randomized: adding and removing overrules at the classes of a random tree, against a model
