@@ -3,24 +3,30 @@
 // (C::cast and isA()->isDerivedFrom) against dynamic_cast on an equivalent plain hierarchy, a
 // class looked up by name in the class dictionary against std::map (ASCII letter case folded,
 // as the dictionary does) and std::unordered_map, with the classes registered in a neutral and
-// in a round-robin order, lookup by id, and 10,000 insertions into a sorted dictionary. After
+// in a round-robin order, lookup by id, 10,000 insertions into a sorted dictionary, queryX without
+// and through overrules against an array index and a hash map keyed by type, and the copy of a
+// copy-on-write object against that of a std::shared_ptr. After
 // the usual table the program prints each ratio, ours / peer, from the median CPU time when
 // repetitions are asked for; absolute times depend on the machine.
 
 #include <oxfirst/OxHostDefaults.h>
 #include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxCopyOnWriteObject.h>
 #include <oxfirst/OxRxDictionary.h>
 #include <oxfirst/OxRxObject.h>
+#include <oxfirst/OxRxOverrule.h>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
+#include <typeindex>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -440,6 +446,96 @@ void mapInsert(benchmark::State& state)
 // ---------------------------------------------------------------------------------------------
 // Registration and the ratio table
 
+// ---------------------------------------------------------------------------------------------
+// Protocol extensions and overrules. The extension hangs at BenchBase; a BenchLevel5 object asks
+// for it. The peers answer the same question from a vector indexed by the protocol's slot and
+// from a hash map keyed by the object's dynamic type.
+
+OxRxClass* gProtocol = nullptr;
+OxRxObject gExtension;
+
+void typeSystemForExtensions()
+{
+    typeSystemForClassTests();
+    if (gProtocol == nullptr) {
+        gProtocol = newOxRxClass(u"BenchProtocol", u"OxRxObject", 0, nullptr, nullptr, nullptr);
+        oxrxBuildClassHierarchy();
+        BenchBase::desc()->addX(gProtocol, &gExtension);
+    }
+}
+
+// Passes every query on to the next overrule of the chain.
+class PassingOverrule : public OxRxQueryXOverrule {
+public:
+    bool appliesTo(const OxRxObject*) const override { return true; }
+};
+PassingOverrule gPassing[3];
+
+// `chain` overrules at BenchBase, and with `elsewhere` one at BenchOther, so that overrules exist
+// but not for the object asked. Overrules are only ever added (again: eDuplicateKey), so the runs
+// without any overrule must come first.
+void rxQueryX(benchmark::State& state, int chain, bool elsewhere)
+{
+    typeSystemForExtensions();
+    static PassingOverrule other;
+    if (elsewhere)
+        OxRxOverrule::addOverrule(BenchOther::desc(), &other, true);
+    for (int i = 0; i < chain; ++i)
+        OxRxOverrule::addOverrule(BenchBase::desc(), &gPassing[i], true);
+    const OxRxObject* object = makeRxObject(5);
+    if (object->queryX(gProtocol) != &gExtension)
+        state.SkipWithError("the query did not reach the extension");
+    for (auto _ : state)
+        keep(opaque(object)->queryX(opaque(gProtocol)));
+    delete object;
+}
+
+void vectorQueryX(benchmark::State& state)
+{
+    std::vector<OxRxObject*> slots(21, nullptr);
+    slots[3] = &gExtension;
+    int index = 3;
+    const std::vector<OxRxObject*>* table = &slots;
+    for (auto _ : state)
+        keep((*opaque(table))[static_cast<std::size_t>(*opaque(&index))]);
+}
+
+void hashQueryX(benchmark::State& state)
+{
+    std::unordered_map<std::type_index, OxRxObject*> byType;
+    for (int depth : {1, 5})
+        byType[typeid(*makePlainObject(depth))] = &gExtension;
+    const PlainRoot* object = makePlainObject(5);
+    for (auto _ : state)
+        keep(byType.find(typeid(*opaque(object)))->second);
+    delete object;
+}
+
+// Copying a shared payload: one copy made and dropped per iteration, on the stack.
+class BenchHolder : public OxRxCopyOnWriteObject {
+public:
+    using OxRxCopyOnWriteObject::OxRxCopyOnWriteObject;
+};
+
+void copyOnWriteCopy(benchmark::State& state)
+{
+    typeSystemForClassTests();
+    BenchHolder original(new BenchBase);
+    for (auto _ : state) {
+        BenchHolder copy(*opaque(&original));
+        keep(&copy);
+    }
+}
+
+void sharedPtrCopy(benchmark::State& state)
+{
+    std::shared_ptr<OxRxObject> original(new BenchBase);
+    for (auto _ : state) {
+        std::shared_ptr<OxRxObject> copy(*opaque(&original));
+        keep(copy.get());
+    }
+}
+
 const char kOurs[] = "oxfirst";
 
 struct Comparison {
@@ -494,6 +590,23 @@ void registerLookups(unsigned classCount)
     const std::string hashedId = add(byId + "std::unordered_map", hashLookupById, classCount);
     gComparisons.push_back({oursId, vector, "", 0, false});
     gComparisons.push_back({oursId, hashedId, "", 0, false});
+}
+
+void registerExtensions()
+{
+    const std::string name = "QueryX/";
+    const std::string bare = add(name + "no overrule anywhere/" + kOurs, rxQueryX, 0, false);
+    const std::string elsewhere = add(name + "overrules on other classes/" + kOurs, rxQueryX, 0, true);
+    const std::string chain = add(name + "chain of 3 overrules/" + kOurs, rxQueryX, 3, true);
+    const std::string vector = add(name + "std::vector index", vectorQueryX);
+    const std::string hashed = add(name + "std::unordered_map<type_index>", hashQueryX);
+    for (const std::string& ours : {bare, elsewhere, chain}) {
+        gComparisons.push_back({ours, vector, "", 0, false});
+        gComparisons.push_back({ours, hashed, "", 0, false});
+    }
+    const std::string copy = add("Copy/copy-on-write object/" + std::string(kOurs), copyOnWriteCopy);
+    const std::string shared = add("Copy/std::shared_ptr", sharedPtrCopy);
+    gComparisons.push_back({copy, shared, "", 0, false});
 }
 
 void registerInsertion()
@@ -568,6 +681,7 @@ int main(int argc, char** argv)
     registerLookups(200);
     registerLookups(2000);
     registerInsertion();
+    registerExtensions();
     RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Color
                                                  : benchmark::ConsoleReporter::OO_None);
     benchmark::RunSpecifiedBenchmarks(&reporter);

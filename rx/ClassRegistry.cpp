@@ -6,7 +6,9 @@
 #include <oxfirst/OxRxClass.h>
 
 #include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxRxCopyOnWriteObject.h>
 #include <oxfirst/OxRxDictionary.h>
+#include <oxfirst/OxRxOverrule.h>
 #include <oxfirst/OxRxSet.h>
 #include <oxfirst/OxRxTextString.h>
 #include <oxfirst/PerfLog.h>
@@ -46,6 +48,10 @@ void (*const kLibraryClasses[])() = {
     &OxRxImpDictionaryIterator::rxInit,
     &OxRxImpSet::rxInit,
     &OxRxImpSetIterator::rxInit,
+    &OxRxOverruleBase::rxInit,
+    &OxRxOverrule::rxInit,
+    &OxRxQueryXOverrule::rxInit,
+    &OxRxCopyOnWriteObject::rxInit,
 };
 
 constexpr int kClassDictionaryCapacity = 200;

@@ -67,8 +67,11 @@ bool setProtocolSlot(OxRxImpClass* rxClass, int index, OxRxObject* value) noexce
 /// At `root` and through its whole subtree: a slot `index` that is null or holds `previous`
 /// takes `value`.
 void propagateProtocolSlot(OxRxClass* root, int index, OxRxObject* value, OxRxObject* previous) noexcept;
-/// Gives the protocol index of a destroyed protocol class back: every class whose slot holds
-/// the protocol class itself takes its parent's value there, and the table entry is cleared.
+/// Makes every class whose slot `index` holds `extension` take the value of its nearest ancestor
+/// that holds something else (null when none does), wherever in the class tree it stands.
+void forgetExtension(int index, const OxRxObject* extension) noexcept;
+/// Gives the protocol index of a destroyed protocol class back: every class's slot at it is
+/// cleared, and so is the table entry.
 void releaseProtocolIndex(OxRxImpClass* protocolClass) noexcept;
 /// The fatal report of getX and x: "Protocol Extension '%s' not found." with the protocol
 /// class's name (empty for null).

@@ -6,6 +6,7 @@
 #include <oxfirst/OxRxClass.h>
 
 #include <oxfirst/OxRxCallbacks.h>
+#include <oxfirst/OxRxOverrule.h>
 #include <oxfirst/OxRxSet.h>
 
 #include "rx/ImpClass.h"
@@ -54,20 +55,43 @@ void propagateProtocolSlot(OxRxClass* root, int index, OxRxObject* value, OxRxOb
     delete it;
 }
 
+void forgetExtension(int index, const OxRxObject* extension) noexcept
+{
+    OxRxDictionary* classes = gRegistry.classDictionary;
+    if (classes == nullptr || extension == nullptr)
+        return;
+    OxRxDictionaryIterator* it = classes->makeIterator(OxRx::kIterateById);
+    for (; it != nullptr && !it->done(); it->next()) {
+        auto* rxClass = static_cast<OxRxClass*>(it->object());
+        OxRxImpClass* record = rxClass != nullptr ? rxClass->imp() : nullptr;
+        if (record == nullptr || protocolSlot(record, index) != extension)
+            continue;
+        // The walk meets classes in registration order, so an ancestor may still hold the
+        // extension: the value is taken from the nearest ancestor that does not.
+        OxRxObject* value = nullptr;
+        for (OxRxClass* above = record->mpParent; above != nullptr && above->imp() != nullptr;
+             above = above->imp()->mpParent) {
+            value = protocolSlot(above->imp(), index);
+            if (value != extension)
+                break;
+            value = nullptr;
+        }
+        setProtocolSlot(record, index, value);
+    }
+    delete it;
+}
+
+// Every slot at the index is cleared, not only those holding the protocol class itself: the
+// next protocol class to get the index must start with no extension anywhere, never with the
+// objects attached under a protocol that no longer exists.
 void releaseProtocolIndex(OxRxImpClass* protocolClass) noexcept
 {
     const int index = protocolClass->mProtocolIndex;
-    OxRxDictionary* classes = gRegistry.classDictionary;
-    if (classes != nullptr) {
+    if (OxRxDictionary* classes = gRegistry.classDictionary) {
         OxRxDictionaryIterator* it = classes->makeIterator(OxRx::kIterateById);
-        for (; it != nullptr && !it->done(); it->next()) {
-            auto* rxClass = static_cast<OxRxClass*>(it->object());
-            OxRxImpClass* record = rxClass != nullptr ? rxClass->imp() : nullptr;
-            if (record == nullptr || protocolSlot(record, index) != protocolClass->mpOwner)
-                continue;
-            OxRxClass* parent = record->mpParent;
-            setProtocolSlot(record, index, parent != nullptr ? protocolSlot(parent->imp(), index) : nullptr);
-        }
+        for (; it != nullptr && !it->done(); it->next())
+            if (auto* rxClass = static_cast<OxRxClass*>(it->object()); rxClass != nullptr && rxClass->imp())
+                setProtocolSlot(rxClass->imp(), index, nullptr);
         delete it;
     }
     OxArray<OxRxClass*>* table = gRegistry.protocolClasses;
@@ -143,4 +167,25 @@ OxRxObject* OxRxClass::getX(const OxRxClass* protocolClass) const
     if (extension == nullptr)
         oxrx::reportMissingExtension(protocolClass);
     return extension;
+}
+
+// The queryX of every object. While no queryX overrule was ever added, the family class has no
+// protocol index and the query is the object's own answer after three loads and a test; while
+// the object's class has no list, after one more call of isA(). The default answer sits in this
+// file so that the class's lookup is inlined into it.
+OxRxObject* OxRxObject::queryX(const OxRxClass* protocolClass) const
+{
+    const OxRxClass* family = OxRxQueryXOverrule::desc();
+    if (family == nullptr || family->imp() == nullptr || family->imp()->mProtocolIndex < 0) [[likely]]
+        return subQueryX(protocolClass);
+    const OxRxClass* rxClass = isA();
+    if (rxClass == nullptr || oxrx::protocolSlot(rxClass->imp(), family->imp()->mProtocolIndex) == nullptr)
+        return subQueryX(protocolClass);
+    return oxrx::dispatchQueryX(this, family, protocolClass);
+}
+
+OxRxObject* OxRxObject::subQueryX(const OxRxClass* protocolClass) const
+{
+    const OxRxClass* rxClass = isA();
+    return rxClass != nullptr ? rxClass->queryX(protocolClass) : nullptr;
 }

@@ -54,11 +54,6 @@ OxRx::Ordering OxRxObject::comparedTo(const OxRxObject*) const
     return OxRx::kOrderNone;
 }
 
-OxRxObject* OxRxObject::queryX(const OxRxClass* protocolClass) const
-{
-    return subQueryX(protocolClass);
-}
-
 OxRxObject* OxRxObject::x(const OxRxClass* protocolClass) const
 {
     const OxRxClass* rxClass = isA();
@@ -67,12 +62,6 @@ OxRxObject* OxRxObject::x(const OxRxClass* protocolClass) const
         return nullptr;
     }
     return rxClass->getX(protocolClass);
-}
-
-OxRxObject* OxRxObject::subQueryX(const OxRxClass* protocolClass) const
-{
-    const OxRxClass* rxClass = isA();
-    return rxClass != nullptr ? rxClass->queryX(protocolClass) : nullptr;
 }
 
 // The parent walk of OxRxClass::isDerivedFrom, repeated here so that a cast makes one call

@@ -1,7 +1,9 @@
 // examples/oxdemo/RxTour.cpp
 // The runtime class system as a host uses it: a few shape classes of its own, registered with the
-// class macros and linked into the hierarchy, class tests, a sorted dictionary walked by key and
-// by id, and a restart of the type system after which every class is a new object.
+// class macros and linked into the hierarchy, class tests, a protocol extension inherited down the
+// tree and replaced on one class, two overrules that intercept queryX for circles, a sorted
+// dictionary walked by key and by id, and a restart of the type system after which every class is
+// a new object.
 
 #include "Tours.h"
 
@@ -129,6 +131,97 @@ void showSortedDictionary()
     delete shapes;
 }
 
+// A protocol: how a shape is drawn. Its class serves as the protocol class; the extension
+// attached under it names the drawing style.
+class Renderer : public OxRxObject {
+    OX_RX_DECLARE_MEMBERS(Renderer)
+
+    explicit Renderer(const char* style = "") : mStyle(style) {}
+    const char* style() const { return mStyle; }
+
+private:
+    const char* mStyle;
+};
+OX_RX_DEFINE_MEMBERS(Renderer, u"Renderer", u"OxRxObject", nullptr)
+
+const char* styleOf(const OxRxObject& shape)
+{
+    const auto* renderer = static_cast<const Renderer*>(shape.queryX(Renderer::desc()));
+    return renderer != nullptr ? renderer->style() : "(none)";
+}
+
+// A circle that may be selected; the overrules below look at that.
+class SelectableCircle : public Circle {
+public:
+    bool mSelected = false;
+};
+
+// Answers a highlighting renderer for selected circles only.
+class HighlightOverrule : public OxRxQueryXOverrule {
+public:
+    bool appliesTo(const OxRxObject* object) const override
+    {
+        return static_cast<const SelectableCircle*>(object)->mSelected;
+    }
+    OxRxObject* queryX(const OxRxObject* object, const OxRxClass* protocolClass) override
+    {
+        if (protocolClass == Renderer::desc())
+            return &mHighlight;
+        return OxRxQueryXOverrule::queryX(object, protocolClass);
+    }
+
+private:
+    Renderer mHighlight{"highlighted outline"};
+};
+
+// Counts the queries for every circle and passes them on down the chain.
+class CountingOverrule : public OxRxQueryXOverrule {
+public:
+    bool appliesTo(const OxRxObject*) const override { return true; }
+    OxRxObject* queryX(const OxRxObject* object, const OxRxClass* protocolClass) override
+    {
+        ++mCalls;
+        return OxRxQueryXOverrule::queryX(object, protocolClass);
+    }
+    int mCalls = 0;
+};
+
+void showExtensionsAndOverrules()
+{
+    Renderer::rxInit();
+    oxrxBuildClassHierarchy();
+    Renderer filled("filled"), wireframe("wireframe");
+    Shape::desc()->addX(Renderer::desc(), &filled);
+    Circle circle;
+    Arc arc;
+    Triangle triangle;
+    std::printf("  Renderer attached to Shape: circle %s, arc %s, triangle %s\n", styleOf(circle),
+                styleOf(arc), styleOf(triangle));
+    Triangle::desc()->addX(Renderer::desc(), &wireframe);
+    std::printf("  Triangle's own Renderer: circle %s, arc %s, triangle %s\n", styleOf(circle), styleOf(arc),
+                styleOf(triangle));
+
+    HighlightOverrule highlight;
+    CountingOverrule counting;
+    OxRxOverrule::addOverrule(Circle::desc(), &counting, true);
+    OxRxOverrule::addOverrule(Circle::desc(), &highlight, false);
+    SelectableCircle plain, selected;
+    selected.mSelected = true;
+    for (const SelectableCircle* c : {&plain, &selected}) {
+        std::printf("  %s circle, chain:", c->mSelected ? "selected" : "plain   ");
+        OxRxOverruleIterator it(c, OxRxQueryXOverrule::desc());
+        for (const char* separator = " "; it.next(); separator = " -> ")
+            std::printf("%s%s", separator, it.current() == &highlight ? "highlight" : "counting");
+        std::printf(" -> own answer; queryX(Renderer) gives %s\n", styleOf(*c));
+    }
+    std::printf("  arc, outside Circle's overrules: %s; the counting overrule saw %d quer%s\n", styleOf(arc),
+                counting.mCalls, counting.mCalls == 1 ? "y" : "ies");
+    OxRxOverrule::removeOverrule(Circle::desc(), &highlight);
+    OxRxOverrule::removeOverrule(Circle::desc(), &counting);
+    Shape::desc()->delX(Renderer::desc());
+    Triangle::desc()->delX(Renderer::desc());
+}
+
 } // namespace
 
 void rxTour()
@@ -143,6 +236,7 @@ void rxTour()
     std::printf("  after oxrxBuildClassHierarchy, the tree below Shape:\n");
     printTree(Shape::desc(), 0);
     showClassTests();
+    showExtensionsAndOverrules();
     showSortedDictionary();
 
     // The class pointers of host classes keep their values across the restart; each rxInit sees

@@ -40,7 +40,8 @@ public:
     /// How this object sorts against `other`; the root version answers kOrderNone.
     virtual OxRx::Ordering comparedTo(const OxRxObject* other) const;
 
-    /// The extension of `protocolClass` in effect for this object's class, or null.
+    /// The extension of `protocolClass` for this object: the first queryX overrule of its
+    /// class that applies to it answers (OxRxQueryXOverrule); without one, subQueryX.
     OxRxObject* queryX(const OxRxClass* protocolClass) const;
     /// As queryX through the class's getX: a missing extension is a fatal report.
     OxRxObject* x(const OxRxClass* protocolClass) const;
@@ -48,6 +49,9 @@ public:
 protected:
     /// The default extension lookup: isA()->queryX(protocolClass).
     virtual OxRxObject* subQueryX(const OxRxClass* protocolClass) const;
+
+private:
+    friend class OxRxQueryXOverrule; // ends a chain of queryX overrules with subQueryX
 };
 
 /// The class-membership test used wherever an object is cast: `object` is not null, its class is

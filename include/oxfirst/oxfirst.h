@@ -9,8 +9,10 @@
 #include <oxfirst/OxHostMemoryManager.h>
 #include <oxfirst/OxRxCallbacks.h>
 #include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxCopyOnWriteObject.h>
 #include <oxfirst/OxRxDictionary.h>
 #include <oxfirst/OxRxObject.h>
+#include <oxfirst/OxRxOverrule.h>
 #include <oxfirst/OxRxSet.h>
 #include <oxfirst/OxRxTextString.h>
 #include <oxfirst/OxString.h>
