@@ -38,9 +38,8 @@ OXHOST_API void oxInstallHostDefaults();
 /// - `f F e E g G a A`: floating point (`L`: long double), the C library's digits.
 /// - `s` and `c`: OXCHAR text and one OXCHAR unit; `hs`/`hc` narrow, `ls`/`lc`/`ws`/`wc` wide.
 ///   `S` and `C` are the narrow forms (`lS`/`lC`/`wS`/`wC` wide).
-///   Narrow text is read as UTF-8 where it is well-formed; every byte that is not part of a
-///   well-formed sequence becomes the unit of the same value (Latin-1), so text in a single-byte
-///   code page still shows readably. Narrow text never goes through the ANSI converter: the
+///   Narrow text is read as UTF-8; each ill-formed sequence becomes one U+FFFD (one per maximal
+///   subpart). Narrow text never goes through the ANSI converter: the
 ///   formatter must work before any converter is installed and without allocating.
 ///   A precision limits the text to that many of its own units (OXCHARs or bytes), and the
 ///   text is never read beyond them, so an unterminated buffer is safe with a precision. The

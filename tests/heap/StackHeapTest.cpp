@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -144,6 +145,9 @@ struct Scoped : OxStackAllocator {
     int* mDestroyed;
     char payload[24] = {};
 };
+
+// Only derived objects live in the stack heap: the base is abstract.
+static_assert(std::is_abstract_v<OxStackAllocator>);
 
 // OxStackAllocator objects live in their owner's arena; delete runs the destructor, then frees.
 TEST(StackHeap, StackAllocatorObjectsLiveInTheArena)
