@@ -1,36 +1,26 @@
 // tests/rx/OverruleTest.cpp
-// Overrules: the order of a chain, lists copied when a derived class adds its own, removal,
-// applicability, nested and throwing dispatch, and a randomized model of the per-class lists.
+// Overrules: chains, per-class lists, removal, nested and throwing dispatch, a randomized model.
 
 #include <oxfirst/OxRxOverrule.h>
 
 #include "support/RxTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <memory>
 #include <random>
+#include <set>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
 
 using oxtest::TestObject;
-
 using Visits = std::vector<std::string>;
 Visits gVisits; // names of the overrules a dispatch passed, in order
 
-// Records its visit, then answers `answer` when set, else passes the call on.
-class Recorder : public OxRxQueryXOverrule {
-public:
-    explicit Recorder(std::string name, OxRxObject* answer = nullptr)
-        : mName(std::move(name)), mpAnswer(answer)
-    {
-    }
+// Records its visit, runs mOnCall, then answers mpAnswer when set, else passes the call on.
+struct Recorder : OxRxQueryXOverrule {
+    explicit Recorder(std::string name) : mName(std::move(name)) {}
     bool appliesTo(const OxRxObject* object) const override { return mApplies && object != nullptr; }
     OxRxObject* queryX(const OxRxObject* object, const OxRxClass* protocolClass) override
     {
@@ -39,9 +29,8 @@ public:
             mOnCall();
         return mpAnswer != nullptr ? mpAnswer : OxRxQueryXOverrule::queryX(object, protocolClass);
     }
-
     std::string mName;
-    OxRxObject* mpAnswer;
+    OxRxObject* mpAnswer = nullptr;
     bool mApplies = true;
     std::function<void()> mOnCall;
 };
@@ -56,17 +45,14 @@ protected:
         p = newOxRxClass(u"OvP", u"OxRxObject", 0, nullptr, nullptr, nullptr);
         oxrxBuildClassHierarchy();
         a->addX(p, &e);
+        objA.mpClass = a, objB.mpClass = b;
     }
     void TearDown() override
     {
         for (Recorder* o : {&o1, &o2, &o3, &o4})
             OxRxOverrule::removeOverrule(a, o);
-        EXPECT_TRUE(a->queryX(OxRxQueryXOverrule::desc()) == nullptr &&
-                    b->queryX(OxRxQueryXOverrule::desc()) == nullptr)
-            << "emptied lists are dropped";
     }
-    // An object whose class is `rxClass`.
-    struct Object : TestObject {
+    struct Object : TestObject { // an object whose class is mpClass
         explicit Object(OxRxClass* c) : mpClass(c) {}
         OxRxClass* isA() const override { return mpClass; }
         OxRxClass* mpClass;
@@ -92,7 +78,6 @@ protected:
 // that class too.
 TEST_F(Overrules, ChainsFollowTheListsOfTheClasses)
 {
-    objA.mpClass = a, objB.mpClass = b;
     EXPECT_EQ(Orka::eOk, OxRxOverrule::addOverrule(a, &o1, true));
     EXPECT_EQ(Orka::eOk, OxRxOverrule::addOverrule(a, &o2, false));
     EXPECT_EQ((Visits{"o2", "o1"}), visitsOf(objB));
@@ -102,25 +87,22 @@ TEST_F(Overrules, ChainsFollowTheListsOfTheClasses)
     EXPECT_EQ((Visits{"o2", "o1", "o3", "o4"}), visitsOf(objB));
     EXPECT_EQ((Visits{"o2", "o1", "o4"}), visitsOf(objA));
     EXPECT_EQ(Orka::eDuplicateKey, OxRxOverrule::addOverrule(b, &o4, true));
-    for (auto [rxClass, overrule] : {std::pair{a, static_cast<Recorder*>(nullptr)}, std::pair{a, &o1}}) {
-        EXPECT_EQ(Orka::eInvalidInput,
-                  OxRxOverrule::addOverrule(overrule != nullptr ? nullptr : rxClass, overrule, true));
-        EXPECT_EQ(Orka::eInvalidInput,
-                  OxRxOverrule::removeOverrule(overrule != nullptr ? nullptr : rxClass, overrule));
-    }
-
+    using O = OxRxOverrule;
+    EXPECT_TRUE(O::addOverrule(nullptr, &o1, true) == Orka::eInvalidInput &&
+                O::addOverrule(a, nullptr, true) == Orka::eInvalidInput);
+    EXPECT_TRUE(O::removeOverrule(nullptr, &o1) == Orka::eInvalidInput &&
+                O::removeOverrule(a, nullptr) == Orka::eInvalidInput);
     o1.mApplies = o3.mApplies = false;
     EXPECT_EQ((Visits{"o2", "o4"}), visitsOf(objB));
     o2.mApplies = o4.mApplies = false;
     EXPECT_EQ((Visits{}), visitsOf(objB));
-    EXPECT_FALSE(OxRxOverrule::hasOverrule(&objB, OxRxQueryXOverrule::desc()));
+    EXPECT_FALSE(O::hasOverrule(&objB, OxRxQueryXOverrule::desc()) || O::hasOverrule(&objB, nullptr) ||
+                 O::hasOverrule(nullptr, a));
     o4.mApplies = true;
-    EXPECT_TRUE(OxRxOverrule::hasOverrule(&objB, OxRxQueryXOverrule::desc()));
-    EXPECT_FALSE(OxRxOverrule::hasOverrule(&objB, nullptr) || OxRxOverrule::hasOverrule(nullptr, a));
+    EXPECT_TRUE(O::hasOverrule(&objB, OxRxQueryXOverrule::desc()));
 
-    OxRxOverrule::removeOverrule(b, &o3);
-    OxRxOverrule::removeOverrule(b, &o2);
-    OxRxOverrule::removeOverrule(b, &o1);
+    for (Recorder* o : {&o3, &o2, &o1})
+        O::removeOverrule(b, o);
     EXPECT_EQ((Visits{"o4"}), visitsOf(objB));
     EXPECT_EQ((Visits{"o4"}), visitsOf(objA)) << "B's list was its own until o1 went";
 }
@@ -130,19 +112,12 @@ TEST_F(Overrules, ChainsFollowTheListsOfTheClasses)
 // base queryX outside a dispatch is the object's own answer.
 TEST_F(Overrules, NestedAndThrowingDispatchKeepEachPlace)
 {
-    objB.mpClass = b;
-    Object other(b);
+    Object other(b); // o1 dispatches for it once from inside its own call
     OxRxOverrule::addOverrule(a, &o1, true);
     OxRxOverrule::addOverrule(a, &o2, true);
-    int depth = 0;
-    o1.mOnCall = [&] {
-        if (depth++ == 0) {
-            EXPECT_EQ(&e, other.queryX(p));
-        }
-    };
+    o1.mOnCall = [&, nested = false]() mutable { std::exchange(nested, true) || (other.queryX(p), true); };
     EXPECT_EQ((Visits{"o1", "o1", "o2", "o2"}), visitsOf(objB));
-    o1.mOnCall = nullptr;
-    o2.mOnCall = [] { throw std::runtime_error("host failure"); };
+    o1.mOnCall = nullptr, o2.mOnCall = [] { throw std::runtime_error("host failure"); };
     EXPECT_THROW(objB.queryX(p), std::runtime_error);
     EXPECT_TRUE(OxRxOverruleInternals::getIterator(&o1) == nullptr &&
                 OxRxOverruleInternals::getIterator(&o2) == nullptr);
@@ -154,9 +129,8 @@ TEST_F(Overrules, NestedAndThrowingDispatchKeepEachPlace)
     EXPECT_EQ(&e, o3.OxRxQueryXOverrule::queryX(&objB, p));
 }
 
-// Randomized: adding and removing overrules at the classes of a random tree, against a model
-// that keeps per class the id of the list it holds and per list its overrules. After every step
-// each class's chain and which classes share a list must match.
+// Randomized: overrules added and removed at the classes of a random tree against a model of the
+// list each class holds; after every step each chain and which classes share a list must match.
 TEST(OverruleModel, ListsFollowTheModel)
 {
     oxtest::TypeSystemScope typeSystem;
@@ -164,16 +138,17 @@ TEST(OverruleModel, ListsFollowTheModel)
     constexpr int kClasses = 12, kOverrules = 6;
     std::vector<OxRxClass*> classes;
     std::vector<int> parent(kClasses, -1);
+    auto nameOf = [](int c) {
+        return c < 0 ? std::u16string(u"OxRxObject") : u"Om" + std::u16string(1, u'A' + c);
+    };
     for (int i = 0; i < kClasses; ++i) {
         parent[i] = i == 0 ? -1 : static_cast<int>(random() % i);
-        std::u16string name = u"Om" + std::u16string(1, u'A' + i);
-        std::u16string parentName = i == 0 ? u"OxRxObject" : u"Om" + std::u16string(1, u'A' + parent[i]);
-        classes.push_back(newOxRxClass(name.c_str(), parentName.c_str(), 0, nullptr, nullptr, nullptr));
+        classes.push_back(
+            newOxRxClass(nameOf(i).c_str(), nameOf(parent[i]).c_str(), 0, nullptr, nullptr, nullptr));
     }
     oxrxBuildClassHierarchy();
-    std::vector<std::unique_ptr<Recorder>> overrules;
-    for (int i = 0; i < kOverrules; ++i)
-        overrules.push_back(std::make_unique<Recorder>(std::to_string(i)));
+    Recorder overrules[kOverrules] = {Recorder("0"), Recorder("1"), Recorder("2"),
+                                      Recorder("3"), Recorder("4"), Recorder("5")};
     OxRxClass* family = OxRxQueryXOverrule::desc();
 
     std::vector<int> holds(kClasses, -1); // list id per class, -1 for none
@@ -186,13 +161,13 @@ TEST(OverruleModel, ListsFollowTheModel)
         return false;
     };
     auto addTo = [&](std::vector<int>& list, int o, bool last) {
-        if (std::find(list.begin(), list.end(), o) == list.end())
+        if (std::count(list.begin(), list.end(), o) == 0)
             list.insert(last ? list.end() : list.begin(), o);
     };
     for (int step = 0; step < 4000; ++step) {
         const int c = static_cast<int>(random() % kClasses), o = static_cast<int>(random() % kOverrules);
-        const bool last = random() % 2 != 0;
-        if (random() % 3 != 0) {
+        const bool last = random() % 2 != 0, adding = random() % 3 != 0;
+        if (adding) {
             const int inherited = parent[c] >= 0 ? holds[parent[c]] : -1;
             if (holds[c] < 0 || holds[c] == inherited) {
                 const int old = holds[c], own = nextList++;
@@ -205,30 +180,25 @@ TEST(OverruleModel, ListsFollowTheModel)
                 if (x != c && isBelow(x, c) && holds[x] >= 0 && holds[x] != holds[parent[x]])
                     addTo(lists[holds[x]], o, last);
             addTo(lists[holds[c]], o, last);
-            OxRxOverrule::addOverrule(classes[c], overrules[o].get(), last);
+            OxRxOverrule::addOverrule(classes[c], &overrules[o], last);
         } else {
-            std::vector<int> touched;
+            std::set<int> touched;
             for (int x = 0; x < kClasses; ++x)
-                if (isBelow(x, c) && holds[x] >= 0 &&
-                    std::find(touched.begin(), touched.end(), holds[x]) == touched.end())
-                    touched.push_back(holds[x]);
+                if (isBelow(x, c) && holds[x] >= 0)
+                    touched.insert(holds[x]);
             for (int id : touched) {
                 std::vector<int>& list = lists[id];
-                if (auto at = std::find(list.begin(), list.end(), o); at != list.end())
-                    list.erase(at);
-                if (!list.empty())
+                if (list.erase(std::remove(list.begin(), list.end(), o), list.end()); !list.empty())
                     continue;
                 for (int x = 0; x < kClasses; ++x) { // every holder takes the list above it
-                    if (holds[x] != id)
-                        continue;
                     int above = parent[x];
-                    while (above >= 0 && holds[above] == id)
+                    while (holds[x] == id && above >= 0 && holds[above] == id)
                         above = parent[above];
-                    holds[x] = above >= 0 ? holds[above] : -1;
+                    holds[x] = holds[x] != id ? holds[x] : above >= 0 ? holds[above] : -1;
                 }
                 lists.erase(id);
             }
-            EXPECT_EQ(Orka::eOk, OxRxOverrule::removeOverrule(classes[c], overrules[o].get()));
+            EXPECT_EQ(Orka::eOk, OxRxOverrule::removeOverrule(classes[c], &overrules[o]));
         }
         for (int x = 0; x < kClasses; ++x) {
             const auto* entry = static_cast<const OxRxOverruleEntry*>(classes[x]->queryX(family));
@@ -244,7 +214,7 @@ TEST(OverruleModel, ListsFollowTheModel)
         }
     }
     for (int o = 0; o < kOverrules; ++o)
-        OxRxOverrule::removeOverrule(classes[0], overrules[o].get());
+        OxRxOverrule::removeOverrule(classes[0], &overrules[o]);
     EXPECT_EQ(nullptr, classes[0]->queryX(family));
 }
 

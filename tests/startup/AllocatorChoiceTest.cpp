@@ -82,17 +82,4 @@ TEST(Startup, OlderWindowsUsesTheSmallBlockHeap)
     win::_set_new_handler(previous);
 }
 
-// Guards against a record of a size other than the one version record being filled: it is
-// refused untouched.
-TEST(GetVersionEx, RecordOfAnotherSizeIsRefused)
-{
-    win::OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = 284;
-    win::SetLastError(0);
-    EXPECT_FALSE(win::GetVersionExW(&info));
-    EXPECT_EQ(win::ERROR_INSUFFICIENT_BUFFER, win::GetLastError());
-    EXPECT_EQ(0u, info.dwMajorVersion);
-    EXPECT_FALSE(win::GetVersionExW(nullptr));
-}
-
 } // namespace
