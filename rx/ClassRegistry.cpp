@@ -327,6 +327,8 @@ void oxrxTerminateTypeSystem()
     delete classes;
     gRegistry.terminating = false;
 
+    // Every overrule list went with the classes.
+    OxRxObject::gQueryXOverruled = false;
     // The system registry does not own the class dictionary, which is gone already.
     delete gRegistry.systemRegistry;
     gRegistry.systemRegistry = nullptr;

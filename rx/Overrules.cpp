@@ -104,6 +104,8 @@ Orka::ErrorStatus OxRxOverrule::addOverrule(OxRxClass* rxClass, OxRxOverrule* ov
     OxRxClass* family = familyOf(overrule);
     if (family == nullptr)
         return Orka::eInvalidInput;
+    if (family == OxRxQueryXOverrule::desc())
+        OxRxObject::gQueryXOverruled = true;
     OxRxOverruleEntry* list = listOf(rxClass, family);
     const OxRxClass* parent = parentOf(rxClass);
     const OxRxOverruleEntry* inherited = parent != nullptr ? listOf(parent, family) : nullptr;

@@ -169,14 +169,15 @@ OxRxObject* OxRxClass::getX(const OxRxClass* protocolClass) const
     return extension;
 }
 
-// The queryX of every object. While no queryX overrule was ever added, the family class has no
-// protocol index and the query is the object's own answer after three loads and a test; while
-// the object's class has no list, after one more call of isA(). The default answer sits in this
-// file so that the class's lookup is inlined into it.
-OxRxObject* OxRxObject::queryX(const OxRxClass* protocolClass) const
+constinit bool OxRxObject::gQueryXOverruled = false;
+
+// While overrules exist but not for the object's class, the query costs one more call of isA()
+// than the object's own answer. The default answer sits in this file so that the class's lookup
+// is inlined into it.
+OxRxObject* OxRxObject::queryXSlow(const OxRxClass* protocolClass) const
 {
     const OxRxClass* family = OxRxQueryXOverrule::desc();
-    if (family == nullptr || family->imp() == nullptr || family->imp()->mProtocolIndex < 0) [[likely]]
+    if (family == nullptr || family->imp() == nullptr || family->imp()->mProtocolIndex < 0)
         return subQueryX(protocolClass);
     const OxRxClass* rxClass = isA();
     if (rxClass == nullptr || oxrx::protocolSlot(rxClass->imp(), family->imp()->mProtocolIndex) == nullptr)

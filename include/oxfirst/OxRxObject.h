@@ -42,7 +42,12 @@ public:
 
     /// The extension of `protocolClass` for this object: the first queryX overrule of its
     /// class that applies to it answers (OxRxQueryXOverrule); without one, subQueryX.
-    OxRxObject* queryX(const OxRxClass* protocolClass) const;
+    OxRxObject* queryX(const OxRxClass* protocolClass) const
+    {
+        if (!gQueryXOverruled) [[likely]]
+            return subQueryX(protocolClass);
+        return queryXSlow(protocolClass);
+    }
     /// As queryX through the class's getX: a missing extension is a fatal report.
     OxRxObject* x(const OxRxClass* protocolClass) const;
 
@@ -52,6 +57,14 @@ protected:
 
 private:
     friend class OxRxQueryXOverrule; // ends a chain of queryX overrules with subQueryX
+    friend class OxRxOverrule;       // sets gQueryXOverruled
+    friend void oxrxTerminateTypeSystem();
+
+    // True once a queryX overrule list may exist somewhere (set by addOverrule, cleared when
+    // the type system ends): until then queryX costs one load and a test more than subQueryX.
+    static bool gQueryXOverruled;
+    // queryX while overrules may exist: asks those of this object's class first.
+    OxRxObject* queryXSlow(const OxRxClass* protocolClass) const;
 };
 
 /// The class-membership test used wherever an object is cast: `object` is not null, its class is
