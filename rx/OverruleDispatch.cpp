@@ -85,8 +85,8 @@ OxRxObject* OxRxQueryXOverrule::callChain(OxRxOverruleIterator& it, bool found, 
     return overrule->queryX(object, protocolClass);
 }
 
-// The current iterator of a queryX overrule is always the OxRxOverruleIterator of a queryX
-// dispatch: only callChain sets it.
+// A queryX overrule's current iterator is the OxRxOverruleIterator of the dispatch passing through
+// it: callChain sets it so, and a host setting it through OxRxOverruleInternals must do the same.
 OxRxObject* OxRxQueryXOverrule::queryX(const OxRxObject* object, const OxRxClass* protocolClass)
 {
     auto* it = static_cast<OxRxOverruleIterator*>(OxRxOverruleInternals::getIterator(this));
