@@ -55,17 +55,32 @@ void propagateProtocolSlot(OxRxClass* root, int index, OxRxObject* value, OxRxOb
     delete it;
 }
 
-void forgetExtension(int index, const OxRxObject* extension) noexcept
+namespace {
+
+// Calls `visit` with the record of every registered class that has one, in registration order.
+template <class Visit>
+void forEachRecord(Visit&& visit) noexcept
 {
     OxRxDictionary* classes = gRegistry.classDictionary;
-    if (classes == nullptr || extension == nullptr)
+    if (classes == nullptr)
         return;
     OxRxDictionaryIterator* it = classes->makeIterator(OxRx::kIterateById);
-    for (; it != nullptr && !it->done(); it->next()) {
-        auto* rxClass = static_cast<OxRxClass*>(it->object());
-        OxRxImpClass* record = rxClass != nullptr ? rxClass->imp() : nullptr;
-        if (record == nullptr || protocolSlot(record, index) != extension)
-            continue;
+    for (; it != nullptr && !it->done(); it->next())
+        if (auto* rxClass = static_cast<OxRxClass*>(it->object());
+            rxClass != nullptr && rxClass->imp() != nullptr)
+            visit(rxClass->imp());
+    delete it;
+}
+
+} // namespace
+
+void forgetExtension(int index, const OxRxObject* extension) noexcept
+{
+    if (extension == nullptr)
+        return;
+    forEachRecord([&](OxRxImpClass* record) {
+        if (protocolSlot(record, index) != extension)
+            return;
         // The walk meets classes in registration order, so an ancestor may still hold the
         // extension: the value is taken from the nearest ancestor that does not.
         OxRxObject* value = nullptr;
@@ -77,8 +92,7 @@ void forgetExtension(int index, const OxRxObject* extension) noexcept
             value = nullptr;
         }
         setProtocolSlot(record, index, value);
-    }
-    delete it;
+    });
 }
 
 // Every slot at the index is cleared, not only those holding the protocol class itself: the
@@ -87,13 +101,7 @@ void forgetExtension(int index, const OxRxObject* extension) noexcept
 void releaseProtocolIndex(OxRxImpClass* protocolClass) noexcept
 {
     const int index = protocolClass->mProtocolIndex;
-    if (OxRxDictionary* classes = gRegistry.classDictionary) {
-        OxRxDictionaryIterator* it = classes->makeIterator(OxRx::kIterateById);
-        for (; it != nullptr && !it->done(); it->next())
-            if (auto* rxClass = static_cast<OxRxClass*>(it->object()); rxClass != nullptr && rxClass->imp())
-                setProtocolSlot(rxClass->imp(), index, nullptr);
-        delete it;
-    }
+    forEachRecord([index](OxRxImpClass* record) { setProtocolSlot(record, index, nullptr); });
     OxArray<OxRxClass*>* table = gRegistry.protocolClasses;
     if (table != nullptr && index < table->logicalLength() && (*table)[index] == protocolClass->mpOwner)
         (*table)[index] = nullptr;
