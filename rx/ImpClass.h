@@ -9,6 +9,7 @@
 #include <oxfirst/OxArray.h>
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxRxClass.h>
+#include <oxfirst/OxRxSet.h>
 
 #include <cstdint>
 
@@ -70,6 +71,18 @@ void propagateProtocolSlot(OxRxClass* root, int index, OxRxObject* value, OxRxOb
 /// Makes every class whose slot `index` holds `extension` take the value of its nearest ancestor
 /// that holds something else (null when none does), wherever in the class tree it stands.
 void forgetExtension(int index, const OxRxObject* extension) noexcept;
+/// Calls `visit` with every direct child of `rxClass` (null or without record included: the
+/// caller decides what such a child means).
+template <class Visit>
+void forEachChild(const OxRxImpClass* rxClass, Visit&& visit)
+{
+    if (rxClass == nullptr || rxClass->mpChildren == nullptr)
+        return;
+    OxRxIterator* it = rxClass->mpChildren->makeIterator();
+    for (; it != nullptr && !it->done(); it->next())
+        visit(static_cast<OxRxClass*>(it->object()));
+    delete it;
+}
 /// Gives the protocol index of a destroyed protocol class back: every class's slot at it is
 /// cleared, and so is the table entry.
 void releaseProtocolIndex(OxRxImpClass* protocolClass) noexcept;

@@ -61,17 +61,14 @@ OxRxOverruleEntry* listOf(const OxRxClass* rxClass, const OxRxClass* family) noe
     return static_cast<OxRxOverruleEntry*>(rxClass->queryX(family));
 }
 
+// The children of `rxClass` that have a record.
 template <class Visit>
-void forEachChild(const OxRxClass* rxClass, Visit&& visit)
+void forEachLinkedChild(const OxRxClass* rxClass, Visit&& visit)
 {
-    const OxRxImpClass* record = rxClass->imp();
-    if (record == nullptr || record->mpChildren == nullptr)
-        return;
-    OxRxIterator* it = record->mpChildren->makeIterator();
-    for (; it != nullptr && !it->done(); it->next())
-        if (auto* child = static_cast<OxRxClass*>(it->object()); child != nullptr && child->imp() != nullptr)
+    oxrx::forEachChild(rxClass->imp(), [&](OxRxClass* child) {
+        if (child != nullptr && child->imp() != nullptr)
             visit(child);
-    delete it;
+    });
 }
 
 // Below `rxClass`, whose list is `list`: every class holding a list other than the one above
@@ -79,7 +76,7 @@ void forEachChild(const OxRxClass* rxClass, Visit&& visit)
 void addToOwnListsBelow(const OxRxClass* rxClass, const OxRxClass* family, OxRxOverruleEntry* list,
                         OxRxOverrule* overrule, bool atLast)
 {
-    forEachChild(rxClass, [&](OxRxClass* child) {
+    forEachLinkedChild(rxClass, [&](OxRxClass* child) {
         OxRxOverruleEntry* own = listOf(child, family);
         if (own != nullptr && own != list)
             own->add(overrule, atLast);
@@ -92,7 +89,7 @@ void collectLists(const OxRxClass* rxClass, const OxRxClass* family, OxArray<OxR
 {
     if (OxRxOverruleEntry* list = listOf(rxClass, family); list != nullptr && !lists.contains(list))
         lists.append(list);
-    forEachChild(rxClass, [&](OxRxClass* child) { collectLists(child, family, lists); });
+    forEachLinkedChild(rxClass, [&](OxRxClass* child) { collectLists(child, family, lists); });
 }
 
 } // namespace

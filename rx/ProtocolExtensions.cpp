@@ -47,12 +47,7 @@ void propagateProtocolSlot(OxRxClass* root, int index, OxRxObject* value, OxRxOb
         setProtocolSlot(record, index, value);
     // The descent goes on below a class that kept its own value: its descendants may still
     // hold the previous value or nothing.
-    if (record->mpChildren == nullptr)
-        return;
-    OxRxIterator* it = record->mpChildren->makeIterator();
-    for (; it != nullptr && !it->done(); it->next())
-        propagateProtocolSlot(static_cast<OxRxClass*>(it->object()), index, value, previous);
-    delete it;
+    forEachChild(record, [&](OxRxClass* child) { propagateProtocolSlot(child, index, value, previous); });
 }
 
 namespace {
