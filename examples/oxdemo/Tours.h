@@ -16,3 +16,7 @@ void perfLogTour();
 /// The runtime class system: starts the type system, registers a few shape classes, prints their
 /// hierarchy, class tests and a sorted dictionary, then terminates, restarts and terminates again.
 void rxTour();
+
+/// Typed values: built-in types and their text forms, a value held in the stack heap, an
+/// assignment that changes a value's type, and the empty and varies values.
+void valueTour();

@@ -83,6 +83,7 @@ int main()
     showFatalReport();
     showStrings();
     rxTour();
+    valueTour();
     perfLogTour();
     return 0;
 }
