@@ -3,6 +3,7 @@
 #pragma once
 
 #include <oxfirst/OxArray.h>
+#include <oxfirst/OxAssert.h>
 #include <oxfirst/OxFirstExport.h>
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxHeapInfo.h>
@@ -15,6 +16,7 @@
 #include <oxfirst/OxRxOverrule.h>
 #include <oxfirst/OxRxSet.h>
 #include <oxfirst/OxRxTextString.h>
+#include <oxfirst/OxStartup.h>
 #include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>
 #include <oxfirst/PerfLog.h>
