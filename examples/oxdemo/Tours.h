@@ -16,3 +16,9 @@ void perfLogTour();
 /// The runtime class system: starts the type system, registers a few shape classes, prints their
 /// hierarchy, class tests and a sorted dictionary, then terminates, restarts and terminates again.
 void rxTour();
+
+/// Runs the start-up checks as a host does, early, and shows the session number they claimed.
+void startupTour();
+
+/// Raises one assertion, answered Ignore, and shows the record it appended to the log file.
+void assertionTour();

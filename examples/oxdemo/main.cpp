@@ -75,6 +75,7 @@ void showFatalReport()
 
 int main()
 {
+    startupTour();
     oxInstallHostDefaults();
     showProcessAllocator();
     showPrivateHeap();
@@ -84,5 +85,6 @@ int main()
     showStrings();
     rxTour();
     perfLogTour();
+    assertionTour();
     return 0;
 }
