@@ -51,6 +51,8 @@ inline constexpr BOOL FALSE = 0;
 // Errors (the calling thread's last error)
 
 inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_BAD_LENGTH = 24;
@@ -58,13 +60,16 @@ inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 OXWIN_API DWORD GetLastError();
 OXWIN_API void SetLastError(DWORD error);
@@ -658,12 +663,6 @@ OXWIN_API BOOL StopTraceSession(TRACEHANDLE Session);
 
 // ---------------------------------------------------------------------------------------------
 // Process, modules and files
-
-inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
-inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
-inline constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
-inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 /// The pseudo handle of the calling process: (HANDLE)-1, never closed.
 OXWIN_API HANDLE GetCurrentProcess();
