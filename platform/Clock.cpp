@@ -85,7 +85,10 @@ void GetLocalTime(SYSTEMTIME* time)
 {
     if (time == nullptr)
         return;
-    const std::int64_t ms = machineLocalMs() + offset().load();
+    // The offset first: its first use measures the machine's clock, and a reading taken before
+    // that would land before OX_LOCAL_TIME's start.
+    const std::int64_t shift = offset().load();
+    const std::int64_t ms = machineLocalMs() + shift;
     const std::time_t seconds = static_cast<std::time_t>(floorDivide(ms, kMsPerSecond));
     std::tm fields;
     ::gmtime_r(&seconds, &fields);

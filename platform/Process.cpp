@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <dlfcn.h>
 #include <link.h>
 #include <string>
@@ -25,8 +26,10 @@ const HANDLE kCurrentProcess = INVALID_HANDLE_VALUE;
 
 constinit std::atomic<UINT> gErrorMode{0};
 
+// Every command line handed out stays valid for the process: a replacement is appended, and the
+// last one is the current one. Built at the first call.
 constinit CRITICAL_SECTION gCommandLineLock{};
-constinit std::u16string* gpCommandLine = nullptr; // built at the first call, or installed by a test
+constinit std::deque<std::u16string>* gpCommandLines = nullptr;
 
 std::u16string widen(const char* text)
 {
@@ -112,16 +115,16 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 LPCWSTR GetCommandLineW()
 {
     CriticalSectionGuard guard(gCommandLineLock);
-    if (gpCommandLine == nullptr)
-        gpCommandLine = new std::u16string(readCommandLine());
-    return gpCommandLine->c_str();
+    if (gpCommandLines == nullptr)
+        gpCommandLines = new std::deque<std::u16string>{readCommandLine()};
+    return gpCommandLines->back().c_str();
 }
 
-// The previous text stays allocated: a caller may still hold the pointer it was given.
 void test::setCommandLine(const WCHAR* commandLine)
 {
+    GetCommandLineW();
     CriticalSectionGuard guard(gCommandLineLock);
-    gpCommandLine = new std::u16string(commandLine != nullptr ? commandLine : readCommandLine());
+    gpCommandLines->push_back(commandLine != nullptr ? commandLine : readCommandLine());
 }
 
 UINT SetErrorMode(UINT mode)
