@@ -157,11 +157,15 @@ int openObject(const std::string& path, bool create, SIZE_T size, const void* in
     }
 }
 
+// A view still mapped keeps the handle's file description, and so its holder lock, alive: the
+// object lives on while the view does, as on Windows. The gate is given back explicitly for
+// that reason.
 void closeObject(int fd, const std::string& path)
 {
     lockByte(fd, F_WRLCK, kGateByte, true);
     if (lockByte(fd, F_WRLCK, kHolderByte, false))
         ::unlink(path.c_str()); // the last holder: the object ends with this handle
+    lockByte(fd, F_UNLCK, kGateByte, false);
     ::close(fd);
 }
 

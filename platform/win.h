@@ -814,8 +814,9 @@ OXWIN_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 /// Adds `count` to the semaphore; `*previousCount` (may be null) receives the count before.
 /// FALSE with ERROR_TOO_MANY_POSTS, nothing changed, when that would pass the maximum.
 OXWIN_API BOOL ReleaseSemaphore(HANDLE semaphore, LONG count, LONG* previousCount);
-/// Closes a mapping, semaphore or token handle (views stay valid until unmapped). FALSE with
-/// ERROR_INVALID_HANDLE for null, INVALID_HANDLE_VALUE and the current-process pseudo handle.
+/// Closes a mapping, semaphore or token handle; a view still mapped keeps its mapping alive until
+/// it is unmapped. FALSE with ERROR_INVALID_HANDLE for null, INVALID_HANDLE_VALUE (the
+/// current-process pseudo handle) and handles that are not open.
 OXWIN_API BOOL CloseHandle(HANDLE handle);
 
 // ---------------------------------------------------------------------------------------------
