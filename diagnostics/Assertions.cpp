@@ -103,26 +103,17 @@ void appendToLog(const OXCHAR* exePath, const OXCHAR* condition, const OXCHAR* f
     std::fclose(file);
 }
 
-// Formats the text as Windows' vswprintf_s would into a buffer of that capacity.
-void format(oxdiag::BoundedText& text, const OXCHAR* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    text.appendFormat(format, arguments);
-    va_end(arguments);
-}
-
 void showDialog(const OXCHAR* exePath, const OXCHAR* condition, const OXCHAR* fileName, int line,
                 const OXCHAR* status)
 {
     OXCHAR statusLine[233];
     oxdiag::BoundedText statusText(statusLine, std::size(statusLine));
     if (status != nullptr)
-        format(statusText, u"Status:  %.*s.\n", 200, status);
+        statusText.appendFormatted(u"Status:  %.*s.\n", 200, status);
     OXCHAR message[1521];
     oxdiag::BoundedText messageText(message, std::size(message));
-    format(messageText, u"Failed:  %.*s.\n%sModule:  %.*s.\nFile: \"%.*s\".  Line: %d.", 400, condition,
-           statusLine, 260, exePath, 260, fileName, line);
+    messageText.appendFormatted(u"Failed:  %.*s.\n%sModule:  %.*s.\nFile: \"%.*s\".  Line: %d.", 400,
+                                condition, statusLine, 260, exePath, 260, fileName, line);
     PerfLog_WriteAssertEvent(message);
 
     win::HWND owner = win::GetActiveWindow();

@@ -109,4 +109,12 @@ void BoundedText::appendFormat(const OXCHAR* format, va_list arguments)
     va_end(list);
 }
 
+void BoundedText::appendFormatted(const OXCHAR* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    appendFormat(format, arguments);
+    va_end(arguments);
+}
+
 } // namespace oxdiag

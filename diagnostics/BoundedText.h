@@ -30,6 +30,7 @@ public:
     /// an optional zero-padded width, and %%. Any other directive is copied as it stands and
     /// takes no argument (beyond a `*` precision it names).
     void appendFormat(const OXCHAR* format, va_list arguments);
+    void appendFormatted(const OXCHAR* format, ...);
 
     const OXCHAR* text() const { return mpBuffer; }
     std::size_t length() const { return mLength; }

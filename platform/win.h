@@ -706,7 +706,6 @@ OXWIN_API errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name);
 OXWIN_API int _wputenv(const WCHAR* assignment);
 
 using LCID = DWORD;
-inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 inline constexpr DWORD NORM_IGNORECASE = 0x0001;
 inline constexpr int CSTR_LESS_THAN = 1;
@@ -815,8 +814,8 @@ OXWIN_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 /// FALSE with ERROR_TOO_MANY_POSTS, nothing changed, when that would pass the maximum.
 OXWIN_API BOOL ReleaseSemaphore(HANDLE semaphore, LONG count, LONG* previousCount);
 /// Closes a mapping, semaphore or token handle; a view still mapped keeps its mapping alive until
-/// it is unmapped. FALSE with ERROR_INVALID_HANDLE for null, INVALID_HANDLE_VALUE (the
-/// current-process pseudo handle) and handles that are not open.
+/// it is unmapped. FALSE with ERROR_INVALID_HANDLE for null and INVALID_HANDLE_VALUE (the
+/// current-process pseudo handle).
 OXWIN_API BOOL CloseHandle(HANDLE handle);
 
 // ---------------------------------------------------------------------------------------------
@@ -864,7 +863,6 @@ inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 inline constexpr int VK_SHIFT = 0x10;
 inline constexpr UINT WM_QUIT = 0x0012;
-inline constexpr UINT PM_NOREMOVE = 0x0;
 inline constexpr UINT PM_REMOVE = 0x1;
 
 /// The answer (IDOK ... IDNO) of the box's buttons (the low four bits of `type`), or 0 when the

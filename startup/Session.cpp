@@ -93,7 +93,7 @@ bool claimSessionSlot()
     }
     if (gMapping == nullptr)
         return true;
-    // A record of another size than ours cannot be mapped: the process goes on without a slot.
+    // A record smaller than ours cannot be mapped: the process goes on without a slot.
     SessionRecord* record = mapRecord();
     if (record == nullptr)
         return true;

@@ -22,15 +22,6 @@ constexpr std::size_t kPathEntryCapacity = 260;
 
 constinit std::atomic<win::HINSTANCE> gResourceModule{nullptr};
 
-// Formats the text as Windows' swprintf_s does into a buffer of that capacity.
-void format(oxdiag::BoundedText& text, const OXCHAR* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    text.appendFormat(format, arguments);
-    va_end(arguments);
-}
-
 bool isBlank(OXCHAR c)
 {
     return c == u' ' || c == u'\t';
@@ -93,7 +84,7 @@ int showStartupMessage(win::UINT textId, win::UINT boxType, ...)
     va_end(arguments);
     OXCHAR title[kTextCapacity];
     oxdiag::BoundedText titleBuilder(title, kTextCapacity);
-    format(titleBuilder, titleFormat, 21, gpProductName);
+    titleBuilder.appendFormatted(titleFormat, 21, gpProductName);
     return win::MessageBoxW(nullptr, text, title, boxType);
 }
 
