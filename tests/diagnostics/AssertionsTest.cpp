@@ -43,13 +43,6 @@ bool inTemporaryCopy()
     return true;
 }
 
-std::string logText()
-{
-    std::ostringstream text;
-    text << std::ifstream(fs::read_symlink("/proc/self/exe").replace_extension(".err")).rdbuf();
-    return text.str();
-}
-
 // What the responder saw and how it answers: one answer per box, Shift held for those marked.
 struct Boxes {
     std::vector<std::u16string> texts;
@@ -112,7 +105,9 @@ TEST(Assertions, ReportsAreLoggedShownAndSilencedOnce)
     EXPECT_TRUE(win::PeekMessageW(&quit, nullptr, 0, 0, win::PM_REMOVE) && quit.message == win::WM_QUIT &&
                 quit.wParam == 7 && quit.lParam == 8);
 
-    const std::string log = logText();
+    std::ostringstream logFile;
+    logFile << std::ifstream(fs::path(exe).replace_extension(".err")).rdbuf();
+    const std::string log = logFile.str();
     const std::string first =
         "Condition: x > 0\nStatus: bad\nModule: " + exe + "\nFile: a.cpp\nLine: 120\n-------------\n";
     EXPECT_EQ(0u, log.find("Assert failure at 9:05:0")) << log;
