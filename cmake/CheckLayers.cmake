@@ -16,8 +16,9 @@ set(below_diagnostics callbacks)
 set(below_callbacks "")
 set(below_strings heap diagnostics callbacks)
 set(below_rx strings heap diagnostics callbacks)
-set(below_startup rx strings heap diagnostics callbacks)
-set(areas platform heap diagnostics callbacks strings rx startup hostdefaults)
+set(below_reflection rx strings heap diagnostics callbacks)
+set(below_startup reflection rx strings heap diagnostics callbacks)
+set(areas platform heap diagnostics callbacks strings rx reflection startup hostdefaults)
 
 # The layer of each public header. "base" holds the types every layer shares, platform/
 # included; "umbrella" is the header that includes them all, for hosts.
@@ -39,6 +40,7 @@ set(layer_OxRxDictionary.h rx)
 set(layer_OxRxOverrule.h rx)
 set(layer_OxRxCopyOnWriteObject.h rx)
 set(layer_OxRxTextString.h rx)
+set(layer_OxRxValue.h reflection)
 set(layer_OxHostDefaults.h hostdefaults)
 set(layer_oxfirst.h umbrella)
 
@@ -50,7 +52,7 @@ set(private_startup ${areas})
 list(REMOVE_ITEM private_startup hostdefaults)
 set(public_base base)
 # liboxhost is a host: every public header is open to it, of private headers only platform/'s.
-set(public_hostdefaults base heap diagnostics callbacks strings rx hostdefaults)
+set(public_hostdefaults base heap diagnostics callbacks strings rx reflection hostdefaults)
 set(public_umbrella ${public_hostdefaults})
 list(APPEND public_umbrella startup)
 

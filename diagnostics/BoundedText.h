@@ -23,16 +23,10 @@ public:
     /// At most `maxUnits` units of `text`, never reading beyond them; null appends "(null)".
     void append(const OXCHAR* text, std::size_t maxUnits = SIZE_MAX);
     void appendAscii(const char* text);
-    /// The decimal digits of `value`, zero-padded to `minDigits`, with a sign when negative.
-    void appendNumber(long long value, int minDigits = 1);
-    /// `format` with `arguments`, as swprintf does for the conversions the library's messages
-    /// use: %s (OXCHAR text) and %c with an optional precision (digits or `*`), %d, %i and %u with
-    /// an optional zero-padded width, and %%. Any other directive is copied as it stands and
-    /// takes no argument (beyond a `*` precision it names).
+    /// `format` with `arguments`, formatted by the platform's wide print (win::FormatOutputW).
     void appendFormat(const OXCHAR* format, va_list arguments);
     void appendFormatted(const OXCHAR* format, ...);
 
-    const OXCHAR* text() const { return mpBuffer; }
     std::size_t length() const { return mLength; }
 
 private:

@@ -14,6 +14,7 @@
 
 #include <oxfirst/OxTypes.h>
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -474,6 +475,34 @@ OXWIN_API int _wtoi(const WCHAR* text);
 /// A copy of the text from the C runtime heap (release it with free); null for null or when the
 /// allocation fails.
 OXWIN_API WCHAR* _wcsdup(const WCHAR* text);
+
+// ---------------------------------------------------------------------------------------------
+// Formatted print
+//
+// One printf-style formatter over UTF-16 text serves every print routine. A conversion is
+// %[flags][width][.precision][length]conversion with the flags - + space # 0, widths and
+// precisions as digits or `*`, the lengths hh h l ll L j z t of this platform (l is 64 bits)
+// and the runtime's I32, I64, I (pointer-sized) and w. `d i u x X o` print integers, `f F e E
+// g G a A` floating point with the C library's digits, `s`/`c` UTF-16 text and units (`hs`,
+// `hc`, `S`, `C`: narrow UTF-8 text, each ill-formed sequence one U+FFFD), `p` 16 upper-case hex
+// digits; a precision bounds how much of a text is read; null text prints "(null)"; `n` takes
+// its argument and writes nothing; `%%` is one `%`; an unknown or unfinished directive prints
+// itself. Output never touches the heap except for floating-point text over 512 bytes.
+
+/// Receives the formatted text in pieces of at most 256 units; a non-zero answer stops the
+/// formatting.
+using PFORMAT_SINK = int (*)(void* context, const WCHAR* piece, unsigned int unitCount);
+
+/// The layer's own entry to the formatter: hands the text to `sink` (a null sink only counts)
+/// and returns the units handed over, at most INT_MAX; 0 for a null format.
+OXWIN_API int FormatOutputW(PFORMAT_SINK sink, void* context, const WCHAR* format, va_list arguments);
+/// The units the formatted text needs, without its terminator; -1 for a null format.
+OXWIN_API int _scwprintf(const WCHAR* format, ...);
+/// Prints into `buffer` of `count` units and returns the units written, without the
+/// terminator. A null buffer, a count of 0 or above INT_MAX, a null format and a text that does
+/// not fit with its terminator are invalid arguments: the answer is -1 and the buffer (when
+/// there is one) holds the empty text. No invalid-parameter handler is run.
+OXWIN_API int swprintf_s(WCHAR* buffer, SIZE_T count, const WCHAR* format, ...);
 
 // ---------------------------------------------------------------------------------------------
 // String resources

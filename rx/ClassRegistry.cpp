@@ -153,8 +153,10 @@ void linkClass(OxRxClass* rxClass)
     record->mpParentName = nullptr;
 }
 
-OxRxClass* registerClass(const OXCHAR* name, const OXCHAR* parentName, int firstVersion, int secondVersion,
-                         int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor,
+// Registers `supplied`, or a new plain class object when it is null. A supplied object that
+// cannot be registered is left without record and is not deleted: its maker owns it.
+OxRxClass* registerClass(OxRxClass* supplied, const OXCHAR* name, const OXCHAR* parentName, int firstVersion,
+                         int secondVersion, int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor,
                          const OXCHAR* dxfName, const OXCHAR* appName,
                          OxRxClass::AppNameCallback appNameCallback, OxRxClass::MemberBuilder memberBuilder,
                          void* memberBuilderData)
@@ -166,17 +168,19 @@ OxRxClass* registerClass(const OXCHAR* name, const OXCHAR* parentName, int first
         oxrx_abort(u"Deriving from class %s is not allowed.", parentName);
         return nullptr;
     }
-    auto* rxClass = new (std::nothrow) OxRxClass;
+    OxRxClass* rxClass = supplied != nullptr ? supplied : new (std::nothrow) OxRxClass;
     if (rxClass == nullptr)
         return nullptr;
     auto* record = new OxRxImpClass(rxClass, name, parentName, firstVersion, secondVersion, proxyFlags,
                                     pseudoConstructor, dxfName, appName, appNameCallback, memberBuilder,
                                     memberBuilderData);
-    rxClass->setImp(record);
     if (record == nullptr || !record->isComplete()) {
-        delete rxClass;
+        delete record;
+        if (supplied == nullptr)
+            delete rxClass;
         return nullptr;
     }
+    rxClass->setImp(record);
     // The dictionary owns its classes: taking the earlier class's place deletes it, and its
     // record's destructor unhooks it from its parent, its children and the protocol tables and
     // clears the class pointers that hold it before anything can reach it again.
@@ -235,16 +239,16 @@ OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int proxyF
                         OxRxClass::PseudoConstructor pseudoConstructor, const OXCHAR* dxfName,
                         const OXCHAR* appName)
 {
-    return oxrx::registerClass(name, parentName, 0, 0, proxyFlags, pseudoConstructor, dxfName, appName,
-                               nullptr, nullptr, nullptr);
+    return oxrx::registerClass(nullptr, name, parentName, 0, 0, proxyFlags, pseudoConstructor, dxfName,
+                               appName, nullptr, nullptr, nullptr);
 }
 
 OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int firstVersion, int secondVersion,
                         int proxyFlags, OxRxClass::PseudoConstructor pseudoConstructor, const OXCHAR* dxfName,
                         const OXCHAR* appName, OxRxClass::AppNameCallback appNameCallback)
 {
-    return oxrx::registerClass(name, parentName, firstVersion, secondVersion, proxyFlags, pseudoConstructor,
-                               dxfName, appName, appNameCallback, nullptr, nullptr);
+    return oxrx::registerClass(nullptr, name, parentName, firstVersion, secondVersion, proxyFlags,
+                               pseudoConstructor, dxfName, appName, appNameCallback, nullptr, nullptr);
 }
 
 OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int firstVersion, int secondVersion,
@@ -252,8 +256,17 @@ OxRxClass* newOxRxClass(const OXCHAR* name, const OXCHAR* parentName, int firstV
                         const OXCHAR* appName, OxRxClass::AppNameCallback appNameCallback,
                         OxRxClass::MemberBuilder memberBuilder, void* memberBuilderData)
 {
-    return oxrx::registerClass(name, parentName, firstVersion, secondVersion, proxyFlags, pseudoConstructor,
-                               dxfName, appName, appNameCallback, memberBuilder, memberBuilderData);
+    return oxrx::registerClass(nullptr, name, parentName, firstVersion, secondVersion, proxyFlags,
+                               pseudoConstructor, dxfName, appName, appNameCallback, memberBuilder,
+                               memberBuilderData);
+}
+
+OxRxClass::OxRxClass(const OXCHAR* name, const OXCHAR* parentName, MemberBuilder memberBuilder,
+                     void* memberBuilderData)
+{
+    if (oxrx::registerClass(this, name, parentName, 0, 0, 0, nullptr, nullptr, nullptr, nullptr,
+                            memberBuilder, memberBuilderData) != nullptr)
+        oxrx::linkClass(this);
 }
 
 void deleteOxRxClass(OxRxClass* rxClass)
@@ -281,39 +294,63 @@ OxRxDictionary* oxrxSysRegistry() noexcept
     return gRegistry.systemRegistry;
 }
 
-void oxrxInitTypeSystem()
+namespace oxrx {
+
+bool startClassSystem()
 {
     if (gRegistry.systemRegistry != nullptr)
-        return; // already running: a second start would orphan every class
+        return false; // already running: a second start would orphan every class
     gRegistry.systemRegistry = newOxRxDictionary();
-    gRegistry.classDictionary = newRxOpaqueDictionary(oxrx::kClassDictionaryCapacity, true, true, false);
+    gRegistry.classDictionary = newRxOpaqueDictionary(kClassDictionaryCapacity, true, true, false);
     if (gRegistry.systemRegistry == nullptr || gRegistry.classDictionary == nullptr) {
         delete gRegistry.systemRegistry;
         delete gRegistry.classDictionary;
         gRegistry.systemRegistry = nullptr;
         gRegistry.classDictionary = nullptr;
-        return;
+        return false;
     }
     gRegistry.systemRegistry->insert(u"ClassDictionary", gRegistry.classDictionary, nullptr);
-    gRegistry.protocolClasses = new (std::nothrow) OxArray<OxRxClass*>(oxrx::kProtocolTableCapacity);
+    gRegistry.protocolClasses = new (std::nothrow) OxArray<OxRxClass*>(kProtocolTableCapacity);
 
     if (OxRxObject::gpDesc != nullptr)
         oxrx_abort(u"OxRxObject class object not found.");
     // The root's parent name is the empty text: linking finds no such class and, for the root
     // alone, says nothing.
-    oxrx::fillClassPointer(&OxRxObject::gpDesc, newOxRxClass(u"OxRxObject", u"", 0, 0, 0, nullptr, nullptr,
-                                                             nullptr, nullptr, nullptr, nullptr));
-    for (void (*rxInit)() : oxrx::kLibraryClasses)
+    fillClassPointer(&OxRxObject::gpDesc, newOxRxClass(u"OxRxObject", u"", 0, 0, 0, nullptr, nullptr, nullptr,
+                                                       nullptr, nullptr, nullptr));
+    for (void (*rxInit)() : kLibraryClasses)
         rxInit();
     oxrxBuildClassHierarchy();
-
-    PerfLog_RegisterOxRxClassListCallback(oxrx::writeClassList);
+    return true;
 }
 
-void oxrxTerminateTypeSystem()
+void announceClasses()
+{
+    PerfLog_RegisterOxRxClassListCallback(writeClassList);
+}
+
+namespace {
+
+constexpr int kTeardownPasses = 3;
+
+// Sorts the ids of the classes into passes by rank; false when memory ran out.
+bool rankClasses(int (*rank)(const OxRxClass*), OxArray<unsigned> (&passes)[kTeardownPasses])
+{
+    for (ClassWalk walk(OxRx::kIterateById); !walk.done(); walk.next()) {
+        const int pass = rank(walk.rxClass());
+        if (pass >= 0 && pass < kTeardownPasses &&
+            passes[pass].append(gRegistry.classDictionary->idOf(walk.rxClass()->name())) < 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool endClassSystem(int (*rank)(const OxRxClass*))
 {
     if (gRegistry.systemRegistry == nullptr && gRegistry.classDictionary == nullptr)
-        return;
+        return false;
     delete gRegistry.protocolClasses;
     gRegistry.protocolClasses = nullptr;
 
@@ -322,14 +359,20 @@ void oxrxTerminateTypeSystem()
     // called meanwhile finds nothing rather than searching a dictionary being destroyed. Each
     // record clears the class pointers that hold its class as it goes.
     OxRxDictionary* classes = gRegistry.classDictionary;
+    OxArray<unsigned> passes[kTeardownPasses];
+    const bool ranked = rank != nullptr && classes != nullptr && rankClasses(rank, passes);
     gRegistry.classDictionary = nullptr;
     gRegistry.terminating = true;
+    for (int pass = 0; ranked && pass < kTeardownPasses; ++pass)
+        for (int i = 0; i < passes[pass].logicalLength(); ++i)
+            classes->eraseById(passes[pass][i]);
     delete classes;
     gRegistry.terminating = false;
 
-    // Every overrule list went with the classes.
-    OxRxObject::gQueryXOverruled = false;
     // The system registry does not own the class dictionary, which is gone already.
     delete gRegistry.systemRegistry;
     gRegistry.systemRegistry = nullptr;
+    return true;
 }
+
+} // namespace oxrx

@@ -17,6 +17,10 @@ void perfLogTour();
 /// hierarchy, class tests and a sorted dictionary, then terminates, restarts and terminates again.
 void rxTour();
 
+/// Typed values: built-in types and their text forms, a value held in the stack heap, an
+/// assignment that changes a value's type, and the empty and varies values.
+void valueTour();
+
 /// Runs the start-up checks as a host does, early, and shows the session number they claimed.
 void startupTour();
 

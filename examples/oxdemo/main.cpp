@@ -84,6 +84,7 @@ int main()
     showFatalReport();
     showStrings();
     rxTour();
+    valueTour();
     perfLogTour();
     assertionTour();
     return 0;

@@ -70,6 +70,17 @@ class OXFIRST_API OxRxClass : public OxRxObject {
     OxRxImpClass* imp() const noexcept { return mpImp; }
     void setImp(OxRxImpClass* imp) noexcept { mpImp = imp; }
 
+protected:
+    /// Registers this class object, which a subclass supplies, under `name` with the parent
+    /// `parentName` (null: none) and the member builder, then links it to its parent at once.
+    /// The class dictionary owns it from then on and deletes it, so it must be made with new.
+    /// Registration answers as newOxRxClass does: a name registered before is a fatal report and
+    /// this object takes the old one's place. When registration fails (the type system is not
+    /// running, a sealed parent, no memory) the object stays without record and unowned. The
+    /// new-class callback sees the object before the subclass's constructor has run.
+    OxRxClass(const OXCHAR* name, const OXCHAR* parentName, MemberBuilder memberBuilder,
+              void* memberBuilderData);
+
 private:
     OxRxImpClass* mpImp = nullptr;
 };

@@ -16,6 +16,7 @@
 #include <oxfirst/OxRxOverrule.h>
 #include <oxfirst/OxRxSet.h>
 #include <oxfirst/OxRxTextString.h>
+#include <oxfirst/OxRxValue.h>
 #include <oxfirst/OxStartup.h>
 #include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>
