@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -45,23 +44,13 @@ public:
     Child(const fs::path& objects, std::vector<std::string> environment,
           std::vector<std::string> arguments = {})
     {
+        // env(1) applies the assignments and runs the host.
+        std::vector<char*> argv{const_cast<char*>("env")};
         environment.push_back("OX_NAMED_OBJECT_DIR=" + objects.string());
-        std::vector<std::string> strings;
-        const auto overridden = [&](const char* entry) {
-            return std::ranges::any_of(environment, [&](const std::string& change) {
-                return std::string_view(entry).starts_with(change.substr(0, change.find('=') + 1));
-            });
-        };
-        for (char** entry = environ; *entry != nullptr; ++entry)
-            if (!overridden(*entry))
-                strings.emplace_back(*entry);
-        strings.insert(strings.end(), environment.begin(), environment.end());
-        std::vector<char*> envp, argv{const_cast<char*>(OXFIRST_TEST_CHILD_PATH)};
-        for (std::string& s : strings)
-            envp.push_back(s.data());
-        for (std::string& s : arguments)
-            argv.push_back(s.data());
-        envp.push_back(nullptr);
+        environment.push_back(OXFIRST_TEST_CHILD_PATH);
+        for (std::vector<std::string>* strings : {&environment, &arguments})
+            for (std::string& s : *strings)
+                argv.push_back(s.data());
         argv.push_back(nullptr);
         int input[2], output[2];
         if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
@@ -70,7 +59,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        if (posix_spawn(&mPid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (posix_spawn(&mPid, "/usr/bin/env", &actions, nullptr, argv.data(), environ) != 0)
             mPid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(input[0]);

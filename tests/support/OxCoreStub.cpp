@@ -19,27 +19,18 @@ extern "C" void oxTestSetPreviewOrPlotting(bool previewOrPlotting)
     gPreviewOrPlotting.store(previewOrPlotting);
 }
 
-// thisProduct and thisProgram name the process as OX_TEST_PRODUCT and OX_TEST_PROGRAM say
-// ("OxFirst Test" and "oxchild" when unset). Names are ASCII.
-static const char16_t* nameFrom(const char* variable, const char* fallback, char16_t (&name)[64])
-{
-    const char* value = std::getenv(variable);
-    value = value != nullptr ? value : fallback;
-    std::size_t i = 0;
-    for (; value[i] != 0 && i < 63; ++i)
-        name[i] = static_cast<char16_t>(value[i]);
-    name[i] = 0;
-    return name;
-}
-
+// The process's names: "OxFirst Test", and OX_TEST_PROGRAM (ASCII) or "oxchild".
 extern "C" const char16_t* thisProduct()
 {
-    static char16_t name[64];
-    return nameFrom("OX_TEST_PRODUCT", "OxFirst Test", name);
+    return u"OxFirst Test";
 }
 
 extern "C" const char16_t* thisProgram()
 {
-    static char16_t name[64];
-    return nameFrom("OX_TEST_PROGRAM", "oxchild", name);
+    static char16_t name[64] = u"oxchild";
+    const char* value = std::getenv("OX_TEST_PROGRAM");
+    for (std::size_t i = 0; value != nullptr && i < 63; ++i)
+        if ((name[i] = static_cast<char16_t>(value[i])) == 0)
+            break;
+    return name;
 }
