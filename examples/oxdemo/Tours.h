@@ -20,3 +20,9 @@ void rxTour();
 /// Typed values: built-in types and their text forms, a value held in the stack heap, an
 /// assignment that changes a value's type, and the empty and varies values.
 void valueTour();
+
+/// Runs the start-up checks as a host does, early, and shows the session number they claimed.
+void startupTour();
+
+/// Raises one assertion, answered Ignore, and shows the record it appended to the log file.
+void assertionTour();

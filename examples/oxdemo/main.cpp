@@ -75,6 +75,7 @@ void showFatalReport()
 
 int main()
 {
+    startupTour();
     oxInstallHostDefaults();
     showProcessAllocator();
     showPrivateHeap();
@@ -85,5 +86,6 @@ int main()
     rxTour();
     valueTour();
     perfLogTour();
+    assertionTour();
     return 0;
 }
