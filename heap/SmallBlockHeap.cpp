@@ -547,7 +547,7 @@ void tearDownSmallBlockHeap()
     }
 }
 
-void* smallBlockRealloc(void* p, std::size_t size)
+void* smallBlockRealloc(void* p, std::size_t size) noexcept
 {
     if (!isLiveRegion(p))
         return std::realloc(p, size);
