@@ -631,14 +631,14 @@ using namespace oxheap;
 namespace {
 
 // The rest of __oxMallocAligned once the lock is entered (`taken` as SlimLock::enter answered)
-// and the class has no block at hand: it may have to be created, or a page taken.
+// and popBlock found no block: the class may have to be created, or a page taken.
 [[gnu::noinline]] void* mallocSlow(std::uint32_t classIndex, bool taken)
 {
     win::SlimLockGuard guard(gSmallBlockLock, taken);
     OxSbClass* c = gpClasses[classIndex];
     if (c == nullptr && (c = createSharedClass(classIndex)) == nullptr)
         return nullptr;
-    return allocFromClass(c, guard);
+    return allocSlow(c, guard);
 }
 
 } // namespace
