@@ -28,10 +28,9 @@ namespace {
     return handler != nullptr && handler(size) != 0;
 }
 
-// Private heaps, kept out of line so that heap 0 costs one test and one indirect call through
-// the allocator table. The call is no tail call: the entry points are noexcept and the table's
-// functions are not, so the compiler keeps a frame from which a throw would reach terminate.
-[[gnu::noinline]] void* allocFromHeap(void* heap, std::size_t size)
+// Private heaps, kept out of line so that heap 0 costs one test and a jump through the
+// allocator table (its operations are noexcept, so no frame is needed around the call).
+[[gnu::noinline]] void* allocFromHeap(void* heap, std::size_t size) noexcept
 {
     for (;;) {
         if (void* p = win::HeapAlloc(heap, 0, size)) [[likely]]
@@ -41,7 +40,7 @@ namespace {
     }
 }
 
-[[gnu::noinline]] void* reallocInHeap(void* heap, void* p, std::size_t size)
+[[gnu::noinline]] void* reallocInHeap(void* heap, void* p, std::size_t size) noexcept
 {
     for (;;) {
         void* q = p != nullptr ? win::HeapReAlloc(heap, 0, p, size) : win::HeapAlloc(heap, 0, size);

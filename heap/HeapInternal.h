@@ -26,7 +26,7 @@ void chooseProcessAllocator();
 extern thread_local bool tNoOutOfMemHandler;
 
 /// The small-block heap's realloc (the realloc slot of the older-Windows column).
-void* smallBlockRealloc(void* p, std::size_t size);
+void* smallBlockRealloc(void* p, std::size_t size) noexcept;
 /// Bytes of small-block memory currently committed.
 std::size_t smallBlockCommittedSize();
 

@@ -22,7 +22,7 @@ std::atomic<win::HANDLE> gCRuntimeHeap{nullptr};
     return heap;
 }
 
-void* cRuntimeTryAlloc(std::size_t size)
+void* cRuntimeTryAlloc(std::size_t size) noexcept
 {
     win::HANDLE heap = gCRuntimeHeap.load(std::memory_order_acquire);
     if (heap == nullptr) [[unlikely]]
@@ -30,22 +30,22 @@ void* cRuntimeTryAlloc(std::size_t size)
     return win::HeapAlloc(heap, 0, size);
 }
 
-std::size_t cRuntimeMsize(const void* p)
+std::size_t cRuntimeMsize(const void* p) noexcept
 {
     return win::_msize(p);
 }
 
-bool alwaysValid(const void*)
+bool alwaysValid(const void*) noexcept
 {
     return true;
 }
 
-std::size_t smallBlockMsize(const void* p)
+std::size_t smallBlockMsize(const void* p) noexcept
 {
     return __oxMsizeAligned(p);
 }
 
-void* smallBlockTryAlloc(std::size_t size)
+void* smallBlockTryAlloc(std::size_t size) noexcept
 {
     OxNoOutOfMemHandlerScope quiet;
     return __oxMallocAligned(size);

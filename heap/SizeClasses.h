@@ -21,6 +21,7 @@ inline constexpr std::uint32_t kLargestTabledSize = 512;
 struct SizeClassTables {
     std::uint16_t classOfSize[kLargestTabledSize + 1]; // index: request size in bytes
     std::uint32_t blockSize[kLastClass + 1];           // index: class
+    std::uint32_t blocksPerPage[kLastClass + 1];       // kPageBytes / blockSize
     // ceil(2^32 / blockSize): for an offset below 4096, (offset * reciprocal) >> 32 is exactly
     // offset / blockSize (the rounding error stays below 4096 * blockSize / 2^32 < 1 / blockSize),
     // so the free path tells a block boundary without a division.
@@ -43,8 +44,10 @@ consteval SizeClassTables buildSizeClasses()
         for (std::uint32_t request = size - 7; request <= size; ++request)
             tables.classOfSize[request] = static_cast<std::uint16_t>(current);
     }
-    for (std::uint32_t c = 2; c <= kLastClass; ++c)
+    for (std::uint32_t c = 2; c <= kLastClass; ++c) {
+        tables.blocksPerPage[c] = kPageBytes / tables.blockSize[c];
         tables.reciprocal[c] = ((std::uint64_t{1} << 32) + tables.blockSize[c] - 1) / tables.blockSize[c];
+    }
     return tables;
 }
 

@@ -53,6 +53,15 @@ constexpr std::size_t kRegionTableBytes = 2 << 20;
 constexpr std::size_t kSlotCapacity = kRegionTableBytes - sizeof(OxSbRegionTable);
 
 constinit OxSbRegionTable* gpTable = nullptr; // set at load, then never changed
+// The table's top, bottom and state bytes where every free looks first, in one cache line, so
+// telling a block of this heap from anything else costs no load that depends on another but
+// the state byte. gSpan.top == gpTable->top and gSpan.bottom == gpTable->bottom.
+struct alignas(64) OxSbSpan {
+    std::uintptr_t top;
+    std::uintptr_t bottom; // read without the lock (atomically)
+    const std::uint8_t* states;
+};
+constinit OxSbSpan gSpan{};
 constinit OxSbClass* gpClasses[kClassTableSize] = {};
 constinit OxSbRegion* gpAvailable = nullptr; // regions with committed free pages
 constinit OxSbRegion* gpReserve = nullptr;   // regions with only uncommitted free pages
@@ -80,23 +89,18 @@ void setSlotState(OxSbRegionTable* table, std::size_t slot, std::uint8_t state)
     std::atomic_ref<std::uint8_t>(table->states()[slot]).store(state, std::memory_order_relaxed);
 }
 
-std::uintptr_t bottomOf(OxSbRegionTable* table)
-{
-    return std::atomic_ref<std::uintptr_t>(table->bottom).load(std::memory_order_acquire);
-}
-
 // Whether p lies in a live region. Reads no lock: the table's state bytes and `bottom` are
 // written atomically, and a region's state is published (through `bottom`) before any block
 // of it is handed out.
-bool isLiveRegion(const void* p)
+[[gnu::always_inline]] inline bool isLiveRegion(const void* p)
 {
-    OxSbRegionTable* table = gpTable;
-    if (table == nullptr)
-        return false;
     const std::uintptr_t region = reinterpret_cast<std::uintptr_t>(p) & ~(kRegionBytes - 1);
-    if (region >= table->top || region < bottomOf(table))
+    if (region >= gSpan.top ||
+        region < std::atomic_ref<std::uintptr_t>(gSpan.bottom).load(std::memory_order_acquire))
         return false;
-    return slotState(table, slotOf(table, region)) == kSlotLive;
+    const std::size_t slot = (gSpan.top - region) / kRegionBytes - 1;
+    return std::atomic_ref<const std::uint8_t>(gSpan.states[slot]).load(std::memory_order_relaxed) ==
+           kSlotLive;
 }
 
 // Commits the state table as far as `slot`.
@@ -175,6 +179,7 @@ OxSbRegion* reserveRegion()
         setSlotState(table, passed, kSlotUnavailable);
     setSlotState(table, slot, kSlotLive);
     std::atomic_ref<std::uintptr_t>(table->bottom).store(address, std::memory_order_release);
+    std::atomic_ref<std::uintptr_t>(gSpan.bottom).store(address, std::memory_order_release);
     return static_cast<OxSbRegion*>(reserved);
 }
 
@@ -298,24 +303,12 @@ bool isKnownFree(const OxSbPageDesc* d, const std::byte* p)
     return (d->flags & kFreeListMode) ? p == d->cursor : p >= d->cursor;
 }
 
-// Returns block p to its page (the lock held). A pointer that is no block of a shared class
-// (descriptor pages, free pages, pages of fixed-size heaps, addresses between blocks) and a
-// block that is certainly free already are ignored.
-void freeBlock(void* pointer)
+// The rarer cases of freeing block p, the `index`th of page d of shared class c: the page was
+// full (freeCount now 1), is wholly free now, or leaves bump mode because p is not the block
+// just before the cursor.
+[[gnu::noinline]] void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t index)
 {
-    auto* p = static_cast<std::byte*>(pointer);
-    OxSbPageDesc* d = descriptorOf(p);
-    const std::uint32_t classIndex = d->classIndex;
-    if (pageIndexOf(p) < kFirstBlockPage || classIndex == 0 || (d->flags & kFixedHeapPage)) [[unlikely]]
-        return;
-    OxSbClass* c = gpClasses[classIndex];
-    std::byte* page = pageOf(d);
-    const auto offset = static_cast<std::uint32_t>(p - page);
-    const std::uint32_t index = blockIndexInPage(offset, classIndex);
-    if (index * c->blockSize != offset || index >= c->blocksPerPage || isKnownFree(d, p)) [[unlikely]]
-        return;
-
-    const std::uint32_t freeCount = ++d->freeCount;
+    const std::uint32_t freeCount = d->freeCount;
     if (freeCount == c->blocksPerPage) {
         unlink(c->blocksPerPage == 1 ? c->full : c->partial, d);
         releasePageToRegion(d);
@@ -330,17 +323,46 @@ void freeBlock(void* pointer)
             d->flags |= kFreeListMode;
             *reinterpret_cast<std::byte**>(p) = nullptr;
         }
-    } else if (d->flags & kFreeListMode) {
-        *reinterpret_cast<std::byte**>(p) = d->cursor;
-    } else if (p + c->blockSize != d->cursor) {
+    } else {
         // Out of order in bump mode: chain the untouched tail and go over to free-list mode.
         *reinterpret_cast<std::byte**>(p) = d->cursor;
-        std::byte* last = page + (c->blocksPerPage - 1) * c->blockSize;
+        std::byte* last = pageOf(d) + (c->blocksPerPage - 1) * c->blockSize;
         for (std::byte* block = d->cursor; block < last; block += c->blockSize)
             *reinterpret_cast<std::byte**>(block) = block + c->blockSize;
         *reinterpret_cast<std::byte**>(last) = nullptr;
         d->flags |= kFreeListMode;
     }
+    d->cursor = p;
+}
+
+// Returns block p to its page (the lock held). A pointer that is no block of a shared class
+// (descriptor pages, free pages, pages of fixed-size heaps, addresses between blocks) and a
+// block that is certainly free already are ignored. The common case, a page that keeps some
+// blocks in use and some free, reads the class's sizes from the constant tables and touches
+// nothing but the page's descriptor and the block.
+[[gnu::always_inline]] inline void freeBlock(void* pointer)
+{
+    auto* p = static_cast<std::byte*>(pointer);
+    OxSbPageDesc* d = descriptorOf(p);
+    const std::uint32_t classIndex = d->classIndex;
+    if (pageIndexOf(p) < kFirstBlockPage || classIndex == 0 || (d->flags & kFixedHeapPage)) [[unlikely]]
+        return;
+    const std::uint32_t blockSize = kSizeClasses.blockSize[classIndex];
+    const std::uint32_t blocksPerPage = kSizeClasses.blocksPerPage[classIndex];
+    const auto offset = static_cast<std::uint32_t>(p - pageOf(d));
+    const std::uint32_t index = blockIndexInPage(offset, classIndex);
+    if (index * blockSize != offset || index >= blocksPerPage || isKnownFree(d, p)) [[unlikely]]
+        return;
+
+    const std::uint32_t freeCount = ++d->freeCount;
+    const bool freeListMode = (d->flags & kFreeListMode) != 0;
+    if (freeCount == 1 || freeCount == blocksPerPage || (!freeListMode && p + blockSize != d->cursor))
+        [[unlikely]] {
+        freeBlockSlow(gpClasses[classIndex], d, p, index);
+        return;
+    }
+    if (freeListMode)
+        *reinterpret_cast<std::byte**>(p) = d->cursor;
     d->cursor = p;
 }
 
@@ -525,6 +547,9 @@ void setUpSmallBlockHeap()
     table->bottom = table->top;
     table->committedBytes = kPageBytes;
     gpTable = table;
+    gSpan.states = table->states();
+    gSpan.bottom = table->bottom;
+    gSpan.top = table->top;
     gHeapEnabled = !isVariableSet(u"disableOrkaHeap") && !isVariableSet(u"CRTLeakReport");
 }
 
@@ -547,7 +572,7 @@ void tearDownSmallBlockHeap()
     }
 }
 
-void* smallBlockRealloc(void* p, std::size_t size)
+void* smallBlockRealloc(void* p, std::size_t size) noexcept
 {
     if (!isLiveRegion(p))
         return std::realloc(p, size);
@@ -603,26 +628,41 @@ using namespace oxheap;
 // ---------------------------------------------------------------------------------------------
 // Entry points
 
+namespace {
+
+// The rest of __oxMallocAligned once the lock is entered (`taken` as SlimLock::enter answered)
+// and popBlock found no block: the class may have to be created, or a page taken.
+[[gnu::noinline]] void* mallocSlow(std::uint32_t classIndex, bool taken)
+{
+    win::SlimLockGuard guard(gSmallBlockLock, taken);
+    OxSbClass* c = gpClasses[classIndex];
+    if (c == nullptr && (c = createSharedClass(classIndex)) == nullptr)
+        return nullptr;
+    return allocSlow(c, guard);
+}
+
+} // namespace
+
 void* __oxMallocAligned(std::size_t size) noexcept
 {
     const std::uint32_t classIndex = classOfSize(size);
     if (classIndex == 0 || !gHeapEnabled) [[unlikely]]
         return mallocOutsideHeap(size);
-    win::SlimLockGuard guard(gSmallBlockLock);
-    OxSbClass* c = gpClasses[classIndex];
-    if (c == nullptr) [[unlikely]] {
-        if ((c = createSharedClass(classIndex)) == nullptr)
-            return nullptr;
+    const bool taken = gSmallBlockLock.enter();
+    if (OxSbClass* c = gpClasses[classIndex]) [[likely]] {
+        if (void* block = popBlock(c)) [[likely]] {
+            gSmallBlockLock.leave(taken);
+            return block;
+        }
     }
-    return allocFromClass(c, guard);
+    return mallocSlow(classIndex, taken);
 }
 
 void __oxFreeAligned(void* p) noexcept
 {
-    if (p == nullptr)
-        return;
-    if (!isLiveRegion(p)) {
-        std::free(p);
+    if (!isLiveRegion(p)) [[unlikely]] {
+        if (p != nullptr)
+            std::free(p);
         return;
     }
     if (gHeapFrozen.load(std::memory_order_relaxed)) [[unlikely]]

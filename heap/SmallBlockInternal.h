@@ -90,16 +90,32 @@ extern win::SlimLock gSmallBlockLock;
 /// so `c` must stay alive meanwhile. Null when no page can be had.
 void* allocSlow(OxSbClass* c, win::SlimLockGuard& guard);
 
-/// The common case of allocSlow, inline: a page in bump mode with more than one free block.
-inline void* allocFromClass(OxSbClass* c, win::SlimLockGuard& guard)
+/// The common case of allocSlow, inline: a block from a page with more than one free block, in
+/// bump mode or in free-list mode with a next entry inside the page (one outside it means the
+/// chain was overwritten, which allocSlow deals with). Null when allocSlow has to decide.
+inline void* popBlock(OxSbClass* c)
 {
     OxSbPageDesc* d = c->partial;
-    if (d != nullptr && (d->flags & kFreeListMode) == 0 && d->freeCount > 1) [[likely]] {
-        std::byte* block = d->cursor;
-        d->cursor = block + c->blockSize;
-        --d->freeCount;
-        return block;
+    if (d == nullptr || d->freeCount <= 1) [[unlikely]]
+        return nullptr;
+    std::byte* block = d->cursor;
+    std::byte* next = block + c->blockSize;
+    if (d->flags & kFreeListMode) {
+        next = *reinterpret_cast<std::byte**>(block);
+        const std::byte* page = pageOf(d);
+        if (next < page || next + c->blockSize > page + kPageBytes) [[unlikely]]
+            return nullptr;
     }
+    d->cursor = next;
+    --d->freeCount;
+    return block;
+}
+
+/// One block of `c`, under `guard` as allocSlow.
+inline void* allocFromClass(OxSbClass* c, win::SlimLockGuard& guard)
+{
+    if (void* block = popBlock(c)) [[likely]]
+        return block;
     return allocSlow(c, guard);
 }
 

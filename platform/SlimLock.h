@@ -74,6 +74,8 @@ private:
 class SlimLockGuard {
 public:
     explicit SlimLockGuard(SlimLock& lock) : mLock(lock), mTaken(lock.enter()) {}
+    /// Takes over a lock entered already; `taken` is what enter() answered.
+    SlimLockGuard(SlimLock& lock, bool taken) : mLock(lock), mTaken(taken) {}
     ~SlimLockGuard()
     {
         if (mHeld)

@@ -32,10 +32,20 @@ std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit)
 // ---------------------------------------------------------------------------------------------
 // Page states
 //
-// One byte per page: 0 is reserved, otherwise the page's PAGE_* value (all fit in a byte).
+// One byte per page: 0 is reserved and inaccessible; a PAGE_* value (all below 0x80) is
+// committed with that protection; kDiscarded plus a PAGE_* value is reserved too, decommitted
+// from that protection: its data went back to the system, but its mapping kept the protection,
+// so that decommitting and committing again need no mprotect, which would split and merge the
+// kernel's mappings. Such a page reads zero and does not trap when touched.
 
 using PageState = std::uint8_t;
 constexpr PageState kReserved = 0;
+constexpr PageState kDiscarded = 0x80;
+
+bool isReserved(PageState state)
+{
+    return state == kReserved || (state & kDiscarded) != 0;
+}
 
 // The protections a page can have; any other value (copy-on-write, a modifier) is refused.
 bool isValidProtection(DWORD protect)
@@ -53,9 +63,10 @@ bool isValidProtection(DWORD protect)
     }
 }
 
+// The protection of the page's kernel mapping.
 int posixProtection(PageState state)
 {
-    switch (state) {
+    switch (state & ~kDiscarded) {
     case PAGE_READONLY:
         return PROT_READ;
     case PAGE_READWRITE:
@@ -92,6 +103,31 @@ std::size_t runLength(const PageState* states, std::size_t from, std::size_t end
         page += 8;
     }
     while (page < end && states[page] == state)
+        ++page;
+    return page - from;
+}
+
+// Number of reserved pages from `from` (below `end`, itself reserved), whichever kind of
+// reserved state each has; eight at a time, as runLength.
+std::size_t reservedRunLength(const PageState* states, std::size_t from, std::size_t end)
+{
+    std::size_t page = from + 1;
+    while (page < end && page % 8 != 0) {
+        if (!isReserved(states[page]))
+            return page - from;
+        ++page;
+    }
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    while (end - page >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, states + page, sizeof word);
+        // Each byte with kDiscarded set becomes 0xFF; any other byte must be 0.
+        const std::uint64_t discarded = word & kHighBits;
+        if ((word & ~(discarded | (discarded - (discarded >> 7)))) != 0)
+            break;
+        page += 8;
+    }
+    while (page < end && isReserved(states[page]))
         ++page;
     return page - from;
 }
@@ -199,9 +235,9 @@ struct Reservation {
     DWORD allocationProtect;              // as given when reserved
     PageState inlineStates[kInlinePages]; // the states when pageCount <= kInlinePages
     PageState* externalStates;            // from the state pool when pageCount > kInlinePages, else null
-    // For every page p: when states()[p] == kReserved the page is PROT_NONE and holds no data
-    // (never touched, or discarded on decommit), so it reads zero when next committed; otherwise
-    // it is mapped with posixProtection(states()[p]) and keeps what was written to it.
+    // For every page p: it is mapped with posixProtection(states()[p]). When isReserved(states()[p])
+    // it holds no data (never touched, or discarded on decommit), so it reads zero when next
+    // committed; otherwise it keeps what was written to it.
 
     std::uintptr_t end() const { return base + pageCount * kPageSize; }
     PageState* states() { return pageCount <= kInlinePages ? inlineStates : externalStates; }
@@ -308,16 +344,30 @@ void restoreProtection(Reservation& reservation, std::size_t first, std::size_t 
     }
 }
 
-// Puts pages [first, end) of `reservation` in `state`: the mapping first, then the record. When
-// mprotect fails part way (the kernel may run out of mappings to split into), the pages already
-// changed get back the protection the record holds, which merges what the failed call split and
-// so needs no new mappings; the call then fails having changed nothing.
+// Whether every page of [first, end) is mapped with `protection` already.
+bool haveProtection(const PageState* states, std::size_t first, std::size_t end, int protection)
+{
+    for (std::size_t page = first; page < end;) {
+        const std::size_t run = runLength(states, page, end);
+        if (posixProtection(states[page]) != protection)
+            return false;
+        page += run;
+    }
+    return true;
+}
+
+// Puts pages [first, end) of `reservation` in `state`: the mapping first, then the record; the
+// mapping only where it lacks the state's protection. When mprotect fails part way (the kernel
+// may run out of mappings to split into), the pages already changed get back the protection the
+// record holds, which merges what the failed call split and so needs no new mappings; the call
+// then fails having changed nothing.
 bool setPageStates(Reservation& reservation, std::size_t first, std::size_t end, PageState state)
 {
     PageState* states = reservation.states();
     if (states[first] == state && runLength(states, first, end) == end - first)
         return true;
-    if (mprotect(reinterpret_cast<void*>(reservation.base + first * kPageSize), (end - first) * kPageSize,
+    if (!haveProtection(states, first, end, posixProtection(state)) &&
+        mprotect(reinterpret_cast<void*>(reservation.base + first * kPageSize), (end - first) * kPageSize,
                  posixProtection(state)) != 0) {
         restoreProtection(reservation, first, end);
         return false;
@@ -455,10 +505,14 @@ BOOL decommit(std::uintptr_t address, SIZE_T size)
     }
     if (end > reservation->end())
         return failWith(ERROR_INVALID_ADDRESS, FALSE);
-    // PROT_NONE first, so nothing can write between the discard and the record saying reserved.
-    if (!setPageStates(*reservation, (first - reservation->base) / kPageSize,
-                       (end - reservation->base) / kPageSize, kReserved))
-        return failWith(ERROR_NOT_ENOUGH_MEMORY, FALSE);
+    // The mappings keep their protection (see kDiscarded); the discard gives the memory back at
+    // once, and the pages read zero when they are next touched.
+    PageState* states = reservation->states();
+    for (std::size_t page = (first - reservation->base) / kPageSize,
+                     last = (end - reservation->base) / kPageSize;
+         page < last; ++page)
+        if (!isReserved(states[page]))
+            states[page] |= kDiscarded;
     madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
     return TRUE;
 }
@@ -657,8 +711,9 @@ BOOL VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, DWORD* oldPro
     const std::size_t firstPage = (first - reservation->base) / kPageSize;
     const std::size_t endPage = (end - reservation->base) / kPageSize;
     PageState* states = reservation->states();
-    if (std::memchr(states + firstPage, kReserved, endPage - firstPage) != nullptr)
-        return failWith(ERROR_INVALID_ADDRESS, FALSE);
+    for (std::size_t page = firstPage; page < endPage; ++page)
+        if (isReserved(states[page]))
+            return failWith(ERROR_INVALID_ADDRESS, FALSE);
     const DWORD previous = states[firstPage];
     if (!setPageStates(*reservation, firstPage, endPage, static_cast<PageState>(newProtect)))
         return failWith(ERROR_NOT_ENOUGH_MEMORY, FALSE);
@@ -690,9 +745,13 @@ SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T le
             const PageState state = reservation.states()[index];
             info.AllocationBase = reinterpret_cast<LPVOID>(reservation.base);
             info.AllocationProtect = reservation.allocationProtect;
-            info.RegionSize = runLength(reservation.states(), index, reservation.pageCount) * kPageSize;
-            info.State = state == kReserved ? MEM_RESERVE : MEM_COMMIT;
-            info.Protect = state;
+            const bool reserved = isReserved(state);
+            info.RegionSize =
+                (reserved ? reservedRunLength(reservation.states(), index, reservation.pageCount)
+                          : runLength(reservation.states(), index, reservation.pageCount)) *
+                kPageSize;
+            info.State = reserved ? MEM_RESERVE : MEM_COMMIT;
+            info.Protect = reserved ? 0 : state;
             info.Type = MEM_PRIVATE;
             *buffer = info;
             return sizeof info;

@@ -16,15 +16,17 @@
 /// The six operations behind heap handle 0. Filled once while the library loads and never
 /// changed afterwards. On Windows 6 or later (and on Linux unless OX_EMULATE_WINDOWS_VERSION
 /// names an older version) they are the C runtime's; on older versions the small-block heap's.
+/// The operations are noexcept, as the entry points that call them are: so a call through the
+/// table needs no frame of its own and leaves the entry point as a plain jump.
 struct OxProcessAllocator {
-    void* (*malloc)(std::size_t size);
-    void (*free)(void* p);
-    void* (*realloc)(void* p, std::size_t size);
-    std::size_t (*msize)(const void* p);
+    void* (*malloc)(std::size_t size) noexcept;
+    void (*free)(void* p) noexcept;
+    void* (*realloc)(void* p, std::size_t size) noexcept;
+    std::size_t (*msize)(const void* p) noexcept;
     /// One attempt that never calls the new handler on its own account.
-    void* (*tryAlloc)(std::size_t size);
+    void* (*tryAlloc)(std::size_t size) noexcept;
     /// Always true: the process allocator does not validate blocks.
-    bool (*validate)(const void* p);
+    bool (*validate)(const void* p) noexcept;
 };
 
 /// Which column of the allocator table the process uses.

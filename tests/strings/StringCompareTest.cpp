@@ -7,7 +7,10 @@
 
 #include <array>
 #include <clocale>
+#include <cstring>
+#include <sys/mman.h>
 #include <tuple>
+#include <unistd.h>
 
 using namespace oxtest;
 
@@ -38,6 +41,36 @@ const std::tuple<std::string, std::string, Answers> kAsciiCases[] = {
 // clang-format on
 
 } // namespace
+
+// Wide texts are walked several units at a time: a difference, a case-folded match or an end at
+// some position of a step answered wrongly, or a read running off a text that ends just before an
+// inaccessible page.
+TEST(WideSteps, EveryPositionAnswersAndNoReadLeavesTheTextsPage)
+{
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    auto* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_TRUE(pages != MAP_FAILED && mprotect(pages + page, page, PROT_NONE) == 0);
+    for (std::size_t length = 1; length <= 40; ++length) {
+        const std::u16string text(length, u'm');
+        auto* edge = reinterpret_cast<char16_t*>(pages + page) - (length + 1); // ends the page
+        std::memcpy(edge, text.c_str(), (length + 1) * sizeof(char16_t));
+        EXPECT_TRUE(OxString(text.c_str()).compare(edge) == 0 &&
+                    OxString((text + u"m").c_str()).compare(edge) == 1)
+            << length;
+        for (std::size_t at = 0; at < length; ++at) {
+            std::u16string higher = text, lower = text, upper = text;
+            higher[at] = u'n';
+            lower[at] = u'l';
+            upper[at] = u'M';
+            EXPECT_TRUE(OxString(higher.c_str()).compare(edge) == 1 &&
+                        OxString(lower.c_str()).compare(edge) == -1 &&
+                        OxString(upper.c_str()).compareNoCase(edge) == 0)
+                << length << " " << at;
+        }
+    }
+    munmap(pages, 2 * page);
+}
 
 class AsciiOrdering : public WithHostConverters,
                       public ::testing::WithParamInterface<std::tuple<Form, Form>> {};
