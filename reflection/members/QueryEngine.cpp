@@ -1,0 +1,357 @@
+// reflection/members/QueryEngine.cpp
+// The member query engine: which classes contribute members to an object (its class or the
+// class itself, the facet providers' classes, their ancestors), the two contexts that merge
+// them, the member iterators, the boxed-value facet provider and the reactors.
+
+#include <oxfirst/OxRxProperty.h>
+
+#include "reflection/members/QueryEngineImp.h"
+
+OX_RX_DEFINE_MEMBERS(OxRxMemberQueryContext, u"OxRxMemberQueryContext", u"OxRxObject", nullptr)
+OX_RX_DEFINE_MEMBERS(OxRxPromotingQueryContext, u"OxRxPromotingQueryContext", u"OxRxMemberQueryContext",
+                     nullptr)
+OX_RX_DEFINE_MEMBERS(OxRxFacetProvider, u"OxRxFacetProvider", u"OxRxObject", nullptr)
+
+constinit OxRxMemberQueryEngine* OxRxMemberQueryEngine::gpEngine = nullptr;
+
+// ---------------------------------------------------------------------------------------------
+// Member-name order and the iterators' maps.
+
+namespace oxreflect {
+
+int compareMemberNames(const OXCHAR* left, const OXCHAR* right) noexcept
+{
+    left = left != nullptr ? left : u"";
+    right = right != nullptr ? right : u"";
+    for (;; ++left, ++right) {
+        if (*left != *right)
+            return static_cast<std::uint16_t>(*left) < static_cast<std::uint16_t>(*right) ? -1 : 1;
+        if (*left == 0)
+            return 0;
+    }
+}
+
+} // namespace oxreflect
+
+OxRxMemberIteratorImp::~OxRxMemberIteratorImp() = default;
+
+int OxRxMemberIteratorImp::lowerBound(const OXCHAR* name, bool& found) const noexcept
+{
+    int low = 0;
+    int high = mSorted.logicalLength();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (oxreflect::compareMemberNames(mSorted[middle]->name(), name) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    found = low < mSorted.logicalLength() && oxreflect::compareMemberNames(mSorted[low]->name(), name) == 0;
+    return low;
+}
+
+void OxRxMemberIteratorImp::enter(const OxRxMember* member)
+{
+    bool found = false;
+    const int index = lowerBound(member->name(), found);
+    if (!found)
+        mSorted.insertAt(index, member);
+}
+
+void OxRxMemberIteratorImp::add(const OxRxMember* member)
+{
+    enter(member);
+}
+
+const OxRxMember* OxRxMemberIteratorImp::find(const OXCHAR* name) const noexcept
+{
+    bool found = false;
+    const int index = lowerBound(name, found);
+    return found ? mSorted[index] : nullptr;
+}
+
+OxRxPromotingPropertyIteratorImp::~OxRxPromotingPropertyIteratorImp() = default;
+
+void OxRxPromotingPropertyIteratorImp::add(const OxRxMember* member)
+{
+    // Sub-properties are not promoted again; they carry the class of the property they stand
+    // for only through their parent.
+    static OxRxClass* gpSubProperty = nullptr;
+    if (gpSubProperty == nullptr)
+        oxrxFindClassByName(&gpSubProperty, u"OxRxSubProperty");
+    if (OxRxProperty::cast(member) != nullptr && !oxrxIsKindOf(member, gpSubProperty)) {
+        if (const OxArray<const OxRxMember*>* children = member->children()) {
+            for (int i = 0; i < children->logicalLength(); ++i)
+                add((*children)[i]);
+            if (member->attributes().get(OxRxDisplayAsAttribute::desc()) == nullptr)
+                return;
+        }
+    }
+    enter(member);
+}
+
+OxRxMemberIterator::OxRxMemberIterator(OxRxMemberIteratorImp* imp) noexcept : ApiPart(imp) {}
+OxRxMemberIterator::~OxRxMemberIterator() = default;
+
+bool OxRxMemberIterator::done() const
+{
+    return mpImp->mPosition >= mpImp->mSorted.logicalLength();
+}
+
+bool OxRxMemberIterator::next()
+{
+    if (mpImp->mPosition < mpImp->mSorted.logicalLength())
+        ++mpImp->mPosition;
+    return done();
+}
+
+OxRxMember* OxRxMemberIterator::current() const
+{
+    return done() ? nullptr : const_cast<OxRxMember*>(mpImp->mSorted[mpImp->mPosition]);
+}
+
+OxRxMember* OxRxMemberIterator::find(const OXCHAR* name) const
+{
+    return const_cast<OxRxMember*>(mpImp->find(name));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The walk over the classes.
+
+namespace {
+
+// Calls `visit` with each member of `classes` and their ancestors in the engine's order: the
+// list from its last entry to its first, each entry up to its root, each class once. Stops
+// early, answering true, when `visit` answers true.
+template <class Visit>
+bool walkMembers(const OxArray<const OxRxClass*>& classes, Visit&& visit)
+{
+    // One entry (no facets) cannot meet a class twice: a parent chain has no cycles. Only
+    // then is the visited list needed, and only then does it allocate.
+    const bool single = classes.logicalLength() == 1;
+    OxArray<const OxRxClass*> visited;
+    for (int entry = classes.logicalLength(); entry-- > 0;) {
+        for (const OxRxClass* rxClass = classes[entry]; rxClass != nullptr; rxClass = rxClass->myParent()) {
+            if (!single) {
+                if (visited.contains(rxClass))
+                    continue; // its members are in already; its parents may not be
+                visited.append(rxClass);
+            }
+            const OxRxMemberCollection* members = rxClass->members();
+            for (int i = 0; members != nullptr && i < members->count(); ++i)
+                if (visit(members->getAt(i)))
+                    return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+namespace oxreflect {
+
+void fillMemberIterator(OxRxMemberIteratorImp& iterator, const OxArray<const OxRxClass*>& classes)
+{
+    walkMembers(classes, [&](const OxRxMember* member) {
+        iterator.add(member);
+        return false;
+    });
+    iterator.rewind();
+}
+
+} // namespace oxreflect
+
+// ---------------------------------------------------------------------------------------------
+// Contexts.
+
+OxRxMemberQueryContextImp::~OxRxMemberQueryContextImp() = default;
+
+OxRxMemberQueryContext::OxRxMemberQueryContext() : ApiPart(new OxRxMemberQueryContextImp(this)) {}
+OxRxMemberQueryContext::~OxRxMemberQueryContext() = default;
+OxRxPromotingQueryContext::~OxRxPromotingQueryContext() = default;
+
+namespace {
+
+template <class IteratorImp>
+OxRxMemberIterator* newFilledIterator(const OxArray<const OxRxClass*>& classes)
+{
+    auto* imp = new IteratorImp();
+    auto* iterator = new OxRxMemberIterator(imp);
+    oxreflect::fillMemberIterator(*imp, classes);
+    return iterator;
+}
+
+class DefaultContext final : public OxRxMemberQueryContext {
+protected:
+    OxRxMemberIterator* subNewMemberIterator(const OxArray<const OxRxClass*>& classes) const override
+    {
+        return newFilledIterator<OxRxMemberIteratorImp>(classes);
+    }
+};
+
+class PromotingContext final : public OxRxPromotingQueryContext {
+protected:
+    OxRxMemberIterator* subNewMemberIterator(const OxArray<const OxRxClass*>& classes) const override
+    {
+        return newFilledIterator<OxRxPromotingPropertyIteratorImp>(classes);
+    }
+};
+
+// Adds the value type of a boxed value, so the members its type defines are the box's members.
+class BoxedValueFacetProvider final : public OxRxFacetProvider {
+    OX_RX_DECLARE_MEMBERS(BoxedValueFacetProvider)
+    void getFacets(const OxRxObject* object, const OxRxMemberQueryContext*,
+                   OxArray<const OxRxClass*>& classes) const override
+    {
+        if (const OxRxValue* value = OxRxValue::unbox(object))
+            classes.append(&value->type());
+    }
+};
+
+BoxedValueFacetProvider gBoxedValueFacetProvider;
+
+} // namespace
+
+OX_RX_DEFINE_MEMBERS(BoxedValueFacetProvider, u"BoxedValueFacetProvider", u"OxRxFacetProvider", nullptr)
+
+OxRxFacetProvider::~OxRxFacetProvider() = default;
+
+OxRxMemberReactor::~OxRxMemberReactor() = default;
+void OxRxMemberReactor::memberDeleted(const OxRxMember*) {}
+
+// ---------------------------------------------------------------------------------------------
+// The engine.
+
+OxRxMemberQueryEngine::OxRxMemberQueryEngine() : mpImp(new OxRxMemberQueryEngineImp()) {}
+
+OxRxMemberQueryEngine::~OxRxMemberQueryEngine()
+{
+    delete mpImp->mpDefaultContext;
+    delete mpImp->mpPromotingContext;
+    delete mpImp;
+}
+
+namespace {
+
+// The classes whose members `object` shows: its own (the class itself for a class object),
+// then what each provider adds. The provider count is read again at each step.
+void collectClasses(const OxRxMemberQueryEngineImp& engine, const OxRxObject* object,
+                    const OxRxMemberQueryContext* context, OxArray<const OxRxClass*>& classes)
+{
+    const OxRxClass* asClass = OxRxClass::cast(object);
+    classes.append(asClass != nullptr ? asClass : object->isA());
+    for (int i = 0; i < engine.mFacetProviders.logicalLength(); ++i)
+        engine.mFacetProviders[i]->getFacets(object, context, classes);
+}
+
+} // namespace
+
+OxRxMemberIterator* OxRxMemberQueryEngine::newMemberIterator(const OxRxObject* object,
+                                                             const OxRxMemberQueryContext* context) const
+{
+    if (object == nullptr)
+        return nullptr;
+    if (context == nullptr)
+        context = const_cast<OxRxMemberQueryEngine*>(this)->defaultContext();
+    OxArray<const OxRxClass*> classes;
+    collectClasses(*mpImp, object, context, classes);
+    return context->newMemberIterator(classes);
+}
+
+OxRxMember* OxRxMemberQueryEngine::find(const OxRxObject* object, const OXCHAR* name,
+                                        const OxRxMemberQueryContext* context) const
+{
+    if (object == nullptr)
+        return nullptr;
+    if (context != nullptr && context != mpImp->mpDefaultContext) {
+        OxRxMemberIterator* iterator = newMemberIterator(object, context);
+        OxRxMember* member = iterator != nullptr ? iterator->find(name) : nullptr;
+        delete iterator;
+        return member;
+    }
+    // The default context keeps the first member met under a name in the walk order, so the
+    // first one met with this name is the answer: no map needs building.
+    OxArray<const OxRxClass*> classes;
+    collectClasses(*mpImp, object, context, classes);
+    OxRxMember* answer = nullptr;
+    walkMembers(classes, [&](OxRxMember* member) {
+        if (oxreflect::compareMemberNames(member->name(), name) != 0)
+            return false;
+        answer = member;
+        return true;
+    });
+    return answer;
+}
+
+const OxRxMemberQueryContext* OxRxMemberQueryEngine::defaultContext()
+{
+    if (mpImp->mpDefaultContext == nullptr)
+        mpImp->mpDefaultContext = new DefaultContext();
+    return mpImp->mpDefaultContext;
+}
+
+const OxRxPromotingQueryContext* OxRxMemberQueryEngine::promotingContext()
+{
+    if (mpImp->mpPromotingContext == nullptr)
+        mpImp->mpPromotingContext = new PromotingContext();
+    return mpImp->mpPromotingContext;
+}
+
+Orka::ErrorStatus OxRxMemberQueryEngine::addFacetProvider(OxRxFacetProvider* provider)
+{
+    if (provider == nullptr)
+        return Orka::eInvalidInput;
+    return mpImp->mFacetProviders.append(provider) >= 0 ? Orka::eOk : Orka::eInvalidInput;
+}
+
+Orka::ErrorStatus OxRxMemberQueryEngine::removeFacetProvider(OxRxFacetProvider* provider)
+{
+    if (provider == nullptr)
+        return Orka::eInvalidInput;
+    mpImp->mFacetProviders.removeAt(mpImp->mFacetProviders.find(provider));
+    return Orka::eOk;
+}
+
+void OxRxMemberQueryEngine::addReactor(OxRxMemberReactor* reactor)
+{
+    if (reactor != nullptr && !mpImp->mReactors.contains(reactor))
+        mpImp->mReactors.append(reactor);
+}
+
+void OxRxMemberQueryEngine::removeReactor(OxRxMemberReactor* reactor)
+{
+    mpImp->mReactors.removeAt(mpImp->mReactors.find(reactor));
+}
+
+namespace oxreflect {
+
+void startMemberQueryEngine()
+{
+    OxRxMemberQueryEngineImp::start(&gBoxedValueFacetProvider);
+}
+
+void endMemberQueryEngine()
+{
+    OxRxMemberQueryEngineImp::end();
+}
+
+void registerBoxedValueFacetProvider()
+{
+    BoxedValueFacetProvider::rxInit();
+}
+
+} // namespace oxreflect
+
+void OxRxMemberQueryEngineImp::start(OxRxFacetProvider* firstProvider)
+{
+    if (OxRxMemberQueryEngine::gpEngine != nullptr)
+        return;
+    OxRxMemberQueryEngine::gpEngine = new OxRxMemberQueryEngine();
+    OxRxMemberQueryEngine::gpEngine->addFacetProvider(firstProvider);
+}
+
+void OxRxMemberQueryEngineImp::end()
+{
+    delete OxRxMemberQueryEngine::gpEngine;
+    OxRxMemberQueryEngine::gpEngine = nullptr;
+}
