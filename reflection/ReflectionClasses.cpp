@@ -22,6 +22,7 @@ void registerClasses()
     OxRxMethod::rxInit();
     OxRxPropertyBase::rxInit();
     OxRxProperty::rxInit();
+    OxRxSubProperty::rxInit();
     OxRxCollectionProperty::rxInit();
     OxRxIndexedProperty::rxInit();
     OxRxDictionaryProperty::rxInit();

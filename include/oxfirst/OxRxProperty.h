@@ -55,6 +55,42 @@ protected:
     ~OxRxStatefulProperty() override;
 };
 
+/// A value type's property shown as a property of the objects whose property `parent` holds a
+/// value of that type. Named "parent/member"; its owner is the parent, its one child the value
+/// type's property (not owned), its attributes that property's own (shared, not copied). Reading
+/// reads the parent's value, then the member from it; writing changes the member in the parent's
+/// value and writes the value back (a value of a reference type is written in place instead).
+class OXFIRST_API OxRxSubProperty : public OxRxProperty {
+    OX_RX_DECLARE_MEMBERS(OxRxSubProperty)
+    using Test = bool (*)(const OxRxObject*);
+    ~OxRxSubProperty() override;
+
+protected:
+    /// eNotImplementedYet when the availability test says no or the value cannot be reached;
+    /// else the status of the parent's read or of the member's.
+    Orka::ErrorStatus subGetValue(const OxRxObject* object, OxRxValue& value) const override;
+    /// eNotImplementedYet to the read-only probe when the read-only test says so, and when the
+    /// value cannot be reached; else the status of the parent's or the member's operation.
+    Orka::ErrorStatus subSetValue(OxRxObject* object, const OxRxValue& value) const override;
+
+private:
+    friend OXFIRST_API OxRxPropertyBase* makeSubProperty(const OxRxPropertyBase*, const OXCHAR*,
+                                                         const OXCHAR*, OxRxSubProperty::Test,
+                                                         OxRxSubProperty::Test);
+    OxRxSubProperty(const OxRxProperty* parent, const OxRxProperty* member, Test available, Test readOnly);
+    const OxRxProperty* member() const noexcept;
+
+    Test mpAvailable; // null: always available
+    Test mpReadOnly;  // null: as writable as the parent and the member
+};
+
+/// A new sub-property of `parent` for the property `memberName` (exact name) of the class named
+/// `typeName`, owned by the caller (deleteMember); null when the parent is not an OxRxProperty,
+/// the name names no class, or the class's first property of that name is not an OxRxProperty.
+OXFIRST_API OxRxPropertyBase* makeSubProperty(const OxRxPropertyBase* parent, const OXCHAR* typeName,
+                                              const OXCHAR* memberName, OxRxSubProperty::Test available,
+                                              OxRxSubProperty::Test readOnly);
+
 /// A property holding a collection of values that can be iterated.
 class OXFIRST_API OxRxCollectionProperty : public OxRxPropertyBase {
     OX_RX_DECLARE_MEMBERS(OxRxCollectionProperty)

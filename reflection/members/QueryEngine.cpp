@@ -74,12 +74,8 @@ OxRxPromotingPropertyIteratorImp::~OxRxPromotingPropertyIteratorImp() = default;
 
 void OxRxPromotingPropertyIteratorImp::add(const OxRxMember* member)
 {
-    // Sub-properties are not promoted again; they carry the class of the property they stand
-    // for only through their parent.
-    static OxRxClass* gpSubProperty = nullptr;
-    if (gpSubProperty == nullptr)
-        oxrxFindClassByName(&gpSubProperty, u"OxRxSubProperty");
-    if (OxRxProperty::cast(member) != nullptr && !oxrxIsKindOf(member, gpSubProperty)) {
+    // A sub-property's one child is the property it stands for, not a promoted part.
+    if (OxRxProperty::cast(member) != nullptr && OxRxSubProperty::cast(member) == nullptr) {
         if (const OxArray<const OxRxMember*>* children = member->children()) {
             for (int i = 0; i < children->logicalLength(); ++i)
                 add((*children)[i]);

@@ -1,14 +1,147 @@
 // reflection/members/SubProperty.cpp
-// The promoted children of a property. No member stands in for a value type's property under
-// another property yet, so every promoted name gives no child.
+// Sub-properties: a value type's property shown under a property of that type, which is how a
+// property's promoted children are made. A read goes through the parent's value: a reference
+// is followed to its object, any other value is boxed for the member to read from.
 
 #include "reflection/members/PropertyImp.h"
 
+#include <string>
+
+OX_RX_DEFINE_MEMBERS(OxRxSubProperty, u"OxRxSubProperty", u"OxRxProperty", nullptr)
+
+namespace {
+
+// Lends a value to the member that reads or writes a part of it, for the length of one call.
+class ValueBox final : public OxRxBoxedValue {
+public:
+    explicit ValueBox(OxRxValue& value) noexcept : mValue(value) {}
+    OxRxValue* value() override { return &mValue; }
+    const OxRxValue* value() const override { return &mValue; }
+
+    // What the value stands for: its data for a type derived from another class than
+    // "OxRxValueType", the carried object for an object-value type, else the box itself.
+    OxRxObject* rxObject()
+    {
+        const OxRxValueType& type = mValue.type();
+        if (type.myParent() != nullptr && type.myParent() != OxRxValueType::desc())
+            return static_cast<OxRxObject*>(mValue.data());
+        if (const IOxRxObjectValue* objectValue = type.rxObjectValue())
+            return const_cast<OxRxObject*>(objectValue->getRxObject(mValue));
+        return this;
+    }
+
+private:
+    OxRxValue& mValue;
+};
+
+bool isProbe(const OxRxValue& value) noexcept
+{
+    return &value == &OxRxValue::varies();
+}
+
+} // namespace
+
+OxRxSubProperty::OxRxSubProperty(const OxRxProperty* parent, const OxRxProperty* member, Test available,
+                                 Test readOnly)
+    : OxRxProperty(new OxRxPropertyImp((std::u16string(parent->name()) + u"/" + member->name()).c_str(),
+                                       member->type(), parent, this)),
+      mpAvailable(available), mpReadOnly(readOnly)
+{
+    mpImp->mpChildren = new OxArray<const OxRxMember*>(1);
+    mpImp->mpChildren->append(member);
+    const OxRxAttributeCollection& shared = member->attributes();
+    for (int i = 0; i < shared.count(); ++i)
+        mpImp->mAttributes.add(shared.getAt(i));
+}
+
+OxRxSubProperty::~OxRxSubProperty()
+{
+    // The attributes and the child belong to the value type's property.
+    for (int i = mpImp->mAttributes.count(); i-- > 0;)
+        mpImp->mAttributes.remove(mpImp->mAttributes.getAt(i));
+    mpImp->mpChildren->removeAll();
+}
+
+const OxRxProperty* OxRxSubProperty::member() const noexcept
+{
+    return static_cast<const OxRxProperty*>((*mpImp->mpChildren)[0]);
+}
+
+Orka::ErrorStatus OxRxSubProperty::subGetValue(const OxRxObject* object, OxRxValue& value) const
+{
+    if (mpAvailable != nullptr && !mpAvailable(object))
+        return Orka::eNotImplementedYet;
+    const auto* parent = static_cast<const OxRxProperty*>(owner());
+    OxRxValue whole;
+    const Orka::ErrorStatus status = parent->getValue(object, whole);
+    if (status != Orka::eOk && object != nullptr)
+        return status;
+    if (const IOxRxReferenceType* reference = parent->type().referenceType()) {
+        ReferenceTypePointer target(reference, reference->dereference(whole, 0));
+        if (target.object() == nullptr && object != nullptr)
+            return Orka::eNotImplementedYet;
+        return member()->getValue(target.object(), value);
+    }
+    ValueBox box(whole);
+    const OxRxObject* target = box.rxObject();
+    if (target == nullptr && object != nullptr)
+        return Orka::eNotImplementedYet;
+    return member()->getValue(target, value);
+}
+
+Orka::ErrorStatus OxRxSubProperty::subSetValue(OxRxObject* object, const OxRxValue& value) const
+{
+    const bool probe = isProbe(value);
+    if (object != nullptr && probe && mpReadOnly != nullptr && mpReadOnly(object))
+        return Orka::eNotImplementedYet;
+    const auto* parent = static_cast<const OxRxProperty*>(owner());
+    OxRxValue whole;
+    Orka::ErrorStatus status = parent->getValue(object, whole);
+    if (status != Orka::eOk && object != nullptr)
+        return status;
+    if (const IOxRxReferenceType* reference = parent->type().referenceType()) {
+        ReferenceTypePointer target(reference, reference->dereference(whole, 1));
+        if (target.object() == nullptr && object != nullptr)
+            return Orka::eNotImplementedYet;
+        return member()->setValue(target.object(), value);
+    }
+    ValueBox box(whole);
+    OxRxObject* target = box.rxObject();
+    if (target == nullptr && object != nullptr)
+        return Orka::eNotImplementedYet;
+    status = member()->setValue(target, value);
+    // Under the probe the parent decides: its own setter sees the probe too.
+    if (status == Orka::eOk || object == nullptr || probe)
+        return parent->setValue(object, probe ? OxRxValue::varies() : whole);
+    return status;
+}
+
+OxRxPropertyBase* makeSubProperty(const OxRxPropertyBase* parent, const OXCHAR* typeName,
+                                  const OXCHAR* memberName, OxRxSubProperty::Test available,
+                                  OxRxSubProperty::Test readOnly)
+{
+    const OxRxProperty* parentProperty = OxRxProperty::cast(parent);
+    const OxRxClass* type = OxRxClass::cast(oxrxFindClassByName(nullptr, typeName));
+    const OxRxMemberCollection* members = type != nullptr ? type->members() : nullptr;
+    if (parentProperty == nullptr || members == nullptr)
+        return nullptr;
+    for (int i = 0; i < members->count(); ++i) {
+        const OxRxMember* member = members->getAt(i);
+        if (OxRxPropertyBase::cast(member) == nullptr || std::u16string_view(member->name()) != memberName)
+            continue;
+        const OxRxProperty* property = OxRxProperty::cast(member);
+        return property != nullptr ? new OxRxSubProperty(parentProperty, property, available, readOnly)
+                                   : nullptr;
+    }
+    return nullptr;
+}
+
 namespace oxreflect {
 
-OxRxPropertyBase* makePromotedProperty(const OxRxPropertyBase*, const OXCHAR*, const OXCHAR*)
+OxRxPropertyBase* makePromotedProperty(const OxRxPropertyBase* parent, const OXCHAR* typeName,
+                                       const OXCHAR* memberName)
 {
-    return nullptr;
+    return makeSubProperty(parent, typeName, memberName, nullptr, nullptr);
 }
 
 } // namespace oxreflect

@@ -414,3 +414,135 @@ TEST_F(Members, EngineMergesClassesFacetsFirstDerivedFirstInNameOrder)
 }
 
 } // namespace
+
+namespace {
+
+struct Pt {
+    int x;
+    int y;
+};
+class PtType : public OxRxValueType {
+public:
+    PtType(MemberBuilder builder, void* data) : OxRxValueType(u"Pt", sizeof(Pt), builder, data) {}
+    int subToString(const void*, OXCHAR*, std::size_t, StringFormat) const override { return -1; }
+    bool subEqualTo(const void* a, const void* b) const override
+    {
+        return std::memcmp(a, b, sizeof(Pt)) == 0;
+    }
+};
+OxRxClass* gpPtType = nullptr; // cleared by the registry when the type goes
+
+// A coordinate of the Pt held by a boxed value.
+class Coordinate : public OxRxProperty {
+public:
+    explicit Coordinate(const OXCHAR* name) : OxRxProperty(name, OxRxValueType::Desc<int>::value(), nullptr)
+    {
+    }
+
+protected:
+    int Pt::*field() const { return name()[0] == u'X' ? &Pt::x : &Pt::y; }
+    Orka::ErrorStatus subGetValue(const OxRxObject* object, OxRxValue& value) const override
+    {
+        const OxRxValue* box = OxRxValue::unbox(object);
+        return box != nullptr ? (value = OxRxValue(static_cast<const Pt*>(box->data())->*field()), Orka::eOk)
+                              : Orka::eInvalidInput;
+    }
+    Orka::ErrorStatus subSetValue(OxRxObject* object, const OxRxValue& value) const override
+    {
+        OxRxValue* box = OxRxValue::unbox(object);
+        if (box == nullptr || &value == &OxRxValue::varies())
+            return box != nullptr ? Orka::eOk : Orka::eInvalidInput;
+        static_cast<Pt*>(box->data())->*field() = *value.get<int>();
+        return Orka::eOk;
+    }
+};
+
+} // namespace
+
+template <>
+struct OxRxValueType::Desc<Pt> {
+    static const OxRxValueType& value()
+    {
+        if (gpPtType == nullptr) {
+            new PtType(
+                [](OxRxMemberCollectionBuilder& builder, void*) {
+                    builder.add(new Coordinate(u"X"));
+                    builder.add(new Coordinate(u"Y"));
+                },
+                nullptr);
+            oxrxFindClassByName(&gpPtType, u"Pt");
+        }
+        return *static_cast<const OxRxValueType*>(gpPtType);
+    }
+};
+
+namespace {
+
+// A property of an object's Pt.
+class PtProperty : public OxRxProperty {
+public:
+    PtProperty() : OxRxProperty(u"P", OxRxValueType::Desc<Pt>::value(), nullptr) {}
+    static inline Pt gStored{1, 2};
+
+protected:
+    Orka::ErrorStatus subGetValue(const OxRxObject*, OxRxValue& value) const override
+    {
+        return value = OxRxValue(gStored), Orka::eOk;
+    }
+    Orka::ErrorStatus subSetValue(OxRxObject*, const OxRxValue& value) const override
+    {
+        gCalls.push_back(u"set P");
+        if (value.get<Pt>() != nullptr)
+            gStored = *value.get<Pt>();
+        return Orka::eOk;
+    }
+};
+
+class Box : public OxRxBoxedValue {
+public:
+    explicit Box(OxRxValue* value) : mpValue(value) {}
+    OxRxValue* value() override { return mpValue; }
+    const OxRxValue* value() const override { return mpValue; }
+    OxRxValue* mpValue;
+};
+
+// Promoted names in the wrong order, empty or unknown pieces made into children, the promoted
+// property listed without a display-as attribute (or hidden with one), promotion under the
+// default context, a sub-property that reads or writes the wrong part of the value, or a box
+// whose type's members are not listed.
+TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughTheParent)
+{
+    OxRxTypePromotionAttribute::rxInit();
+    oxrxBuildClassHierarchy();
+    const OxRxValueType& ptType = OxRxValueType::Desc<Pt>::value();
+    const_cast<OxRxValueType&>(ptType).attributes().add(new OxRxTypePromotionAttribute(u"Y;;W;X"));
+    Build build = [](OxRxMemberCollectionBuilder& builder) { builder.add(new PtProperty()); };
+    Probe object(makeClass(u"Holder", u"OxRxObject", &build));
+    const OxRxPromotingQueryContext* promoting = engine().promotingContext();
+
+    EXPECT_EQ(std::vector<std::u16string>{u"P"}, namesOf(engine().newMemberIterator(&object)));
+    EXPECT_EQ((std::vector<std::u16string>{u"P/X", u"P/Y"}),
+              namesOf(engine().newMemberIterator(&object, promoting)));
+    OxRxProperty* x = OxRxProperty::cast(engine().find(&object, u"P/X", promoting));
+    ASSERT_NE(nullptr, x);
+    EXPECT_EQ(engine().find(&object, u"P"), x->owner());
+    OxRxValue value;
+    EXPECT_EQ(Orka::eOk, x->getValue(&object, value));
+    EXPECT_EQ(1, *value.get<int>());
+    EXPECT_EQ(Orka::eOk, x->setValue(&object, OxRxValue(5)));
+    EXPECT_EQ(5, PtProperty::gStored.x);
+    EXPECT_EQ(2, PtProperty::gStored.y);
+    EXPECT_FALSE(x->isReadOnly(&object));
+
+    engine().find(&object, u"P")->attributes().add(new OxRxDisplayAsAttribute(u"P"));
+    EXPECT_EQ((std::vector<std::u16string>{u"P", u"P/X", u"P/Y"}),
+              namesOf(engine().newMemberIterator(&object, promoting)));
+
+    OxRxValue point(Pt{3, 4});
+    Box box(&point);
+    EXPECT_EQ((std::vector<std::u16string>{u"X", u"Y"}), namesOf(engine().newMemberIterator(&box)));
+    EXPECT_EQ(nullptr, makeSubProperty(x, u"Nowhere", u"X", nullptr, nullptr));
+    EXPECT_EQ(nullptr, makeSubProperty(x, u"Pt", u"x", nullptr, nullptr));
+}
+
+} // namespace
