@@ -93,11 +93,27 @@ private:
     const OxArray<const OxRxMember*>* computeChildren() const;
 };
 
-/// The members of one class in the order its builder added them.
+/// The members of one class in the order its builder added them, with an index by name that
+/// the query engine's find reads.
 class OXFIRST_API OxRxMemberCollectionImp : public Pimpl::ImpBase {
 public:
     ~OxRxMemberCollectionImp() override;
+
+    /// The hash of a member name that findByName expects; null counts as empty.
+    static std::uint32_t hashName(const OXCHAR* name) noexcept;
+    /// Indexes the members as they stand; false when memory ran out (findByName then scans).
+    bool buildNameIndex() noexcept;
+    /// The first member in collection order named exactly `name`, whose hashName is `hash`.
+    OxRxMember* findByName(const OXCHAR* name, std::uint32_t hash) const noexcept;
+
     OxArray<OxRxMember*> mMembers;
+
+private:
+    // Open addressing over mIndexMask + 1 slots, at least twice the members. A slot holds the
+    // name's hash in its high half and member index + 1 in its low half (0: empty), so a probe
+    // passes over other names without reading their members. Null when not built.
+    std::uint64_t* mpNameIndex = nullptr;
+    std::uint32_t mIndexMask = 0;
 };
 
 /// A class's member collection. Its destructor frees the sequence, not the members: the class

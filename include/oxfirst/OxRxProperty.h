@@ -31,9 +31,19 @@ protected:
 class OXFIRST_API OxRxProperty : public OxRxPropertyBase {
     OX_RX_DECLARE_MEMBERS(OxRxProperty)
     /// Reads the value: the member overrules first, in list order, then subGetValue.
-    Orka::ErrorStatus getValue(const OxRxObject* object, OxRxValue& value) const;
+    Orka::ErrorStatus getValue(const OxRxObject* object, OxRxValue& value) const
+    {
+        if (mpImp->mpOverrules == nullptr) [[likely]]
+            return subGetValue(object, value);
+        return getValueSlow(object, value);
+    }
     /// Writes the value: the member overrules first, in list order, then subSetValue.
-    Orka::ErrorStatus setValue(OxRxObject* object, const OxRxValue& value) const;
+    Orka::ErrorStatus setValue(OxRxObject* object, const OxRxValue& value) const
+    {
+        if (mpImp->mpOverrules == nullptr) [[likely]]
+            return subSetValue(object, value);
+        return setValueSlow(object, value);
+    }
 
 protected:
     OxRxProperty(const OXCHAR* name, const OxRxValueType& type, const OxRxObject* owner);
@@ -44,6 +54,9 @@ protected:
 
 private:
     friend class OxRxPropertyOverrule;
+    // The reads and writes of a property that has member overrules.
+    Orka::ErrorStatus getValueSlow(const OxRxObject* object, OxRxValue& value) const;
+    Orka::ErrorStatus setValueSlow(OxRxObject* object, const OxRxValue& value) const;
 };
 
 /// A property that behaves as OxRxProperty; its class tells callers that it keeps state.

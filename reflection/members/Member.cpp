@@ -160,7 +160,73 @@ void OxRxMember::operator delete[](void* block, const char*, int) noexcept
     oxHeapFree(nullptr, block);
 }
 
-OxRxMemberCollectionImp::~OxRxMemberCollectionImp() = default;
+OxRxMemberCollectionImp::~OxRxMemberCollectionImp()
+{
+    delete[] mpNameIndex;
+}
+
+std::uint32_t OxRxMemberCollectionImp::hashName(const OXCHAR* name) noexcept
+{
+    std::uint32_t hash = 2166136261u; // FNV-1a over the UTF-16 units
+    for (; name != nullptr && *name != 0; ++name)
+        hash = (hash ^ static_cast<std::uint16_t>(*name)) * 16777619u;
+    return hash;
+}
+
+namespace {
+
+bool sameName(const OXCHAR* left, const OXCHAR* right) noexcept
+{
+    while (*left == *right && *left != 0)
+        ++left, ++right;
+    return *left == *right;
+}
+
+} // namespace
+
+bool OxRxMemberCollectionImp::buildNameIndex() noexcept
+{
+    std::uint32_t slots = 4;
+    while (slots < 2u * static_cast<std::uint32_t>(mMembers.logicalLength()))
+        slots *= 2;
+    auto* index = new (std::nothrow) std::uint64_t[slots]();
+    if (index == nullptr)
+        return false;
+    delete[] mpNameIndex;
+    mpNameIndex = index;
+    mIndexMask = slots - 1;
+    for (int i = 0; i < mMembers.logicalLength(); ++i) {
+        const OXCHAR* name = mMembers[i]->name();
+        const std::uint32_t hash = hashName(name);
+        // A name met before keeps its first member, as the member iterators keep it.
+        if (findByName(name, hash) != nullptr)
+            continue;
+        std::uint32_t slot = hash & mIndexMask;
+        while (index[slot] != 0)
+            slot = (slot + 1) & mIndexMask;
+        index[slot] = (std::uint64_t{hash} << 32) | (static_cast<std::uint32_t>(i) + 1);
+    }
+    return true;
+}
+
+OxRxMember* OxRxMemberCollectionImp::findByName(const OXCHAR* name, std::uint32_t hash) const noexcept
+{
+    if (mpNameIndex == nullptr) [[unlikely]] {
+        for (int i = 0; i < mMembers.logicalLength(); ++i)
+            if (sameName(mMembers[i]->name(), name))
+                return mMembers[i];
+        return nullptr;
+    }
+    for (std::uint32_t slot = hash & mIndexMask; mpNameIndex[slot] != 0; slot = (slot + 1) & mIndexMask) {
+        const std::uint64_t entry = mpNameIndex[slot];
+        if (static_cast<std::uint32_t>(entry >> 32) != hash)
+            continue;
+        OxRxMember* member = mMembers[static_cast<int>(static_cast<std::uint32_t>(entry)) - 1];
+        if (sameName(member->name(), name))
+            return member;
+    }
+    return nullptr;
+}
 
 OxRxMemberCollection::OxRxMemberCollection(OxRxMemberCollectionImp* imp) noexcept : ApiPart(imp) {}
 
@@ -220,6 +286,7 @@ OxRxMemberCollection* buildMemberCollection(OxRxClass* rxClass, OxRxClass::Membe
     for (int i = 0; i < list.logicalLength(); ++i)
         list[i]->imp()->mpOwner = rxClass;
     pending.mMembers.removeAll(); // the collection holds them now
+    members->imp()->buildNameIndex();
     return members;
 }
 

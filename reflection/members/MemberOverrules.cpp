@@ -59,20 +59,16 @@ OxRxMemberOverruleIterator* positionOf(const OxRxMemberOverrule* overrule) noexc
 // ---------------------------------------------------------------------------------------------
 // The public operations that run through the chain.
 
-Orka::ErrorStatus OxRxProperty::getValue(const OxRxObject* object, OxRxValue& value) const
+Orka::ErrorStatus OxRxProperty::getValueSlow(const OxRxObject* object, OxRxValue& value) const
 {
-    if (mpImp->mpOverrules == nullptr) [[likely]]
-        return subGetValue(object, value);
     OxRxMemberOverruleIterator position(mpImp->mpOverrules);
     return continueChain<OxRxPropertyOverrule>(
         position, [&](OxRxPropertyOverrule* o) { return o->getValue(this, object, value); },
         [&] { return subGetValue(object, value); });
 }
 
-Orka::ErrorStatus OxRxProperty::setValue(OxRxObject* object, const OxRxValue& value) const
+Orka::ErrorStatus OxRxProperty::setValueSlow(OxRxObject* object, const OxRxValue& value) const
 {
-    if (mpImp->mpOverrules == nullptr) [[likely]]
-        return subSetValue(object, value);
     OxRxMemberOverruleIterator position(mpImp->mpOverrules);
     return continueChain<OxRxPropertyOverrule>(
         position, [&](OxRxPropertyOverrule* o) { return o->setValue(this, object, value); },

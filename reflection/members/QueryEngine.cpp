@@ -118,7 +118,8 @@ namespace {
 
 // Calls `visit` with each member of `classes` and their ancestors in the engine's order: the
 // list from its last entry to its first, each entry up to its root, each class once. Stops
-// early, answering true, when `visit` answers true.
+// early, answering true, when `visit` answers true. The collections are read through their
+// sequence (the library makes every collection); its length is read again at each step.
 template <class Visit>
 bool walkMembers(const OxArray<const OxRxClass*>& classes, Visit&& visit)
 {
@@ -134,13 +135,48 @@ bool walkMembers(const OxArray<const OxRxClass*>& classes, Visit&& visit)
                 visited.append(rxClass);
             }
             const OxRxMemberCollection* members = rxClass->members();
-            for (int i = 0; members != nullptr && i < members->count(); ++i)
-                if (visit(members->getAt(i)))
+            if (members == nullptr)
+                continue;
+            const OxArray<OxRxMember*>& list = members->imp()->mMembers;
+            for (int i = 0; i < list.logicalLength(); ++i)
+                if (visit(list[i]))
                     return true;
         }
     }
     return false;
 }
+
+// The class list of one query. Each thread keeps one list for its queries, so a query does not
+// allocate; a query made while another runs on the thread (from a facet provider or a member
+// builder) uses a list of its own.
+class ClassList {
+public:
+    ClassList() noexcept
+    {
+        if (!tBusy) {
+            tBusy = true;
+            mpList = &tList;
+            mpList->removeAll();
+        }
+    }
+    ~ClassList()
+    {
+        if (mpList == &tList)
+            tBusy = false;
+    }
+    ClassList(const ClassList&) = delete;
+    ClassList& operator=(const ClassList&) = delete;
+    OxArray<const OxRxClass*>& list() noexcept { return *mpList; }
+
+private:
+    static thread_local OxArray<const OxRxClass*> tList;
+    static thread_local bool tBusy;
+    OxArray<const OxRxClass*> mOwn;
+    OxArray<const OxRxClass*>* mpList = &mOwn;
+};
+
+thread_local OxArray<const OxRxClass*> ClassList::tList;
+thread_local bool ClassList::tBusy = false;
 
 } // namespace
 
@@ -229,6 +265,17 @@ OxRxMemberQueryEngine::~OxRxMemberQueryEngine()
 
 namespace {
 
+// The first member named `name` (hashed `hash`) of `rxClass` or, failing that, of its nearest
+// ancestor that has one.
+OxRxMember* findInChain(const OxRxClass* rxClass, const OXCHAR* name, std::uint32_t hash)
+{
+    for (; rxClass != nullptr; rxClass = rxClass->myParent())
+        if (const OxRxMemberCollection* members = rxClass->members())
+            if (OxRxMember* member = members->imp()->findByName(name, hash))
+                return member;
+    return nullptr;
+}
+
 // The classes whose members `object` shows: its own (the class itself for a class object),
 // then what each provider adds. The provider count is read again at each step.
 void collectClasses(const OxRxMemberQueryEngineImp& engine, const OxRxObject* object,
@@ -249,9 +296,9 @@ OxRxMemberIterator* OxRxMemberQueryEngine::newMemberIterator(const OxRxObject* o
         return nullptr;
     if (context == nullptr)
         context = const_cast<OxRxMemberQueryEngine*>(this)->defaultContext();
-    OxArray<const OxRxClass*> classes;
-    collectClasses(*mpImp, object, context, classes);
-    return context->newMemberIterator(classes);
+    ClassList classes;
+    collectClasses(*mpImp, object, context, classes.list());
+    return context->newMemberIterator(classes.list());
 }
 
 OxRxMember* OxRxMemberQueryEngine::find(const OxRxObject* object, const OXCHAR* name,
@@ -266,17 +313,41 @@ OxRxMember* OxRxMemberQueryEngine::find(const OxRxObject* object, const OXCHAR* 
         return member;
     }
     // The default context keeps the first member met under a name in the walk order, so the
-    // first one met with this name is the answer: no map needs building.
-    OxArray<const OxRxClass*> classes;
-    collectClasses(*mpImp, object, context, classes);
-    OxRxMember* answer = nullptr;
-    walkMembers(classes, [&](OxRxMember* member) {
-        if (oxreflect::compareMemberNames(member->name(), name) != 0)
-            return false;
-        answer = member;
-        return true;
-    });
-    return answer;
+    // first one met with this name is the answer: no map needs building. Meeting a class again
+    // cannot change that answer, so no visited list is kept either.
+    if (name == nullptr)
+        name = u"";
+    const std::uint32_t hash = OxRxMemberCollectionImp::hashName(name); // once for every collection
+    const OxArray<OxRxFacetProvider*>& providers = mpImp->mFacetProviders;
+    if (providers.logicalLength() == 1 && providers[0] == &gBoxedValueFacetProvider) [[likely]] {
+        // Only the library's provider: what it would add is known after one walk up the
+        // object's class, without a class list.
+        const OxRxClass* classClass = OxRxClass::desc();
+        const OxRxClass* boxClass = OxRxBoxedValue::desc();
+        const OxRxClass* own = object->isA();
+        const OxRxClass* boxedValueType = nullptr;
+        for (const OxRxClass* rxClass = own; rxClass != nullptr; rxClass = rxClass->myParent()) {
+            if (rxClass == classClass) {
+                own = static_cast<const OxRxClass*>(object);
+                break;
+            }
+            if (rxClass == boxClass) {
+                const OxRxValue* value = static_cast<const OxRxBoxedValue*>(object)->value();
+                boxedValueType = value != nullptr ? &value->type() : nullptr;
+                break;
+            }
+        }
+        if (OxRxMember* member = findInChain(boxedValueType, name, hash))
+            return member;
+        return findInChain(own, name, hash);
+    }
+    ClassList classes;
+    collectClasses(*mpImp, object, context != nullptr ? context : mpImp->mpDefaultContext, classes.list());
+    const OxArray<const OxRxClass*>& list = classes.list();
+    for (int entry = list.logicalLength(); entry-- > 0;)
+        if (OxRxMember* member = findInChain(list[entry], name, hash))
+            return member;
+    return nullptr;
 }
 
 const OxRxMemberQueryContext* OxRxMemberQueryEngine::defaultContext()
