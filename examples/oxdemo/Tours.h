@@ -20,3 +20,7 @@ void rxTour();
 /// Typed values: built-in types and their text forms, a value held in the stack heap, an
 /// assignment that changes a value's type, and the empty and varies values.
 void valueTour();
+
+/// Members: a class described by a member builder, listed through the member query engine in
+/// both contexts, a property read and written by name, a method invoked, a read overruled.
+void memberTour();

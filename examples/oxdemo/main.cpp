@@ -84,6 +84,7 @@ int main()
     showStrings();
     rxTour();
     valueTour();
+    memberTour();
     perfLogTour();
     return 0;
 }
