@@ -42,7 +42,7 @@ protected:
             throw std::runtime_error("getter");
         if (object == nullptr)
             return Orka::eInvalidInput;
-        value = OxRxValue(static_cast<const Probe*>(object)->mValue);
+        value.set(static_cast<const Probe*>(object)->mValue);
         return Orka::eOk;
     }
     Orka::ErrorStatus subSetValue(OxRxObject* object, const OxRxValue& value) const override
@@ -525,6 +525,9 @@ TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughThePare
               namesOf(engine().newMemberIterator(&object, promoting)));
     OxRxProperty* x = OxRxProperty::cast(engine().find(&object, u"P/X", promoting));
     ASSERT_NE(nullptr, x);
+    const OxArray<const OxRxMember*>* promoted = engine().find(&object, u"P")->children();
+    ASSERT_EQ(2, promoted->logicalLength());
+    EXPECT_EQ(x, (*promoted)[1]); // Y;;W;X: the empty piece and the unknown W give no child
     EXPECT_EQ(engine().find(&object, u"P"), x->owner());
     OxRxValue value;
     EXPECT_EQ(Orka::eOk, x->getValue(&object, value));
