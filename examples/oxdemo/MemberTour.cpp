@@ -13,18 +13,10 @@
 
 namespace {
 
-std::string narrow(const OXCHAR* text)
-{
-    std::string out;
-    for (; text != nullptr && *text != 0; ++text)
-        out += *text < 0x80 ? static_cast<char>(*text) : '?';
-    return out;
-}
-
 std::string textOf(const OxRxValue& value)
 {
     OXCHAR buffer[64];
-    return value.toString(buffer, 64) < 0 ? std::string("(no text)") : narrow(buffer);
+    return value.toString(buffer, 64) < 0 ? std::string("(no text)") : narrowForPrint(buffer);
 }
 
 // A host's own value type: a point whose coordinates are properties of the type.
@@ -229,7 +221,7 @@ public:
                                OxRxValue& value) override
     {
         const Orka::ErrorStatus status = OxRxPropertyOverrule::getValue(property, object, value);
-        std::printf("      (overrule saw a read of %s: %s)\n", narrow(property->name()).c_str(),
+        std::printf("      (overrule saw a read of %s: %s)\n", narrowForPrint(property->name()).c_str(),
                     textOf(value).c_str());
         return status;
     }
@@ -240,7 +232,7 @@ void listMembers(const char* label, const OxRxObject& object, const OxRxMemberQu
     std::printf("    members, %s:", label);
     OxRxMemberIterator* members = OxRxMemberQueryEngine::theEngine()->newMemberIterator(&object, context);
     for (; !members->done(); members->next())
-        std::printf(" %s", narrow(members->current()->name()).c_str());
+        std::printf(" %s", narrowForPrint(members->current()->name()).c_str());
     std::printf("\n");
     delete members;
 }

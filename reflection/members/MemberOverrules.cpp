@@ -18,22 +18,6 @@ OxRxCollectionPropertyOverrule::~OxRxCollectionPropertyOverrule() = default;
 
 namespace {
 
-class CurrentIteratorScope {
-public:
-    CurrentIteratorScope(OxRxOverruleBase* overrule, OxRxOverruleIteratorBase* position) noexcept
-        : mpOverrule(overrule), mpPrevious(OxRxOverruleInternals::getIterator(overrule))
-    {
-        OxRxOverruleInternals::setIterator(overrule, position);
-    }
-    ~CurrentIteratorScope() { OxRxOverruleInternals::setIterator(mpOverrule, mpPrevious); }
-    CurrentIteratorScope(const CurrentIteratorScope&) = delete;
-    CurrentIteratorScope& operator=(const CurrentIteratorScope&) = delete;
-
-private:
-    OxRxOverruleBase* mpOverrule;
-    OxRxOverruleIteratorBase* mpPrevious;
-};
-
 // Runs the rest of a chain from `position`: the next overrule through `call`, or the member's
 // own operation `own` after the last. A member's list holds overrules of the family that fits
 // the member (property overrules on properties, collection overrules on collections).
@@ -44,7 +28,7 @@ auto continueChain(OxRxMemberOverruleIterator& position, Call call, Own own)
     if (next == nullptr)
         return own();
     auto* overrule = static_cast<Family*>(next);
-    CurrentIteratorScope scope(overrule, &position);
+    OxRxOverruleIteratorScope scope(overrule, &position);
     return call(overrule);
 }
 

@@ -67,26 +67,43 @@ const OxRxProperty* OxRxSubProperty::member() const noexcept
     return static_cast<const OxRxProperty*>((*mpImp->mpChildren)[0]);
 }
 
-Orka::ErrorStatus OxRxSubProperty::subGetValue(const OxRxObject* object, OxRxValue& value) const
+namespace {
+
+// Reads `parent`'s value of `object` and calls `act` with the object the member works on: the
+// referenced object for a reference type (dereferenced with `mode`, released after `act`), else
+// a box of the value, which `act` may change; `act` also gets the value and which case it is.
+// A failed read of a non-null object answers its status; no object to work on, eNotImplementedYet.
+template <class Act>
+Orka::ErrorStatus throughParent(const OxRxProperty* parent, const OxRxObject* object, int mode, Act act)
 {
-    if (mpAvailable != nullptr && !mpAvailable(object))
-        return Orka::eNotImplementedYet;
-    const auto* parent = static_cast<const OxRxProperty*>(owner());
     OxRxValue whole;
     const Orka::ErrorStatus status = parent->getValue(object, whole);
     if (status != Orka::eOk && object != nullptr)
         return status;
-    if (const IOxRxReferenceType* reference = parent->type().referenceType()) {
-        ReferenceTypePointer target(reference, reference->dereference(whole, 0));
-        if (target.object() == nullptr && object != nullptr)
-            return Orka::eNotImplementedYet;
-        return member()->getValue(target.object(), value);
-    }
+    const IOxRxReferenceType* reference = parent->type().referenceType();
+    ReferenceTypePointer referenced;
     ValueBox box(whole);
-    const OxRxObject* target = box.rxObject();
+    OxRxObject* target = nullptr;
+    if (reference != nullptr) {
+        referenced.reset(reference, reference->dereference(whole, mode));
+        target = referenced.object();
+    } else {
+        target = box.rxObject();
+    }
     if (target == nullptr && object != nullptr)
         return Orka::eNotImplementedYet;
-    return member()->getValue(target, value);
+    return act(target, whole, reference != nullptr);
+}
+
+} // namespace
+
+Orka::ErrorStatus OxRxSubProperty::subGetValue(const OxRxObject* object, OxRxValue& value) const
+{
+    if (mpAvailable != nullptr && !mpAvailable(object))
+        return Orka::eNotImplementedYet;
+    return throughParent(
+        static_cast<const OxRxProperty*>(owner()), object, 0,
+        [&](OxRxObject* target, OxRxValue&, bool) { return member()->getValue(target, value); });
 }
 
 Orka::ErrorStatus OxRxSubProperty::subSetValue(OxRxObject* object, const OxRxValue& value) const
@@ -95,25 +112,15 @@ Orka::ErrorStatus OxRxSubProperty::subSetValue(OxRxObject* object, const OxRxVal
     if (object != nullptr && probe && mpReadOnly != nullptr && mpReadOnly(object))
         return Orka::eNotImplementedYet;
     const auto* parent = static_cast<const OxRxProperty*>(owner());
-    OxRxValue whole;
-    Orka::ErrorStatus status = parent->getValue(object, whole);
-    if (status != Orka::eOk && object != nullptr)
+    return throughParent(parent, object, 1, [&](OxRxObject* target, OxRxValue& whole, bool referenced) {
+        const Orka::ErrorStatus status = member()->setValue(target, value);
+        if (referenced)
+            return status; // written in place: the parent keeps its reference
+        // Under the probe the parent decides: its own setter sees the probe too.
+        if (status == Orka::eOk || object == nullptr || probe)
+            return parent->setValue(object, probe ? OxRxValue::varies() : whole);
         return status;
-    if (const IOxRxReferenceType* reference = parent->type().referenceType()) {
-        ReferenceTypePointer target(reference, reference->dereference(whole, 1));
-        if (target.object() == nullptr && object != nullptr)
-            return Orka::eNotImplementedYet;
-        return member()->setValue(target.object(), value);
-    }
-    ValueBox box(whole);
-    OxRxObject* target = box.rxObject();
-    if (target == nullptr && object != nullptr)
-        return Orka::eNotImplementedYet;
-    status = member()->setValue(target, value);
-    // Under the probe the parent decides: its own setter sees the probe too.
-    if (status == Orka::eOk || object == nullptr || probe)
-        return parent->setValue(object, probe ? OxRxValue::varies() : whole);
-    return status;
+    });
 }
 
 OxRxPropertyBase* makeSubProperty(const OxRxPropertyBase* parent, const OXCHAR* typeName,
