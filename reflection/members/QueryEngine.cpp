@@ -41,21 +41,22 @@ int OxRxMemberIteratorImp::lowerBound(const OXCHAR* name, bool& found) const noe
     int high = mSorted.logicalLength();
     while (low < high) {
         const int middle = (low + high) / 2;
-        if (oxreflect::compareMemberNames(mSorted[middle]->name(), name) < 0)
+        if (oxreflect::compareMemberNames(mSorted[middle].name, name) < 0)
             low = middle + 1;
         else
             high = middle;
     }
-    found = low < mSorted.logicalLength() && oxreflect::compareMemberNames(mSorted[low]->name(), name) == 0;
+    found = low < mSorted.logicalLength() && oxreflect::compareMemberNames(mSorted[low].name, name) == 0;
     return low;
 }
 
 void OxRxMemberIteratorImp::enter(const OxRxMember* member)
 {
     bool found = false;
-    const int index = lowerBound(member->name(), found);
+    const OXCHAR* name = member->name();
+    const int index = lowerBound(name, found);
     if (!found)
-        mSorted.insertAt(index, member);
+        mSorted.insertAt(index, Entry{name, member});
 }
 
 void OxRxMemberIteratorImp::add(const OxRxMember* member)
@@ -67,7 +68,7 @@ const OxRxMember* OxRxMemberIteratorImp::find(const OXCHAR* name) const noexcept
 {
     bool found = false;
     const int index = lowerBound(name, found);
-    return found ? mSorted[index] : nullptr;
+    return found ? mSorted[index].member : nullptr;
 }
 
 OxRxPromotingPropertyIteratorImp::~OxRxPromotingPropertyIteratorImp() = default;
@@ -103,7 +104,7 @@ bool OxRxMemberIterator::next()
 
 OxRxMember* OxRxMemberIterator::current() const
 {
-    return done() ? nullptr : const_cast<OxRxMember*>(mpImp->mSorted[mpImp->mPosition]);
+    return done() ? nullptr : const_cast<OxRxMember*>(mpImp->mSorted[mpImp->mPosition].member);
 }
 
 OxRxMember* OxRxMemberIterator::find(const OXCHAR* name) const
@@ -184,6 +185,11 @@ namespace oxreflect {
 
 void fillMemberIterator(OxRxMemberIteratorImp& iterator, const OxArray<const OxRxClass*>& classes)
 {
+    // Room for every member at once rather than growing step by step while the map fills.
+    int total = 0;
+    walkMembers(classes, [&](const OxRxMember*) { return ++total, false; });
+    if (total > iterator.mSorted.physicalLength())
+        iterator.mSorted.setPhysicalLength(total);
     walkMembers(classes, [&](const OxRxMember* member) {
         iterator.add(member);
         return false;

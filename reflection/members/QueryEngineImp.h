@@ -31,8 +31,13 @@ public:
     /// Puts the position at the first member.
     void rewind() noexcept { mPosition = 0; }
 
-    // Sorted by member-name order; the names are the members' own texts.
-    OxArray<const OxRxMember*> mSorted;
+    // One entry per name, sorted by member-name order. The name is the member's own text, kept
+    // beside it so the search reads no member.
+    struct Entry {
+        const OXCHAR* name;
+        const OxRxMember* member;
+    };
+    OxArray<Entry> mSorted;
     int mPosition = 0;
 
 protected:
