@@ -11,7 +11,8 @@ cmake_minimum_required(VERSION 3.25)
 # a new area takes its place in the order first.
 set(below_platform "")
 set(below_heap "")
-set(below_diagnostics "")
+# Assertions end in the fatal report, which the callbacks layer declares.
+set(below_diagnostics callbacks)
 set(below_callbacks "")
 set(below_strings heap diagnostics callbacks)
 set(below_rx strings heap diagnostics callbacks)
@@ -28,6 +29,8 @@ set(layer_OxHeapInfo.h heap)
 set(layer_OxHostMemoryManager.h heap)
 set(layer_OxArray.h heap)
 set(layer_PerfLog.h diagnostics)
+set(layer_OxAssert.h diagnostics)
+set(layer_OxStartup.h startup)
 set(layer_OxRxCallbacks.h callbacks)
 set(layer_OxString.h strings)
 set(layer_OxRxObject.h rx)
@@ -55,6 +58,7 @@ set(public_base base)
 # liboxhost is a host: every public header is open to it, of private headers only platform/'s.
 set(public_hostdefaults base heap diagnostics callbacks strings rx reflection hostdefaults)
 set(public_umbrella ${public_hostdefaults})
+list(APPEND public_umbrella startup)
 
 set(problems "")
 

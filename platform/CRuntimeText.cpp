@@ -197,3 +197,33 @@ WCHAR* _wcsdup(const WCHAR* text)
 }
 
 } // namespace win
+
+namespace win {
+
+int CompareStringW(LCID, DWORD flags, LPCWSTR text1, int count1, LPCWSTR text2, int count2)
+{
+    if ((flags & ~NORM_IGNORECASE) != 0) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    if (text1 == nullptr || text2 == nullptr || count1 < -1 || count2 < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // Counted texts are copied so that the terminated comparisons can read them.
+    const std::size_t length1 = count1 < 0 ? unitLength(text1) : static_cast<std::size_t>(count1);
+    const std::size_t length2 = count2 < 0 ? unitLength(text2) : static_cast<std::size_t>(count2);
+    TemporaryBuffer<WCHAR> copy1(length1 + 1), copy2(length2 + 1);
+    if (copy1.data() == nullptr || copy2.data() == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    std::memcpy(copy1.data(), text1, length1 * sizeof(WCHAR));
+    std::memcpy(copy2.data(), text2, length2 * sizeof(WCHAR));
+    copy1.data()[length1] = 0;
+    copy2.data()[length2] = 0;
+    const int order = collate(copy1.data(), copy2.data(), (flags & NORM_IGNORECASE) != 0);
+    return order < 0 ? CSTR_LESS_THAN : order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
+}
+
+} // namespace win

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace win {
 namespace {
@@ -48,6 +49,48 @@ errno_t _wgetenv_s(SIZE_T* required, WCHAR* buffer, SIZE_T count, const WCHAR* n
         return ERANGE;
     detail::utf8ToUtf16(value, buffer, count);
     return 0;
+}
+
+} // namespace win
+
+namespace win {
+
+errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name)
+{
+    if (buffer == nullptr || name == nullptr)
+        return EINVAL;
+    *buffer = nullptr;
+    if (count != nullptr)
+        *count = 0;
+    const char* value = lookUp(name);
+    if (value == nullptr)
+        return 0;
+    const std::size_t units = detail::utf8ToUtf16(value, nullptr, 0) + 1;
+    auto* copy = static_cast<WCHAR*>(std::malloc(units * sizeof(WCHAR)));
+    if (copy == nullptr)
+        return ENOMEM;
+    detail::utf8ToUtf16(value, copy, units);
+    *buffer = copy;
+    if (count != nullptr)
+        *count = units;
+    return 0;
+}
+
+int _wputenv(const WCHAR* assignment)
+{
+    const std::size_t length = detail::utf16ToUtf8(assignment, nullptr, 0);
+    char* narrow = static_cast<char*>(std::malloc(length + 1));
+    if (narrow == nullptr)
+        return -1;
+    detail::utf16ToUtf8(assignment, narrow, length + 1);
+    char* equals = std::strchr(narrow, '=');
+    int result = -1;
+    if (equals != nullptr && equals != narrow) {
+        *equals = 0;
+        result = equals[1] == 0 ? ::unsetenv(narrow) : ::setenv(narrow, equals + 1, 1);
+    }
+    std::free(narrow);
+    return result == 0 ? 0 : -1;
 }
 
 } // namespace win

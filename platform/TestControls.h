@@ -23,9 +23,30 @@ void setCurrentFiber(void* fiber);
 /// Makes RtlDllShutdownInProgress answer `exiting` from now on, as process exit would.
 void setProcessExiting(bool exiting);
 
+/// Replaces what GetCommandLineW answers; the text is copied. Null goes back to the real one.
+void setCommandLine(const WCHAR* commandLine);
+
+/// Receives each OutputDebugStringW text instead of the default sink; null restores it.
+void captureDebugOutput(void (*sink)(LPCWSTR text));
+
+/// Answers every message box from now on (before OX_MESSAGE_BOX_ANSWER and the terminal); the
+/// answer is MessageBoxW's result. The responder may hold Shift down with setShiftKeyDown and
+/// may itself raise boxes. Null removes it.
+using MessageBoxResponder = int (*)(LPCWSTR text, LPCWSTR caption, UINT type, void* context);
+void setMessageBoxResponder(MessageBoxResponder responder, void* context);
+
+/// The Shift key's state as GetAsyncKeyState reads it.
+void setShiftKeyDown(bool down);
+
+/// The directory holding the named objects from now on, instead of OX_NAMED_OBJECT_DIR; the
+/// text is copied. Set it before the first named object is created.
+void setNamedObjectDirectory(const char* directory);
+
 } // namespace win::test
 
 namespace win::detail {
+/// The handle OpenProcessToken gives: a pseudo handle that CloseHandle accepts.
+inline const HANDLE kProcessToken = reinterpret_cast<HANDLE>(std::intptr_t{-4});
 /// Whether the next request for new memory is to fail: consumes one of the failures that
 /// test::failNextCommits asked for.
 bool takeCommitFailure();

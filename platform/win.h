@@ -52,6 +52,8 @@ inline constexpr BOOL FALSE = 0;
 // Errors (the calling thread's last error)
 
 inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_BAD_LENGTH = 24;
@@ -59,13 +61,16 @@ inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
 inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 inline constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 OXWIN_API DWORD GetLastError();
 OXWIN_API void SetLastError(DWORD error);
@@ -684,5 +689,225 @@ OXWIN_API TRACEHANDLE StartTraceSession(LPCGUID ProviderId, UCHAR Level, ULONGLO
 /// running on no other thread (a callback may stop its own session; it then finishes its own
 /// call). FALSE with ERROR_INVALID_HANDLE for a handle that is not running.
 OXWIN_API BOOL StopTraceSession(TRACEHANDLE Session);
+
+// ---------------------------------------------------------------------------------------------
+// Process, modules and files
+
+/// The pseudo handle of the calling process: (HANDLE)-1, never closed.
+OXWIN_API HANDLE GetCurrentProcess();
+/// Ends the process at once with `exitCode` (_exit: no atexit handler, no destructor, no flush).
+/// Only the current process can be ended: FALSE with ERROR_ACCESS_DENIED for any other handle.
+OXWIN_API BOOL TerminateProcess(HANDLE process, UINT exitCode);
+/// The path of `module`'s file (null: the executable, from /proc/self/exe). Copies at most
+/// `size` - 1 units and a terminator and returns the units copied; when the path does not fit it
+/// is cut, the result is `size` and the last error ERROR_INSUFFICIENT_BUFFER. 0 with
+/// ERROR_MOD_NOT_FOUND when the path cannot be read.
+OXWIN_API DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+/// The arguments of /proc/self/cmdline joined by single blanks, an argument holding a blank in
+/// double quotes, or what test::setCommandLine installed. The text lives for the process.
+OXWIN_API LPCWSTR GetCommandLineW();
+
+inline constexpr UINT SEM_FAILCRITICALERRORS = 0x0001;
+inline constexpr UINT SEM_NOOPENFILEERRORBOX = 0x8000;
+/// The process's error mode is only stored (no system box exists to suppress); returns the
+/// previous mode. GetErrorMode answers the stored one.
+OXWIN_API UINT SetErrorMode(UINT mode);
+OXWIN_API UINT GetErrorMode();
+
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+/// FILE_ATTRIBUTE_DIRECTORY or FILE_ATTRIBUTE_NORMAL for what `path` names (stat);
+/// INVALID_FILE_ATTRIBUTES with ERROR_FILE_NOT_FOUND when nothing is there.
+OXWIN_API DWORD GetFileAttributesW(LPCWSTR path);
+
+/// Hands `text` to the debug-output sink: a test's capture when installed, else standard error
+/// (as UTF-8) when OX_DEBUG_OUTPUT is set, else nowhere.
+OXWIN_API void OutputDebugStringW(LPCWSTR text);
+/// raise(SIGTRAP): stops in an attached debugger; without one the process ends.
+OXWIN_API void DebugBreak();
+
+/// A malloc'd copy of the variable's value in `*buffer` (release it with free) and its length
+/// with the terminator in `*count` (may be null); `*buffer` null and `*count` 0 when it is not
+/// set. EINVAL for a null buffer pointer or name, ENOMEM when the copy cannot be made.
+OXWIN_API errno_t _wdupenv_s(WCHAR** buffer, SIZE_T* count, const WCHAR* name);
+/// Sets a variable from "NAME=value"; "NAME=" removes it. 0, or -1 for text without "=".
+OXWIN_API int _wputenv(const WCHAR* assignment);
+
+using LCID = DWORD;
+inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
+inline constexpr DWORD NORM_IGNORECASE = 0x0001;
+inline constexpr int CSTR_LESS_THAN = 1;
+inline constexpr int CSTR_EQUAL = 2;
+inline constexpr int CSTR_GREATER_THAN = 3;
+/// Compares `count1` and `count2` units (-1: up to the terminator) with wcscoll, or _wcsicoll
+/// under NORM_IGNORECASE, in the process's C locale whatever `locale` says. CSTR_LESS_THAN,
+/// CSTR_EQUAL or CSTR_GREATER_THAN; 0 with ERROR_INVALID_FLAGS for other flags, or with
+/// ERROR_INVALID_PARAMETER for a null text.
+OXWIN_API int CompareStringW(LCID locale, DWORD flags, LPCWSTR text1, int count1, LPCWSTR text2, int count2);
+
+// Privileges: the process never needs one here. Each call succeeds and changes nothing.
+struct LUID {
+    DWORD LowPart;
+    LONG HighPart;
+};
+struct LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+};
+struct TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+};
+inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
+inline constexpr DWORD SE_PRIVILEGE_ENABLED = 0x0002;
+/// `*token` receives a handle that CloseHandle accepts.
+OXWIN_API BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+OXWIN_API BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, LUID* luid);
+/// Leaves the last error ERROR_SUCCESS, as Windows does when every privilege was adjusted.
+OXWIN_API BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState,
+                                     DWORD bufferLength, TOKEN_PRIVILEGES* previousState,
+                                     DWORD* returnLength);
+
+// ---------------------------------------------------------------------------------------------
+// The local clock
+//
+// The process's own view of local time: the machine's local time plus an offset that
+// SetLocalTime sets, so changing the time changes it for this process only and never the
+// machine's clock. OX_LOCAL_TIME ("YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS", read at the first
+// call) starts the process at that local time.
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek; // 0 = Sunday
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+static_assert(sizeof(SYSTEMTIME) == 16);
+
+OXWIN_API void GetLocalTime(SYSTEMTIME* time);
+/// Makes the clock read `time` now and run on from there (wDayOfWeek is ignored). FALSE with
+/// ERROR_INVALID_PARAMETER, nothing changed, for a null pointer or a date or time that does not
+/// exist (years 1601 to 30827).
+OXWIN_API BOOL SetLocalTime(const SYSTEMTIME* time);
+
+// ---------------------------------------------------------------------------------------------
+// Named kernel objects: file mappings and semaphores shared between processes
+//
+// Each named object is a file in the directory that OX_NAMED_OBJECT_DIR names (read at the first
+// use; /dev/shm by default) called "<kind>.<uid>.<name>". An object lives exactly while some
+// handle of some process refers to it, as on Windows: every handle holds a shared lock on the
+// file that the kernel drops when the handle closes or its process dies, and a create that finds
+// no other holder starts the object anew (zero-filled, or with the new semaphore count), whatever
+// a killed process left there. The last handle to close removes the file. Every handle is closed
+// with CloseHandle.
+
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+inline constexpr DWORD FILE_MAP_WRITE = 0x0002;
+inline constexpr DWORD FILE_MAP_READ = 0x0004;
+inline constexpr DWORD FILE_MAP_ALL_ACCESS = 0x000F001F;
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_TIMEOUT = 258;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+/// A named mapping backed by memory (`file` must be INVALID_HANDLE_VALUE, `protect`
+/// PAGE_READWRITE, `name` non-empty: ERROR_INVALID_PARAMETER otherwise). A new one has
+/// `sizeLow` zero bytes (`sizeHigh` must be 0) and the last error ERROR_SUCCESS; an existing one
+/// keeps its size and contents, with ERROR_ALREADY_EXISTS. Null with ERROR_ACCESS_DENIED when the
+/// object's file cannot be opened. `attributes` is ignored.
+OXWIN_API HANDLE CreateFileMappingW(HANDLE file, void* attributes, DWORD protect, DWORD sizeHigh,
+                                    DWORD sizeLow, LPCWSTR name);
+/// A new handle of the existing mapping `name`; null with ERROR_FILE_NOT_FOUND when no process
+/// holds one.
+OXWIN_API HANDLE OpenFileMappingW(DWORD access, BOOL inheritHandle, LPCWSTR name);
+/// Maps `bytes` (0: the whole mapping) from the start of the mapping, shared with every other
+/// view of it. The offset must be 0 (ERROR_INVALID_PARAMETER); more bytes than the mapping holds
+/// give null with ERROR_ACCESS_DENIED.
+OXWIN_API LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+/// FALSE with ERROR_INVALID_ADDRESS for an address that is not a view's start.
+OXWIN_API BOOL UnmapViewOfFile(LPCVOID address);
+
+/// A named semaphore with `initialCount` of `maximumCount` (0 <= initial <= maximum, maximum
+/// >= 1, name non-empty: ERROR_INVALID_PARAMETER otherwise). An existing one keeps its count, with
+/// ERROR_ALREADY_EXISTS.
+OXWIN_API HANDLE CreateSemaphoreW(void* attributes, LONG initialCount, LONG maximumCount, LPCWSTR name);
+/// Takes one count of a semaphore, waiting at most `milliseconds` (INFINITE: no limit):
+/// WAIT_OBJECT_0 or WAIT_TIMEOUT; WAIT_FAILED with ERROR_INVALID_HANDLE for another handle.
+OXWIN_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+/// Adds `count` to the semaphore; `*previousCount` (may be null) receives the count before.
+/// FALSE with ERROR_TOO_MANY_POSTS, nothing changed, when that would pass the maximum.
+OXWIN_API BOOL ReleaseSemaphore(HANDLE semaphore, LONG count, LONG* previousCount);
+/// Closes a mapping, semaphore or token handle; a view still mapped keeps its mapping alive until
+/// it is unmapped. FALSE with ERROR_INVALID_HANDLE for null and INVALID_HANDLE_VALUE (the
+/// current-process pseudo handle).
+OXWIN_API BOOL CloseHandle(HANDLE handle);
+
+// ---------------------------------------------------------------------------------------------
+// User interface: message boxes, the Shift key, the thread's message queue
+//
+// There are no windows. A message box is answered by, in this order: the responder a test
+// installed (test::setMessageBoxResponder); OX_MESSAGE_BOX_ANSWER (a button name, "ok", "cancel",
+// "abort", "retry", "ignore", "yes", "no", or its number; "+shift" after it holds Shift down for
+// the answer); a prompt on the terminal when standard input and standard error are both
+// terminals ("!" in the answer holds Shift down); otherwise the box fails and answers 0, as a
+// box with no desktop does.
+
+struct HWND__;
+using HWND = HWND__*;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using SHORT = std::int16_t;
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+inline constexpr UINT MB_OK = 0x0;
+inline constexpr UINT MB_OKCANCEL = 0x1;
+inline constexpr UINT MB_ABORTRETRYIGNORE = 0x2;
+inline constexpr UINT MB_YESNOCANCEL = 0x3;
+inline constexpr UINT MB_YESNO = 0x4;
+inline constexpr UINT MB_RETRYCANCEL = 0x5;
+inline constexpr UINT MB_ICONHAND = 0x10;
+inline constexpr UINT MB_TASKMODAL = 0x2000;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDABORT = 3;
+inline constexpr int IDRETRY = 4;
+inline constexpr int IDIGNORE = 5;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+inline constexpr int VK_SHIFT = 0x10;
+inline constexpr UINT WM_QUIT = 0x0012;
+inline constexpr UINT PM_REMOVE = 0x1;
+
+/// The answer (IDOK ... IDNO) of the box's buttons (the low four bits of `type`), or 0 when the
+/// box could not be shown. `owner` is ignored. Sets the Shift key's state as the answer says.
+OXWIN_API int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+/// There are no windows: null.
+OXWIN_API HWND GetActiveWindow();
+/// `window` itself.
+OXWIN_API HWND GetLastActivePopup(HWND window);
+/// For VK_SHIFT, a negative value while the Shift switch is down; 0 otherwise.
+OXWIN_API SHORT GetAsyncKeyState(int virtualKey);
+/// Posts to the calling thread's queue (`window` must be null: ERROR_INVALID_WINDOW_HANDLE
+/// otherwise); FALSE with ERROR_NOT_ENOUGH_MEMORY when it holds 64 messages already.
+OXWIN_API BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+/// The oldest message of the calling thread's queue with a number in [filterMin, filterMax]
+/// (both 0: any), removed with PM_REMOVE; FALSE when there is none. `window` must be null.
+OXWIN_API BOOL PeekMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT removeMessage);
 
 } // namespace win

@@ -34,6 +34,12 @@ void rxTour();
 /// assignment that changes a value's type, and the empty and varies values.
 void valueTour();
 
+/// Runs the start-up checks as a host does, early, and shows the session number they claimed.
+void startupTour();
+
+/// Raises one assertion, answered Ignore, and shows the record it appended to the log file.
+void assertionTour();
+
 /// Members: a class described by a member builder, listed through the member query engine in
 /// both contexts, a property read and written by name, a method invoked, a read overruled.
 void memberTour();

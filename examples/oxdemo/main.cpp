@@ -75,6 +75,7 @@ void showFatalReport()
 
 int main()
 {
+    startupTour();
     oxInstallHostDefaults();
     showProcessAllocator();
     showPrivateHeap();
@@ -86,5 +87,6 @@ int main()
     valueTour();
     memberTour();
     perfLogTour();
+    assertionTour();
     return 0;
 }

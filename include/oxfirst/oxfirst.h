@@ -3,6 +3,7 @@
 #pragma once
 
 #include <oxfirst/OxArray.h>
+#include <oxfirst/OxAssert.h>
 #include <oxfirst/OxFirstExport.h>
 #include <oxfirst/OxHeap.h>
 #include <oxfirst/OxHeapInfo.h>
@@ -20,6 +21,7 @@
 #include <oxfirst/OxRxSet.h>
 #include <oxfirst/OxRxTextString.h>
 #include <oxfirst/OxRxValue.h>
+#include <oxfirst/OxStartup.h>
 #include <oxfirst/OxString.h>
 #include <oxfirst/OxTypes.h>
 #include <oxfirst/PerfLog.h>

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -235,11 +236,18 @@ TEST_F(TraceFile, PathCannotBeWritten)
 
 #ifdef OXFIRST_TEST_DEMO_PATH
 // Guards against a demo trace that does not open, or that shows the command, the document and the
-// class lifetime as anything but slices.
+// class lifetime as anything but slices. The demo runs as a copy in a temporary folder, where its
+// assertion log and session record go.
 TEST_F(TraceFile, DemoTraceHoldsTheTourAsSlices)
 {
+    std::string folder = ::testing::TempDir() + "oxdemo.XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(folder.data()));
+    std::filesystem::copy_file(OXFIRST_TEST_DEMO_PATH, folder + "/oxdemo");
     std::string output;
-    ASSERT_EQ(0, oxtest::runProcess(OXFIRST_TEST_DEMO_PATH, {}, {mFile}, &output)) << output;
+    const int exitCode =
+        oxtest::runProcess(folder + "/oxdemo", {}, {mFile, "OX_NAMED_OBJECT_DIR=" + folder}, &output);
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(0, exitCode) << output;
     std::vector<std::string> shape; // of the tour's class, not the class system's own
     for (const Json& event : eventsOf(read(mPath)))
         if (event["name"] != "OxRxClassLifetime" || event["args"]["OxRxClassName"] == "DemoClass")
@@ -250,7 +258,7 @@ TEST_F(TraceFile, DemoTraceHoldsTheTourAsSlices)
         (std::vector<std::string>{"b OxRxClassLifetime ", "B Command OPEN",
                                   "B OxApDocImpManager-OpenDocumentFile Floor plan.oxd", "i Doc: Lock kWrite",
                                   "i Doc: Unlock ", "E OxApDocImpManager-OpenDocumentFile Floor plan.oxd",
-                                  "E Command OPEN", "e OxRxClassLifetime "}),
+                                  "E Command OPEN", "e OxRxClassLifetime ", "i Assert: Info "}),
         shape);
 }
 #endif
