@@ -1,10 +1,13 @@
 // reflection/ReflectionClasses.cpp
-// The classes the reflection layer registers when the type system starts, in their order.
+// The classes the reflection layer registers when the type system starts, in their order, and
+// the member query engine, made once they exist.
 
 #include "reflection/ReflectionClasses.h"
 
+#include "reflection/members/QueryEngineImp.h"
 #include "reflection/values/BuiltInValueTypes.h"
 
+#include <oxfirst/OxRxProperty.h>
 #include <oxfirst/OxRxValue.h>
 
 namespace oxreflect {
@@ -15,6 +18,31 @@ void registerClasses()
     OxRxValueType::rxInit();
     oxrxBuildClassHierarchy();
     OxRxBoxedValue::rxInit();
+    OxRxMember::rxInit();
+    OxRxMethod::rxInit();
+    OxRxPropertyBase::rxInit();
+    OxRxProperty::rxInit();
+    OxRxSubProperty::rxInit();
+    OxRxCollectionProperty::rxInit();
+    OxRxIndexedProperty::rxInit();
+    OxRxDictionaryProperty::rxInit();
+    OxRxAttribute::rxInit();
+    OxRxFacetProvider::rxInit();
+    registerBoxedValueFacetProvider();
+    OxRxMemberQueryContext::rxInit();
+    OxRxMemberOverrule::rxInit();
+    OxRxPropertyOverrule::rxInit();
+    OxRxCollectionPropertyOverrule::rxInit();
+    OxRxStatefulProperty::rxInit();
+
+    startMemberQueryEngine();
+
+    OxRxDisplayAsAttribute::rxInit();
+}
+
+void endReflection()
+{
+    endMemberQueryEngine();
 }
 
 int teardownRank(const OxRxClass* rxClass)

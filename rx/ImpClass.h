@@ -3,7 +3,7 @@
 // registration data, the protocol-extension slots and the member builder. A class object and
 // its record are created and destroyed together; the registry (ClassRegistry.cpp) fills the
 // record, and the record's destructor unhooks the class from the hierarchy and the protocol
-// tables and clears the class pointers that still hold it.
+// tables, deletes the members and attributes, and clears the class pointers that still hold it.
 #pragma once
 
 #include <oxfirst/OxArray.h>
@@ -48,9 +48,12 @@ public:
     int mProtocolIndex = -1; // this class's slot number when used as a protocol class
     OxArray<OxRxObject*> mProtocolSlots{kInitialProtocolSlots, 8}; // extension in effect, by protocol index
     OxRxClass::AppNameCallback mpAppNameCallback;
-    OxRxMemberCollection* mpMembers = nullptr; // null: no code here builds a member collection
+    OxRxMemberCollection* mpMembers = nullptr;       // owned; null until built, or when empty
+    OxRxAttributeCollection* mpAttributes = nullptr; // owned; null until first asked for
     OxRxClass* mpOwner;
-    OxRxClass::MemberBuilder mpMemberBuilder; // kept as given at registration; never run here
+    // Run by the first members() and then cleared; stays set when it throws, so the next
+    // members() tries again.
+    OxRxClass::MemberBuilder mpMemberBuilder;
     void* mpMemberBuilderData;
     std::uint16_t mClassId = 0; // host-assigned; 0 = none
     // Every class pointer (a gpDesc or a host's) that registration or a lookup by name filled
@@ -60,6 +63,21 @@ public:
 };
 
 namespace oxrx {
+
+/// What the reflection layer, which sits above this one, lends the class records: building and
+/// deleting member collections, making and deleting attribute collections. Filled when the type
+/// system starts, before the first class exists.
+struct ReflectionHooks {
+    /// The collection `builder` fills for `rxClass`, or null when it adds nothing; may throw.
+    OxRxMemberCollection* (*buildMembers)(OxRxClass* rxClass, OxRxClass::MemberBuilder builder,
+                                          void* builderData) = nullptr;
+    /// Deletes every member of `members`, then the collection.
+    void (*deleteMembers)(OxRxMemberCollection* members) = nullptr;
+    /// A new empty collection; throws std::bad_alloc when memory ran out.
+    OxRxAttributeCollection* (*newAttributes)() = nullptr;
+    void (*deleteAttributes)(OxRxAttributeCollection* attributes) = nullptr;
+};
+extern constinit ReflectionHooks gReflectionHooks;
 
 /// The extension in effect for `rxClass` under protocol `index`; null beyond its slots.
 OxRxObject* protocolSlot(const OxRxImpClass* rxClass, int index) noexcept;

@@ -53,27 +53,6 @@ bool OxRxOverrule::hasOverrule(const OxRxObject* object, OxRxClass* familyClass)
     return it.next();
 }
 
-namespace {
-
-// Points an overrule's current iterator at a dispatch for the length of one call.
-class CurrentIteratorScope {
-public:
-    CurrentIteratorScope(OxRxOverruleBase* overrule, OxRxOverruleIteratorBase* iterator) noexcept
-        : mpOverrule(overrule), mpPrevious(OxRxOverruleInternals::getIterator(overrule))
-    {
-        OxRxOverruleInternals::setIterator(overrule, iterator);
-    }
-    ~CurrentIteratorScope() { OxRxOverruleInternals::setIterator(mpOverrule, mpPrevious); }
-    CurrentIteratorScope(const CurrentIteratorScope&) = delete;
-    CurrentIteratorScope& operator=(const CurrentIteratorScope&) = delete;
-
-private:
-    OxRxOverruleBase* mpOverrule;
-    OxRxOverruleIteratorBase* mpPrevious;
-};
-
-} // namespace
-
 OxRxObject* OxRxQueryXOverrule::callChain(OxRxOverruleIterator& it, bool found, const OxRxObject* object,
                                           const OxRxClass* protocolClass)
 {
@@ -81,7 +60,7 @@ OxRxObject* OxRxQueryXOverrule::callChain(OxRxOverruleIterator& it, bool found, 
         return object != nullptr ? object->subQueryX(protocolClass) : nullptr;
     // Only OxRxQueryXOverrule objects are in this family's lists.
     auto* overrule = static_cast<OxRxQueryXOverrule*>(it.current());
-    CurrentIteratorScope scope(overrule, &it);
+    OxRxOverruleIteratorScope scope(overrule, &it);
     return overrule->queryX(object, protocolClass);
 }
 

@@ -33,6 +33,10 @@ const OXCHAR kEmptyText[1] = {0};
 
 } // namespace
 
+namespace oxrx {
+constinit ReflectionHooks gReflectionHooks;
+} // namespace oxrx
+
 OX_RX_DEFINE_MEMBERS(OxRxClass, u"OxRxClass", u"OxRxObject", nullptr)
 
 OxRxImpClass::OxRxImpClass(OxRxClass* owner, const OXCHAR* name, const OXCHAR* parentName, int firstVersion,
@@ -76,6 +80,9 @@ OxRxImpClass::~OxRxImpClass()
         if (mpParent != nullptr && mpParent->imp() != nullptr && mpParent->imp()->mpChildren != nullptr)
             mpParent->imp()->mpChildren->removeByPointer(mpOwner);
     }
+    if (mpMembers != nullptr)
+        oxrx::gReflectionHooks.deleteMembers(mpMembers);
+    mpMembers = nullptr;
     OxHeapOperators::freeRawMem(mpName);
     OxHeapOperators::freeRawMem(mpParentName);
     OxHeapOperators::freeRawMem(mpDxfName);
@@ -84,6 +91,8 @@ OxRxImpClass::~OxRxImpClass()
     mpChildren = nullptr;
     if (!terminating && mProtocolIndex >= 0)
         oxrx::releaseProtocolIndex(this);
+    if (mpAttributes != nullptr)
+        oxrx::gReflectionHooks.deleteAttributes(mpAttributes);
     for (int i = 0; i < mClassPointers.logicalLength(); ++i)
         if (*mClassPointers[i] == mpOwner)
             *mClassPointers[i] = nullptr;
@@ -158,9 +167,41 @@ OxRxObject* OxRxClass::create() const
     return mpImp != nullptr ? mpImp->mpPseudoConstructor() : nullptr;
 }
 
+namespace {
+
+[[gnu::noinline]] void buildMembers(OxRxImpClass* record)
+{
+    // The builder is cleared only once it returned: one that throws is run again next time.
+    OxRxMemberCollection* members = oxrx::gReflectionHooks.buildMembers(
+        record->mpOwner, record->mpMemberBuilder, record->mpMemberBuilderData);
+    record->mpMembers = members;
+    record->mpMemberBuilder = nullptr;
+}
+
+} // namespace
+
 OxRxMemberCollection* OxRxClass::members() const
 {
-    return mpImp != nullptr ? mpImp->mpMembers : nullptr;
+    OxRxImpClass* record = mpImp;
+    if (record == nullptr)
+        return nullptr;
+    if (record->mpMemberBuilder != nullptr && oxrx::gReflectionHooks.buildMembers != nullptr) [[unlikely]]
+        buildMembers(record);
+    return record->mpMembers;
+}
+
+OxRxAttributeCollection& OxRxClass::attributes()
+{
+    static OxRxAttributeCollection* gpRecordless = nullptr;
+    OxRxAttributeCollection*& slot = mpImp != nullptr ? mpImp->mpAttributes : gpRecordless;
+    if (slot == nullptr)
+        slot = oxrx::gReflectionHooks.newAttributes();
+    return *slot;
+}
+
+const OxRxAttributeCollection& OxRxClass::attributes() const
+{
+    return const_cast<OxRxClass*>(this)->attributes();
 }
 
 const OxRxSet* OxRxClass::descendants() const noexcept

@@ -1,15 +1,21 @@
 // startup/TypeSystem.cpp
 // The start and end of the type system, in their fixed orders: the class system's own classes
-// first, linked; then the reflection layer's classes on top of them. At the end, classes go in
-// an order that deletes every holder of values before the types of those values.
+// first, linked; then the reflection layer's classes on top of them and the member query
+// engine. At the end, the engine goes first; then classes go in an order that deletes every
+// holder of values before the types of those values.
 
 #include <oxfirst/OxRxClass.h>
 
 #include "reflection/ReflectionClasses.h"
+#include "rx/ImpClass.h"
 #include "rx/RegistryState.h"
 
 void oxrxInitTypeSystem()
 {
+    // The class records build members and attributes through the reflection layer; they need
+    // the hooks from the first class on.
+    oxrx::gReflectionHooks = {oxreflect::buildMemberCollection, oxreflect::deleteMemberCollection,
+                              oxreflect::newAttributeCollection, oxreflect::deleteAttributeCollection};
     if (!oxrx::startClassSystem())
         return;
     oxreflect::registerClasses();
@@ -18,6 +24,7 @@ void oxrxInitTypeSystem()
 
 void oxrxTerminateTypeSystem()
 {
+    oxreflect::endReflection();
     if (oxrx::endClassSystem(oxreflect::teardownRank))
         OxRxObject::gQueryXOverruled = false; // every overrule list went with the classes
 }

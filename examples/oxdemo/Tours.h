@@ -2,6 +2,19 @@
 // The demo's tours, one per area of the library; main() calls them in order.
 #pragma once
 
+#include <oxfirst/OxTypes.h>
+
+#include <string>
+
+/// A UTF-16 text for printing: ASCII as it is, anything else as '?'.
+inline std::string narrowForPrint(const OXCHAR* text)
+{
+    std::string out;
+    for (; text != nullptr && *text != 0; ++text)
+        out += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return out;
+}
+
 /// Strings moving between storage kinds, a UTF-8 round trip, a parse failure answered three
 /// ways, and a resource string loaded by id.
 void showStrings();
@@ -26,3 +39,7 @@ void startupTour();
 
 /// Raises one assertion, answered Ignore, and shows the record it appended to the log file.
 void assertionTour();
+
+/// Members: a class described by a member builder, listed through the member query engine in
+/// both contexts, a property read and written by name, a method invoked, a read overruled.
+void memberTour();

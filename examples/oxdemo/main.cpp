@@ -85,6 +85,7 @@ int main()
     showStrings();
     rxTour();
     valueTour();
+    memberTour();
     perfLogTour();
     assertionTour();
     return 0;

@@ -10,6 +10,7 @@ class OxRxSet;
 class OxRxDictionary;
 class OxRxMemberCollection;
 class OxRxMemberCollectionBuilder;
+class OxRxAttributeCollection;
 
 /// One object per registered class. It holds only its record; the class dictionary owns it.
 /// Class objects compare by name (comparedTo) and by identity (isEqualTo).
@@ -43,9 +44,14 @@ class OXFIRST_API OxRxClass : public OxRxObject {
     void getClassVersion(int& first, int& second) const noexcept;
     /// A new default object made by the pseudo-constructor, or null when the class has none.
     OxRxObject* create() const;
-    /// The member collection: null, since nothing in this library builds one. The member
-    /// builder given at registration is kept, not run.
+    /// The member collection, owned by the class. The first call runs the member builder given
+    /// at registration and clears it; null when there is none or it added no member. A builder
+    /// that throws stays set, and the exception passes on.
     OxRxMemberCollection* members() const;
+    /// The class's attributes, owned by the class (made on first use). For a class without
+    /// record, one collection that all such classes share.
+    OxRxAttributeCollection& attributes();
+    const OxRxAttributeCollection& attributes() const;
     /// The direct children (not owned by the set), or null while no child has been linked.
     const OxRxSet* descendants() const noexcept;
 

@@ -81,6 +81,25 @@ public:
     }
 };
 
+/// Points an overrule's current iterator at a dispatch for the length of one call and gives it
+/// its previous value back on every way out, exceptions included. Lives on the dispatcher's
+/// stack.
+class OxRxOverruleIteratorScope {
+public:
+    OxRxOverruleIteratorScope(OxRxOverruleBase* overrule, OxRxOverruleIteratorBase* iterator) noexcept
+        : mpOverrule(overrule), mpPrevious(OxRxOverruleInternals::getIterator(overrule))
+    {
+        OxRxOverruleInternals::setIterator(overrule, iterator);
+    }
+    ~OxRxOverruleIteratorScope() { OxRxOverruleInternals::setIterator(mpOverrule, mpPrevious); }
+    OxRxOverruleIteratorScope(const OxRxOverruleIteratorScope&) = delete;
+    OxRxOverruleIteratorScope& operator=(const OxRxOverruleIteratorScope&) = delete;
+
+private:
+    OxRxOverruleBase* mpOverrule;
+    OxRxOverruleIteratorBase* mpPrevious;
+};
+
 /// Base of the overrule families. The family of an overrule is the class just below
 /// "OxRxOverrule" on the way up from the overrule's class ("OxRxOverrule" itself for an object
 /// of that class); its lists live under that class.

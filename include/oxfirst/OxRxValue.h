@@ -324,6 +324,12 @@ public:
             destroyInstance();
     }
 
+    /// Makes this value hold a copy of `value`, of T's value type, copied once straight into
+    /// this value's storage (assigning OxRxValue(value) would copy it twice). `value` must not be
+    /// the instance this value holds. When T's copy constructor throws, the value is left empty.
+    template <class T>
+    void set(const T& value);
+
     const OxRxValueType& type() const noexcept { return *mpType; }
     /// The held instance: the storage for inline types, the block for the others (null when
     /// its allocation failed).
@@ -419,6 +425,32 @@ OxRxValue::OxRxValue(const T& value) : mpType(&OxRxValueType::Desc<T>::value())
         }
     }
     constructFrom(&value);
+}
+
+template <class T>
+void OxRxValue::set(const T& value)
+{
+    const OxRxValueType* type = &OxRxValueType::Desc<T>::value();
+    if (!isPlainInline(*mpType))
+        destroyInstance();
+    mpType = type;
+    if constexpr (std::is_trivially_copyable_v<T> && sizeof(T) <= kInlineBytes) {
+        if (isPlainInline(*type) && type->size() == sizeof(T)) {
+            std::memset(mStorage, 0, kInlineBytes);
+            std::memcpy(mStorage, &value, sizeof(T));
+            return;
+        }
+    }
+    try {
+        constructFrom(&value);
+    } catch (...) {
+        // constructFrom zeroed the storage first; a heap block it took is given back.
+        if (!isInline(*type))
+            deallocate(heapBlock());
+        mpType = &OxRxValueType::Desc<void>::value();
+        std::memset(mStorage, 0, kInlineBytes);
+        throw;
+    }
 }
 
 /// One named value of an enumeration type; IOxRxEnumeration hands the tags out and

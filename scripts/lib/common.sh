@@ -16,7 +16,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 TEST_PACKAGES=(libgtest-dev libgmock-dev nlohmann-json3-dev)
-BENCH_PACKAGES=(libbenchmark-dev libmimalloc-dev)
+BENCH_PACKAGES=(libbenchmark-dev libmimalloc-dev librttr-dev)
 FUZZ_PACKAGES=(clang libclang-rt-dev)
 
 build_jobs() { nproc 2>/dev/null || echo 2; }

@@ -248,6 +248,15 @@ TEST(Values, EveryCopyAndAssignmentPathKeepsOneLiveInstancePerValue)
             }
         }
         EXPECT_EQ(gLive, 3);
+        // set() replaces whatever the value held, inline or heap-held, by one new instance.
+        OxRxValue target(Counted<48>(1));
+        target.set(Counted<16>(2));
+        target.set(Counted<48>(3));
+        EXPECT_EQ(target.get<Counted<48>>()->value, 3);
+        target.set(Bytes<40>(5));
+        target.set(42);
+        EXPECT_EQ(*target.get<int>(), 42);
+        EXPECT_EQ(gLive, 3);
     }
     EXPECT_EQ(gLive, 0);
     OxRxValue first(OxString(u"one"));
