@@ -46,7 +46,7 @@ bool stepStaysInPage(const OXCHAR* p)
 // anything, since the walk stops at the first terminator of `a` and at the first difference
 // (which the terminator of a shorter `b` is). The sanitizers see those reads as out of bounds,
 // hence the attribute.
-[[gnu::no_sanitize("address", "thread")]] std::size_t equalPrefix(const OXCHAR* a, const OXCHAR* b)
+__attribute__((no_sanitize("address", "thread"))) std::size_t equalPrefix(const OXCHAR* a, const OXCHAR* b)
 {
     const __m128i zero = _mm_setzero_si128();
     std::size_t i = 0;
