@@ -505,11 +505,16 @@ void vectorQueryX(benchmark::State& state)
 void hashQueryX(benchmark::State& state)
 {
     std::unordered_map<std::type_index, OxRxObject*> byType;
-    for (int depth : {1, 5})
-        byType[typeid(*makePlainObject(depth))] = &gExtension;
+    for (int depth : {1, 5}) {
+        const std::unique_ptr<const PlainRoot> made(makePlainObject(depth));
+        const PlainRoot& sample = *made;
+        byType[typeid(sample)] = &gExtension;
+    }
     const PlainRoot* object = makePlainObject(5);
-    for (auto _ : state)
-        keep(byType.find(typeid(*opaque(object)))->second);
+    for (auto _ : state) {
+        const PlainRoot& hidden = *opaque(object);
+        keep(byType.find(typeid(hidden))->second);
+    }
     delete object;
 }
 

@@ -47,12 +47,12 @@ std::vector<Json> eventsOf(const std::string& text)
     Json trace = Json::parse(
         text,
         [&keys](int, Json::parse_event_t event, Json& parsed) {
-            using enum Json::parse_event_t;
-            if (event == object_start)
+            using Event = Json::parse_event_t;
+            if (event == Event::object_start)
                 keys.emplace_back();
-            else if (event == object_end)
+            else if (event == Event::object_end)
                 keys.pop_back();
-            else if (event == key && !keys.back().insert(parsed.get<std::string>()).second)
+            else if (event == Event::key && !keys.back().insert(parsed.get<std::string>()).second)
                 ADD_FAILURE() << "key " << parsed << " twice";
             return true;
         },
