@@ -34,10 +34,25 @@ void registerClasses()
     OxRxPropertyOverrule::rxInit();
     OxRxCollectionPropertyOverrule::rxInit();
     OxRxStatefulProperty::rxInit();
+    OxRxResourceLoader::rxInit();
 
     startMemberQueryEngine();
 
+    OxRxLocalizedNameAttribute::rxInit();
+    OxRxAlternateLocalizedNameAttribute::rxInit();
+    OxRxUiPlacementAttribute::rxInit();
+    OxRxDescriptionAttribute::rxInit();
+    OxRxRefersToAttribute::rxInit();
     OxRxDisplayAsAttribute::rxInit();
+    OxRxCOMAttribute::rxInit();
+    OxRxFlagsAttribute::rxInit();
+    OxRxFilePathAttribute::rxInit();
+    OxRxUnitTypeAttribute::rxInit();
+    OxRxGenerateDynamicPropertiesAttribute::rxInit();
+    OxRxUseDialogForReferredCollectionAttribute::rxInit();
+    OxRxDefaultValueAttribute::rxInit();
+    OxRxCumulativeAttribute::rxInit();
+    OxRxAffinityAttribute::rxInit();
 }
 
 void endReflection()
