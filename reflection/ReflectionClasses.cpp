@@ -53,6 +53,7 @@ void registerClasses()
     OxRxDefaultValueAttribute::rxInit();
     OxRxCumulativeAttribute::rxInit();
     OxRxAffinityAttribute::rxInit();
+    OxRxCategory::rxInit();
 }
 
 void endReflection()

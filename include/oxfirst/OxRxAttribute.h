@@ -202,19 +202,3 @@ OX_RX_MARKER_ATTRIBUTE(OxRxGenerateDynamicPropertiesAttribute)
 OX_RX_MARKER_ATTRIBUTE(OxRxUseDialogForReferredCollectionAttribute)
 OX_RX_MARKER_ATTRIBUTE(OxRxUiCascadingContextMenuAttribute)
 #undef OX_RX_MARKER_ATTRIBUTE
-
-/// The protocol extension that turns resource ids into text. A module attaches a loader to a
-/// class (OxRxClass::addX under OxRxResourceLoader::desc()); loadString finds the one
-/// responsible for an object.
-class OXFIRST_API OxRxResourceLoader : public OxRxObject {
-    OX_RX_DECLARE_MEMBERS(OxRxResourceLoader)
-    /// Asks the loader responsible for `object` for the text of `id`: the first member on the
-    /// owner chain that has a loader, else the class ending the chain (its own extension) or the
-    /// non-member object there. eNotFound, result untouched, when none is responsible.
-    static Orka::ErrorStatus loadString(const OxRxObject* object, unsigned int id, unsigned int sourceHint,
-                                        OxString& result);
-
-protected:
-    /// Loads the text of `id` (with `sourceHint` as the loader reads it) into `result`.
-    virtual Orka::ErrorStatus subLoadString(unsigned int id, unsigned int sourceHint, OxString& result) = 0;
-};

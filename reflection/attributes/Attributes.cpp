@@ -1,6 +1,6 @@
 // reflection/attributes/Attributes.cpp
-// The attribute classes, the collection every class and member owns, the lookups that interpret
-// attributes on an object, and the resource loader those lookups load texts through.
+// The attribute classes, the collection every class and member owns, and the lookups that
+// interpret attributes on an object (loading their texts through the resource loader).
 
 #include <oxfirst/OxRxAttribute.h>
 #include <oxfirst/OxRxMember.h>
@@ -34,7 +34,6 @@ OX_RX_DEFINE_MEMBERS(OxRxUseDialogForReferredCollectionAttribute,
                      u"OxRxUseDialogForReferredCollectionAttribute", u"OxRxAttribute", nullptr)
 OX_RX_DEFINE_MEMBERS(OxRxUiCascadingContextMenuAttribute, u"OxRxUiCascadingContextMenuAttribute",
                      u"OxRxAttribute", nullptr)
-OX_RX_DEFINE_MEMBERS(OxRxResourceLoader, u"OxRxResourceLoader", u"OxRxObject", nullptr)
 
 Pimpl::ImpBase::~ImpBase() = default;
 
@@ -307,22 +306,6 @@ float OxRxUiPlacementAttribute::getWeight(const OxRxObject* object)
         return 0.0f;
     const float n = static_cast<float>(children->logicalLength());
     return (static_cast<float>(index) + 1.0f) / (n + 1.0f) + static_cast<float>(placement->mWeight);
-}
-
-Orka::ErrorStatus OxRxResourceLoader::loadString(const OxRxObject* object, unsigned int id,
-                                                 unsigned int sourceHint, OxString& result)
-{
-    while (const OxRxMember* member = OxRxMember::cast(object)) {
-        if (auto* loader = static_cast<OxRxResourceLoader*>(member->queryX(desc())))
-            return loader->subLoadString(id, sourceHint, result);
-        object = member->owner();
-    }
-    if (object == nullptr)
-        return Orka::eNotFound;
-    const OxRxClass* rxClass = OxRxClass::cast(object);
-    auto* loader = static_cast<OxRxResourceLoader*>(rxClass != nullptr ? rxClass->queryX(desc())
-                                                                       : object->queryX(desc()));
-    return loader != nullptr ? loader->subLoadString(id, sourceHint, result) : Orka::eNotFound;
 }
 
 OxRxAttributeCollection::~OxRxAttributeCollection()

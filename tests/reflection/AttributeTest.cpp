@@ -1,6 +1,6 @@
 // tests/reflection/AttributeTest.cpp
-// Attribute collections, the lookups that read attributes off members and classes, and the
-// resource loader those lookups load their texts through.
+// Attribute collections, the lookups that read attributes off members and classes, the resource
+// loader those lookups load their texts through, and the category tree.
 
 #include "support/RxTestSupport.h"
 
@@ -115,6 +115,11 @@ TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
     EXPECT_EQ(u"about", text(OxRxDescriptionAttribute::getDescription(third)));
     EXPECT_EQ(u"", text(OxRxDescriptionAttribute::getDescription(bare)));
     EXPECT_EQ(u"", text(OxRxLocalizedNameAttribute::getLocalizedName(nullptr)));
+    EXPECT_EQ(u"2:7", text(parent->localName()));
+    EXPECT_EQ(u"", text(third->localName()));
+    OxString kept(u"kept");
+    EXPECT_EQ(Orka::eNotFound, OxRxResourceLoader::loadString(bare, 1, 0, kept));
+    EXPECT_EQ(u"kept", text(kept));
 
     EXPECT_EQ(std::u16string(u"Geometry"), OxRxUiPlacementAttribute::getCategory(third));
     EXPECT_FLOAT_EQ(10.6f, OxRxUiPlacementAttribute::getWeight(third));
@@ -127,6 +132,38 @@ TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
     rxClass->delX(OxRxResourceLoader::desc());
     for (Group* member : {parent, shown, bare})
         OxRxMember::deleteMember(member);
+}
+
+// A name found below a child before a direct child of that name, children listed twice or not
+// in order, a removed child still owned (deleted twice) or still naming its old parent.
+TEST_F(Attributes, CategoriesSearchDirectChildrenFirstAndGiveUpRemovedOnes)
+{
+    auto* a = new OxRxCategory(u"A", nullptr);
+    auto* b = new OxRxCategory(u"B", a);
+    auto* d = new OxRxCategory(u"D", a);
+    auto* bd = new OxRxCategory(u"D", b);
+    auto* bc = new OxRxCategory(u"C", b);
+    new OxRxCategory(u"C", d);
+    ASSERT_EQ(2, a->children()->logicalLength());
+    EXPECT_EQ(b, a->children()->at(0));
+    EXPECT_EQ(d, a->findDescendant(u"D"));
+    EXPECT_EQ(bc, a->findDescendant(u"C"));
+    EXPECT_EQ(nullptr, a->findDescendant(nullptr));
+    EXPECT_EQ(nullptr, bc->findDescendant(u"C"));
+
+    EXPECT_EQ(Orka::eNotFound, a->removeChild(bd));
+    EXPECT_EQ(Orka::eOk, b->removeChild(bd));
+    EXPECT_EQ(nullptr, bd->owner());
+    EXPECT_EQ(1, b->children()->logicalLength());
+    int id = -1;
+    EXPECT_EQ(Orka::eOk, oxdbGetLegacyCategoryId(bd, id));
+    EXPECT_EQ(0, id);
+    EXPECT_EQ(Orka::eOk, oxdbSetLegacyCategoryId(bd, 7));
+    EXPECT_EQ(Orka::eOk, oxdbGetLegacyCategoryId(bd, id));
+    EXPECT_EQ(7, id);
+    EXPECT_EQ(Orka::eNullArgument, oxdbSetLegacyCategoryId(nullptr, 7));
+    OxRxMember::deleteMember(a);
+    OxRxMember::deleteMember(bd);
 }
 
 } // namespace
