@@ -18,6 +18,7 @@ void registerClasses()
     OxRxValueType::rxInit();
     oxrxBuildClassHierarchy();
     OxRxBoxedValue::rxInit();
+    OxRxBoxedValueOnStack::rxInit();
     OxRxMember::rxInit();
     OxRxMethod::rxInit();
     OxRxPropertyBase::rxInit();
@@ -35,6 +36,7 @@ void registerClasses()
     OxRxCollectionPropertyOverrule::rxInit();
     OxRxStatefulProperty::rxInit();
     OxRxResourceLoader::rxInit();
+    OxRxEnumTag::rxInit();
 
     startMemberQueryEngine();
 

@@ -15,6 +15,7 @@
 
 class OxRxMember;
 class OxRxMemberOverrule;
+class OxRxValue;
 class OxRxValueType;
 
 /// The state every member has. Members of the library's own classes use subclasses of it that
@@ -298,3 +299,22 @@ class OXFIRST_API OxRxCategory : public OxRxMember {
 /// The number a category keeps for older callers (0 at creation). eNullArgument for null.
 OXFIRST_API Orka::ErrorStatus oxdbGetLegacyCategoryId(const OxRxCategory* category, int& id);
 OXFIRST_API Orka::ErrorStatus oxdbSetLegacyCategoryId(OxRxCategory* category, int id);
+
+/// One named value of an enumeration type; IOxRxEnumeration hands the tags out and
+/// OxRxValue::getEnumTag finds the tag of a value. Its owner is the enumeration's value type once
+/// the module building the enumeration sets it (oxdbImpSetOwnerForEnumTag).
+class OXFIRST_API OxRxEnumTag : public OxRxMember {
+    OX_RX_DECLARE_MEMBERS(OxRxEnumTag)
+    /// A tag named `name` (copied) of `value`'s type, holding a copy of `value`; no owner.
+    OxRxEnumTag(const OXCHAR* name, const OxRxValue& value);
+    ~OxRxEnumTag() override;
+    const OxRxValue& value() const noexcept;
+    /// The localized name, else the segment for this tag of the owner type's alternate name lists.
+    OxString alternateLocalName() const { return subAlternateLocalName(); }
+
+protected:
+    virtual OxString subAlternateLocalName() const;
+};
+
+/// Sets the owner of `tag` to the value type `owner`, unchecked.
+OXFIRST_API void oxdbImpSetOwnerForEnumTag(const OxRxClass* owner, OxRxEnumTag* tag);

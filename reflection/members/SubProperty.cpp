@@ -11,29 +11,6 @@ OX_RX_DEFINE_MEMBERS(OxRxSubProperty, u"OxRxSubProperty", u"OxRxProperty", nullp
 
 namespace {
 
-// Lends a value to the member that reads or writes a part of it, for the length of one call.
-class ValueBox final : public OxRxBoxedValue {
-public:
-    explicit ValueBox(OxRxValue& value) noexcept : mValue(value) {}
-    OxRxValue* value() override { return &mValue; }
-    const OxRxValue* value() const override { return &mValue; }
-
-    // What the value stands for: its data for a type derived from another class than
-    // "OxRxValueType", the carried object for an object-value type, else the box itself.
-    OxRxObject* rxObject()
-    {
-        const OxRxValueType& type = mValue.type();
-        if (type.myParent() != nullptr && type.myParent() != OxRxValueType::desc())
-            return static_cast<OxRxObject*>(mValue.data());
-        if (const IOxRxObjectValue* objectValue = type.rxObjectValue())
-            return const_cast<OxRxObject*>(objectValue->getRxObject(mValue));
-        return this;
-    }
-
-private:
-    OxRxValue& mValue;
-};
-
 bool isProbe(const OxRxValue& value) noexcept
 {
     return &value == &OxRxValue::varies();
@@ -82,7 +59,7 @@ Orka::ErrorStatus throughParent(const OxRxProperty* parent, const OxRxObject* ob
         return status;
     const IOxRxReferenceType* reference = parent->type().referenceType();
     ReferenceTypePointer referenced;
-    ValueBox box(whole);
+    OxRxBoxedValueOnStack box(whole);
     OxRxObject* target = nullptr;
     if (reference != nullptr) {
         referenced.reset(reference, reference->dereference(whole, mode));

@@ -7,8 +7,10 @@
 #include <oxfirst/OxRxMember.h>
 #include <oxfirst/OxRxValue.h>
 
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -17,12 +19,17 @@ std::u16string text(const OxString& string)
     return string.kwszPtr();
 }
 
-// Answers "<hint>:<id>" for every id.
+// Answers the text listed for an id, else "<hint>:<id>".
 class Loader : public OxRxResourceLoader {
+public:
+    std::map<unsigned int, std::u16string> mTexts;
+
 protected:
     Orka::ErrorStatus subLoadString(unsigned int id, unsigned int sourceHint, OxString& result) override
     {
-        const std::u16string loaded{char16_t(u'0' + sourceHint), u':', char16_t(u'0' + id)};
+        const std::u16string loaded =
+            mTexts.count(id) != 0 ? mTexts[id]
+                                  : std::u16string{char16_t(u'0' + sourceHint), u':', char16_t(u'0' + id)};
         result = OxString(loaded.c_str());
         return Orka::eOk;
     }
@@ -164,6 +171,49 @@ TEST_F(Attributes, CategoriesSearchDirectChildrenFirstAndGiveUpRemovedOnes)
     EXPECT_EQ(Orka::eNullArgument, oxdbSetLegacyCategoryId(nullptr, 7));
     OxRxMember::deleteMember(a);
     OxRxMember::deleteMember(bd);
+}
+
+// An enumeration of five tags whose names its value type lists.
+class Colors : public OxRxValueType, public IOxRxEnumeration {
+public:
+    Colors() : OxRxValueType(u"Colors", *static_cast<IOxRxEnumeration*>(this), 4)
+    {
+        for (int i = 0; i < 5; ++i)
+            oxdbImpSetOwnerForEnumTag(this, mTags[i] = new OxRxEnumTag(u"tag", OxRxValue(i)));
+    }
+    ~Colors() override
+    {
+        for (OxRxEnumTag* tag : mTags)
+            OxRxMember::deleteMember(tag);
+    }
+    int subToString(const void*, OXCHAR*, std::size_t, StringFormat) const override { return -1; }
+    bool subEqualTo(const void* a, const void* b) const override { return *(const int*)a == *(const int*)b; }
+    int count() const override { return 5; }
+    const OxRxEnumTag* getAt(int index) const override { return mTags[index]; }
+    OxRxEnumTag* mTags[5];
+};
+
+// Segments counted per list instead of across lists, an empty segment taken as the name or
+// moving the count on, alternate lists read for plain names, a tag's own name not preferred.
+TEST_F(Attributes, EnumTagsTakeTheirSegmentOfTheTypesNameLists)
+{
+    Loader loader;
+    loader.mTexts = {{1, u"Red;;Blue"}, {2, u"Cyan"}, {3, u"alt0;alt1;;alt3;alt4"}, {4, u"Own"}};
+    auto* colors = new Colors();
+    oxrxBuildClassHierarchy();
+    colors->addX(OxRxResourceLoader::desc(), &loader);
+    colors->attributes().add(new OxRxLocalizedNameAttribute(1));
+    colors->attributes().add(new OxRxAlternateLocalizedNameAttribute(3));
+    colors->attributes().add(new OxRxLocalizedNameAttribute(2));
+    colors->mTags[0]->attributes().add(new OxRxLocalizedNameAttribute(4));
+    std::vector<std::u16string> names, alternates;
+    for (const OxRxEnumTag* tag : colors->mTags) {
+        names.push_back(text(tag->localName()));
+        alternates.push_back(text(tag->alternateLocalName()));
+    }
+    EXPECT_EQ((std::vector<std::u16string>{u"Own", u"", u"Blue", u"Cyan", u""}), names);
+    EXPECT_EQ((std::vector<std::u16string>{u"Own", u"alt1", u"Blue", u"Cyan", u"alt4"}), alternates);
+    colors->delX(OxRxResourceLoader::desc());
 }
 
 } // namespace
