@@ -79,6 +79,10 @@ class OXFIRST_API OxRxSubProperty : public OxRxProperty {
     ~OxRxSubProperty() override;
 
 protected:
+    /// The name its shared attributes give, else its segment (by its place among the parent's
+    /// children) of the name lists in the parent's own localized-name attributes, loaded for the
+    /// parent's owner.
+    OxString subLocalName() const override;
     /// eNotImplementedYet when the availability test says no or the value cannot be reached;
     /// else the status of the parent's read or of the member's.
     Orka::ErrorStatus subGetValue(const OxRxObject* object, OxRxValue& value) const override;

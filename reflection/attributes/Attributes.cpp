@@ -7,10 +7,13 @@
 #include <oxfirst/OxRxValue.h>
 
 #include "reflection/ReflectionClasses.h"
+#include "reflection/attributes/NameLists.h"
 
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 OX_RX_DEFINE_MEMBERS(OxRxAttribute, u"OxRxAttribute", u"OxRxObject", nullptr)
 OX_RX_DEFINE_MEMBERS(OxRxLocalizedNameAttribute, u"OxRxLocalizedNameAttribute", u"OxRxAttribute", nullptr)
@@ -376,6 +379,38 @@ OxRxAttribute* OxRxAttributeCollection::getAt(int index)
 }
 
 namespace oxreflect {
+
+OxString segmentOf(const OxRxAttributeCollection& attributes, const OxRxObject* loadFor,
+                   const OxRxClass* listClass, int index)
+{
+    int first = 0; // the number of the first segment of the current list
+    for (int i = 0; i < attributes.count(); ++i) {
+        const OxRxAttribute* attribute = attributes.getAt(i);
+        if (attribute->isA() != listClass)
+            continue;
+        const auto* list = static_cast<const OxRxLocalizedNameAttribute*>(attribute);
+        OxString loaded;
+        (void)OxRxResourceLoader::loadString(loadFor, list->id(), list->sourceHint(), loaded);
+        std::u16string_view rest = loaded.kwszPtr();
+        int number = first;
+        for (;;) {
+            const std::size_t end = rest.find(u';');
+            const std::u16string_view segment = rest.substr(0, end);
+            if (number == index) {
+                if (!segment.empty())
+                    return OxString(std::u16string(segment).c_str());
+                break; // missing here: the next list is asked for the same number
+            }
+            if (end == std::u16string_view::npos) {
+                first = number + 1;
+                break;
+            }
+            rest.remove_prefix(end + 1);
+            ++number;
+        }
+    }
+    return OxString();
+}
 
 OxRxAttributeCollection* newAttributeCollection()
 {

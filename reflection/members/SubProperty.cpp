@@ -3,6 +3,7 @@
 // property's promoted children are made. A read goes through the parent's value: a reference
 // is followed to its object, any other value is boxed for the member to read from.
 
+#include "reflection/attributes/NameLists.h"
 #include "reflection/members/PropertyImp.h"
 
 #include <string>
@@ -42,6 +43,20 @@ OxRxSubProperty::~OxRxSubProperty()
 const OxRxProperty* OxRxSubProperty::member() const noexcept
 {
     return static_cast<const OxRxProperty*>((*mpImp->mpChildren)[0]);
+}
+
+OxString OxRxSubProperty::subLocalName() const
+{
+    OxString own = OxRxMember::subLocalName();
+    if (!own.isEmpty())
+        return own;
+    const auto* parent = static_cast<const OxRxMember*>(owner());
+    const OxArray<const OxRxMember*>* siblings = parent->children();
+    const int index = siblings != nullptr ? siblings->find(this) : -1;
+    if (index < 0)
+        return OxString();
+    return oxreflect::segmentOf(parent->attributes(), parent->owner(), OxRxLocalizedNameAttribute::desc(),
+                                index);
 }
 
 namespace {

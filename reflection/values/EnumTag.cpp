@@ -5,49 +5,9 @@
 #include <oxfirst/OxRxMember.h>
 #include <oxfirst/OxRxValue.h>
 
-#include <string>
-#include <string_view>
+#include "reflection/attributes/NameLists.h"
 
 OX_RX_DEFINE_MEMBERS(OxRxEnumTag, u"OxRxEnumTag", u"OxRxMember", nullptr)
-
-namespace {
-
-// Segment `index` of the name lists of `type` held by its attributes of exactly `listClass`, in
-// collection order. The segments are numbered on across the lists; an empty segment is a name
-// missing from that list, so the next list is asked for the same number.
-OxString segmentOf(const OxRxValueType& type, const OxRxClass* listClass, int index)
-{
-    const OxRxAttributeCollection& attributes = type.attributes();
-    int first = 0; // the number of the first segment of the current list
-    for (int i = 0; i < attributes.count(); ++i) {
-        const OxRxAttribute* attribute = attributes.getAt(i);
-        if (attribute->isA() != listClass)
-            continue;
-        const auto* list = static_cast<const OxRxLocalizedNameAttribute*>(attribute);
-        OxString loaded;
-        (void)OxRxResourceLoader::loadString(&type, list->id(), list->sourceHint(), loaded);
-        std::u16string_view rest = loaded.kwszPtr();
-        int number = first;
-        for (;;) {
-            const std::size_t end = rest.find(u';');
-            const std::u16string_view segment = rest.substr(0, end);
-            if (number == index) {
-                if (!segment.empty())
-                    return OxString(std::u16string(segment).c_str());
-                break; // missing here: the next list is asked for the same number
-            }
-            if (end == std::u16string_view::npos) {
-                first = number + 1;
-                break;
-            }
-            rest.remove_prefix(end + 1);
-            ++number;
-        }
-    }
-    return OxString();
-}
-
-} // namespace
 
 // The tag's value after the member fields; the tag's member type is the value's type.
 class OxRxEnumTagImp final : public OxRxMemberImp {
@@ -73,7 +33,7 @@ public:
             return OxString();
         for (int index = 0; index < enumeration->count(); ++index)
             if (enumeration->getAt(index) == mpSelf)
-                return segmentOf(*type, listClass, index);
+                return oxreflect::segmentOf(type->attributes(), type, listClass, index);
         return OxString();
     }
 
