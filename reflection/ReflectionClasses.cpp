@@ -35,6 +35,7 @@ void registerClasses()
     OxRxPropertyOverrule::rxInit();
     OxRxCollectionPropertyOverrule::rxInit();
     OxRxStatefulProperty::rxInit();
+    OxRxPropagatePropertyChange::rxInit();
     OxRxResourceLoader::rxInit();
     OxRxEnumTag::rxInit();
 
