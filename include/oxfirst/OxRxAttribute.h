@@ -8,6 +8,7 @@
 #include <oxfirst/OxRxPimpl.h>
 #include <oxfirst/OxString.h>
 
+class OxRxPropertyBase;
 class OxRxValue;
 
 class OxRxAttribute;
@@ -119,12 +120,24 @@ class OXFIRST_API OxRxUiPlacementAttribute : public OxRxAttribute {
 
 // The attributes below keep the caller's text pointer, not a copy: the text must outlive them.
 
-/// The path of the property a member refers to.
+/// The path of the property a member refers to: names separated by "/", each a property of the
+/// object the path has reached. A property whose type is a reference type is followed to the
+/// object it refers to; any other property is entered by naming one of its children.
 class OXFIRST_API OxRxRefersToAttribute : public OxRxAttribute {
     OX_RX_DECLARE_MEMBERS(OxRxRefersToAttribute)
+    using FindProperty = const OxRxPropertyBase* (*)(const OxRxObject* object, const OXCHAR* name);
+    using AcceptValue = bool (*)(const OxRxPropertyBase* property, OxRxValue& value);
     explicit OxRxRefersToAttribute(const OXCHAR* path);
     ~OxRxRefersToAttribute() override;
     const OXCHAR* path() const noexcept;
+
+    /// The property the last name of `path` names, starting at `object`; null when a name is
+    /// missing, a segment can be neither followed nor entered, or `acceptValue` (given the
+    /// reference property and the value read from it, which it may change) rejects a value.
+    /// Empty and "." segments are dropped; ".." is a name. `findProperty` null: the member query
+    /// engine finds the names. Every object followed to is released before the answer.
+    static const OxRxPropertyBase* parseReference(const OXCHAR* path, const OxRxObject* object,
+                                                  FindProperty findProperty, AcceptValue acceptValue);
 };
 
 /// Says that a member is shown under a path of its own even when its children stand for it:

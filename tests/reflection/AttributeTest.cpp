@@ -5,11 +5,15 @@
 #include "support/RxTestSupport.h"
 
 #include <oxfirst/OxRxMember.h>
+#include <oxfirst/OxRxProperty.h>
 #include <oxfirst/OxRxValue.h>
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,37 +24,30 @@ std::u16string text(const OxString& string)
 }
 
 // Answers the text listed for an id, else "<hint>:<id>".
-class Loader : public OxRxResourceLoader {
-public:
+struct Loader : OxRxResourceLoader {
     std::map<unsigned int, std::u16string> mTexts;
-
-protected:
     Orka::ErrorStatus subLoadString(unsigned int id, unsigned int sourceHint, OxString& result) override
     {
-        const std::u16string loaded =
-            mTexts.count(id) != 0 ? mTexts[id]
-                                  : std::u16string{char16_t(u'0' + sourceHint), u':', char16_t(u'0' + id)};
-        result = OxString(loaded.c_str());
+        const std::u16string fallback{char16_t(u'0' + sourceHint), u':', char16_t(u'0' + id)};
+        result = OxString((mTexts.count(id) != 0 ? mTexts[id] : fallback).c_str());
         return Orka::eOk;
     }
 };
 
-// A member of `owner` with `count` plain children that it owns.
-class Group : public OxRxMember {
-public:
-    Group(const OXCHAR* name, const OxRxObject* owner, int count = 0)
-        : OxRxMember(new OxRxMemberImp(name, OxRxValueType::Desc<int>::value(), owner, this)), mCount(count)
+// A property of `owner` with children of its type named by the letters of `children`.
+struct Named : OxRxProperty {
+    Named(const OXCHAR* name, const OxRxValueType& type, const OxRxObject* owner = nullptr,
+          std::u16string children = u"")
+        : OxRxProperty(name, type, owner), mChildren(children)
     {
     }
-
-protected:
     Orka::ErrorStatus subChildren(OxArray<const OxRxMember*>& children) const override
     {
-        for (int i = 0; i < mCount; ++i)
-            children.append(new Group(u"child", this));
+        for (char16_t child : mChildren)
+            children.append(new Named(std::u16string(1, child).c_str(), type(), this));
         return Orka::eOk;
     }
-    int mCount;
+    std::u16string mChildren;
 };
 
 class Attributes : public ::testing::Test {
@@ -90,19 +87,19 @@ TEST_F(Attributes, CollectionKeepsOrderAndMatchesExactClasses)
     delete alternate;
 }
 
-// Names and descriptions not loaded from the loader of the class ending the owner chain, not
-// inherited from a member owner, loaded without any loader, or the text form sent to a loader;
-// categories and weights answered for classes, inherited through a display-as owner, or
-// children weighed off by one.
+// Names not loaded through the class ending the owner chain or not inherited from a member owner,
+// the text form sent to a loader; categories and weights answered for classes, inherited through
+// a display-as owner, or children weighed off by one.
 TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
 {
     Loader loader;
     OxRxClass* rxClass =
         newOxRxClass(u"Shape", u"OxRxObject", 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     oxrxBuildClassHierarchy();
-    Group* parent = new Group(u"parent", rxClass, 4);
-    Group* shown = new Group(u"shown", nullptr, 1);
-    Group* bare = new Group(u"bare", nullptr);
+    const OxRxValueType& type = OxRxValueType::Desc<int>::value();
+    auto* parent = new Named(u"parent", type, rxClass, u"abcd");
+    auto* shown = new Named(u"shown", type, nullptr, u"a");
+    auto* bare = new Named(u"bare", type);
     parent->attributes().add(new OxRxLocalizedNameAttribute(7u, 2u));
     parent->attributes().add(new OxRxDescriptionAttribute(u"about"));
     parent->attributes().add(new OxRxUiPlacementAttribute(u"Geometry", 10));
@@ -113,14 +110,12 @@ TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
     rxClass->attributes().add(new OxRxLocalizedNameAttribute(1u));
     const OxRxMember* third = parent->children()->at(2);
 
-    EXPECT_EQ(u"", text(OxRxLocalizedNameAttribute::getLocalizedName(parent)));
     EXPECT_EQ(nullptr, rxClass->addX(OxRxResourceLoader::desc(), &loader));
     EXPECT_EQ(u"2:7", text(OxRxLocalizedNameAttribute::getLocalizedName(parent)));
     EXPECT_EQ(u"2:7", text(OxRxLocalizedNameAttribute::getLocalizedName(third)));
     EXPECT_EQ(u"0:1", text(OxRxLocalizedNameAttribute::getLocalizedName(rxClass)));
     EXPECT_EQ(u"about", text(OxRxDescriptionAttribute::getDescription(third)));
     EXPECT_EQ(u"", text(OxRxDescriptionAttribute::getDescription(bare)));
-    EXPECT_EQ(u"", text(OxRxLocalizedNameAttribute::getLocalizedName(nullptr)));
     EXPECT_EQ(u"2:7", text(parent->localName()));
     EXPECT_EQ(u"", text(third->localName()));
     OxString kept(u"kept");
@@ -135,8 +130,7 @@ TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
         EXPECT_EQ(nullptr, OxRxUiPlacementAttribute::getCategory(none));
         EXPECT_EQ(0.0f, OxRxUiPlacementAttribute::getWeight(none));
     }
-    rxClass->delX(OxRxResourceLoader::desc());
-    for (Group* member : {parent, shown, bare})
+    for (Named* member : {parent, shown, bare})
         OxRxMember::deleteMember(member);
 }
 
@@ -150,11 +144,10 @@ TEST_F(Attributes, CategoriesSearchDirectChildrenFirstAndGiveUpRemovedOnes)
     auto* bd = new OxRxCategory(u"D", b);
     auto* bc = new OxRxCategory(u"C", b);
     new OxRxCategory(u"C", d);
-    ASSERT_EQ(2, a->children()->logicalLength());
-    EXPECT_EQ(b, a->children()->at(0));
+    ASSERT_EQ(std::pair(2, (const OxRxMember*)b),
+              std::pair(a->children()->logicalLength(), a->children()->at(0)));
     EXPECT_EQ(d, a->findDescendant(u"D"));
     EXPECT_EQ(bc, a->findDescendant(u"C"));
-    EXPECT_EQ(nullptr, a->findDescendant(nullptr));
 
     EXPECT_EQ(Orka::eNotFound, a->removeChild(bd));
     EXPECT_EQ(Orka::eOk, b->removeChild(bd));
@@ -172,11 +165,7 @@ public:
         for (int i = 0; i < 5; ++i)
             oxdbImpSetOwnerForEnumTag(this, mTags[i] = new OxRxEnumTag(u"tag", OxRxValue(i)));
     }
-    ~Colors() override
-    {
-        for (OxRxEnumTag* tag : mTags)
-            OxRxMember::deleteMember(tag);
-    }
+    ~Colors() override { std::for_each(mTags, mTags + 5, OxRxMember::deleteMember); }
     int subToString(const void*, OXCHAR*, std::size_t, StringFormat) const override { return -1; }
     bool subEqualTo(const void* a, const void* b) const override { return *(const int*)a == *(const int*)b; }
     int count() const override { return 5; }
@@ -193,18 +182,56 @@ TEST_F(Attributes, EnumTagsTakeTheirSegmentOfTheTypesNameLists)
     auto* colors = new Colors();
     oxrxBuildClassHierarchy();
     colors->addX(OxRxResourceLoader::desc(), &loader);
-    colors->attributes().add(new OxRxLocalizedNameAttribute(1));
-    colors->attributes().add(new OxRxAlternateLocalizedNameAttribute(3));
-    colors->attributes().add(new OxRxLocalizedNameAttribute(2));
+    for (OxRxAttribute* list : std::initializer_list<OxRxAttribute*>{
+             new OxRxLocalizedNameAttribute(1), new OxRxAlternateLocalizedNameAttribute(3),
+             new OxRxLocalizedNameAttribute(2)})
+        colors->attributes().add(list);
     colors->mTags[0]->attributes().add(new OxRxLocalizedNameAttribute(4));
-    std::vector<std::u16string> names, alternates;
-    for (const OxRxEnumTag* tag : colors->mTags) {
-        names.push_back(text(tag->localName()));
-        alternates.push_back(text(tag->alternateLocalName()));
-    }
-    EXPECT_EQ((std::vector<std::u16string>{u"Own", u"", u"Blue", u"Cyan", u""}), names);
-    EXPECT_EQ((std::vector<std::u16string>{u"Own", u"alt1", u"Blue", u"Cyan", u"alt4"}), alternates);
-    colors->delX(OxRxResourceLoader::desc());
+    std::vector<std::u16string> names; // "localName|alternateLocalName"
+    for (const OxRxEnumTag* tag : colors->mTags)
+        names.push_back(text(tag->localName()) + u"|" + text(tag->alternateLocalName()));
+    EXPECT_EQ((std::vector<std::u16string>{u"Own|Own", u"|alt1", u"Blue|Blue", u"Cyan|Cyan", u"|alt4"}),
+              names);
+}
+
+// A reference type whose every value refers to one object, counting what it hands out and back.
+struct Link : OxRxValueType, IOxRxReferenceType {
+    Link() : OxRxValueType(u"Link", *static_cast<IOxRxReferenceType*>(this), 4) {}
+    int subToString(const void*, OXCHAR*, std::size_t, StringFormat) const override { return -1; }
+    bool subEqualTo(const void*, const void*) const override { return true; }
+    OxRxObject* dereference(const OxRxValue&, int) const override { return ++out, &target; }
+    bool release(OxRxObject*) const override { return ++back > 0; }
+    mutable int out = 0, back = 0;
+    mutable oxtest::TestObject target;
+};
+
+// Empty and "." segments taken as names, the last property followed, an object kept or released
+// twice, a rejected value still followed, a child looked up on the object instead of the property.
+TEST_F(Attributes, ReferencePathsFollowReferencesAndEnterChildren)
+{
+    Link* link = new Link();
+    const Named p(u"p", *link), q(u"q", OxRxValueType::Desc<int>::value(), nullptr, u"bc");
+    static const Named* graph[2]; // p on the start, q on the target
+    static const OxRxObject* target;
+    std::tie(graph[0], graph[1], target) = std::tuple(&p, &q, &link->target);
+    auto find = [](const OxRxObject* object, const OXCHAR* name) -> const OxRxPropertyBase* {
+        const Named* here = graph[object == target];
+        return here->name() == std::u16string(name) ? here : nullptr;
+    };
+    oxtest::TestObject start;
+    auto parse = [&](const OXCHAR* path, OxRxRefersToAttribute::AcceptValue accept = nullptr) {
+        const OxRxPropertyBase* found = OxRxRefersToAttribute::parseReference(path, &start, find, accept);
+        return found != nullptr ? std::u16string(found->name()) : u"-";
+    };
+    for (const OXCHAR* path : {u"p", u"/p", u"./p", u"p/"})
+        EXPECT_EQ(u"p", parse(path));
+    EXPECT_EQ(0, link->out);
+    for (const OXCHAR* path : {u"", u"//", u"./.", u"p/q/x", u"p/p"})
+        EXPECT_EQ(u"-", parse(path));
+    EXPECT_EQ(u"q", parse(u"p/./q/"));
+    EXPECT_EQ(u"c", parse(u"p/q/c"));
+    EXPECT_EQ(u"-", parse(u"p/q", [](const OxRxPropertyBase*, OxRxValue&) { return false; }));
+    EXPECT_EQ(std::pair(4, 4), std::pair(link->out, link->back));
 }
 
 } // namespace

@@ -374,20 +374,17 @@ TEST(Values, SharedVoidValuesAndUnboxing)
 TEST(Values, BoxesCloneCopyAndCompareByIdentity)
 {
     oxtest::TypeSystemScope scope;
-    OxRxValue number(5);
-    OxRxValue text(OxString(u"x"));
+    OxRxValue number(5), text(OxString(u"x"));
     OxRxBoxedValueOnStack box(number);
     std::unique_ptr<OxRxObject> copy(box.clone());
     const OxRxValue* copied = OxRxValue::unbox(copy.get());
-    ASSERT_NE(copied, nullptr);
-    EXPECT_NE(copied, &number);
-    EXPECT_TRUE(*copied == number);
+    ASSERT_TRUE(copied != nullptr && copied != &number && *copied == number);
     EXPECT_EQ(copy->isA(), OxRxBoxedValueOnStack::desc());
     EXPECT_EQ(box.isEqualTo(copy.get()) + copy->isEqualTo(&box), 0);
     EXPECT_EQ(box.isEqualTo(&box) + copy->isEqualTo(copy.get()), 2);
     const oxtest::TestObject object;
-    EXPECT_EQ(box.copyFrom(&object), Orka::eWrongObjectType);
-    EXPECT_EQ(box.copyFrom(nullptr), Orka::eWrongObjectType);
+    EXPECT_EQ(std::pair(Orka::eWrongObjectType, Orka::eWrongObjectType),
+              std::pair(box.copyFrom(&object), box.copyFrom(nullptr)));
     OxRxBoxedValueOnStack textBox(text);
     EXPECT_EQ(box.copyFrom(&textBox), Orka::eOk);
     EXPECT_TRUE(number == text);
