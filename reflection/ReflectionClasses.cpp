@@ -18,6 +18,7 @@ void registerClasses()
     OxRxValueType::rxInit();
     oxrxBuildClassHierarchy();
     OxRxBoxedValue::rxInit();
+    OxRxBoxedValueOnStack::rxInit();
     OxRxMember::rxInit();
     OxRxMethod::rxInit();
     OxRxPropertyBase::rxInit();
@@ -34,10 +35,28 @@ void registerClasses()
     OxRxPropertyOverrule::rxInit();
     OxRxCollectionPropertyOverrule::rxInit();
     OxRxStatefulProperty::rxInit();
+    OxRxPropagatePropertyChange::rxInit();
+    OxRxResourceLoader::rxInit();
+    OxRxEnumTag::rxInit();
 
     startMemberQueryEngine();
 
+    OxRxLocalizedNameAttribute::rxInit();
+    OxRxAlternateLocalizedNameAttribute::rxInit();
+    OxRxUiPlacementAttribute::rxInit();
+    OxRxDescriptionAttribute::rxInit();
+    OxRxRefersToAttribute::rxInit();
     OxRxDisplayAsAttribute::rxInit();
+    OxRxCOMAttribute::rxInit();
+    OxRxFlagsAttribute::rxInit();
+    OxRxFilePathAttribute::rxInit();
+    OxRxUnitTypeAttribute::rxInit();
+    OxRxGenerateDynamicPropertiesAttribute::rxInit();
+    OxRxUseDialogForReferredCollectionAttribute::rxInit();
+    OxRxDefaultValueAttribute::rxInit();
+    OxRxCumulativeAttribute::rxInit();
+    OxRxAffinityAttribute::rxInit();
+    OxRxCategory::rxInit();
 }
 
 void endReflection()

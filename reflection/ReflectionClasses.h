@@ -6,6 +6,7 @@
 
 class OxRxMemberCollection;
 class OxRxAttributeCollection;
+class OxRxMemberCollectionBuilder;
 
 namespace oxreflect {
 
@@ -23,6 +24,9 @@ void deleteMemberCollection(OxRxMemberCollection* members);
 OxRxAttributeCollection* newAttributeCollection();
 /// Deletes the collection and the attributes it holds.
 void deleteAttributeCollection(OxRxAttributeCollection* attributes);
+
+/// The root class's member builder: adds the properties every object has.
+void buildObjectMembers(OxRxMemberCollectionBuilder& builder, void* data);
 
 /// Registers "OxRxValueType" and links it at once, then registers the other classes of the
 /// reflection layer, unlinked until the host builds the class hierarchy; makes the member query

@@ -317,7 +317,7 @@ bool startClassSystem()
     // The root's parent name is the empty text: linking finds no such class and, for the root
     // alone, says nothing.
     fillClassPointer(&OxRxObject::gpDesc, newOxRxClass(u"OxRxObject", u"", 0, 0, 0, nullptr, nullptr, nullptr,
-                                                       nullptr, nullptr, nullptr));
+                                                       nullptr, gReflectionHooks.rootMembers, nullptr));
     for (void (*rxInit)() : kLibraryClasses)
         rxInit();
     oxrxBuildClassHierarchy();

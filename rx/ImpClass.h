@@ -76,6 +76,8 @@ struct ReflectionHooks {
     /// A new empty collection; throws std::bad_alloc when memory ran out.
     OxRxAttributeCollection* (*newAttributes)() = nullptr;
     void (*deleteAttributes)(OxRxAttributeCollection* attributes) = nullptr;
+    /// The member builder of the root class "OxRxObject".
+    OxRxClass::MemberBuilder rootMembers = nullptr;
 };
 extern constinit ReflectionHooks gReflectionHooks;
 

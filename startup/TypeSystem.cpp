@@ -15,7 +15,8 @@ void oxrxInitTypeSystem()
     // The class records build members and attributes through the reflection layer; they need
     // the hooks from the first class on.
     oxrx::gReflectionHooks = {oxreflect::buildMemberCollection, oxreflect::deleteMemberCollection,
-                              oxreflect::newAttributeCollection, oxreflect::deleteAttributeCollection};
+                              oxreflect::newAttributeCollection, oxreflect::deleteAttributeCollection,
+                              oxreflect::buildObjectMembers};
     if (!oxrx::startClassSystem())
         return;
     oxreflect::registerClasses();

@@ -15,6 +15,7 @@
 
 class OxRxMember;
 class OxRxMemberOverrule;
+class OxRxValue;
 class OxRxValueType;
 
 /// The state every member has. Members of the library's own classes use subclasses of it that
@@ -28,7 +29,8 @@ public:
     /// overrules still on the member, then the attributes.
     ~OxRxMemberImp() override;
 
-    /// The localized name: empty unless a subclass knows one.
+    /// The localized name: the text that the responsible resource loader gives for the member's
+    /// own localized-name attribute; empty without one or when nothing loads it.
     virtual OxString localName() const;
     /// Appends the member's children; the default adds nothing and answers eNotImplementedYet.
     virtual Orka::ErrorStatus children(OxArray<const OxRxMember*>& children) const;
@@ -257,3 +259,62 @@ private:
     static OxRxMemberQueryEngine* gpEngine;
     OxRxMemberQueryEngineImp* mpImp;
 };
+
+/// The protocol extension that turns resource ids into text. A module attaches a loader to a
+/// class (OxRxClass::addX under OxRxResourceLoader::desc()); loadString finds the one
+/// responsible for an object.
+class OXFIRST_API OxRxResourceLoader : public OxRxObject {
+    OX_RX_DECLARE_MEMBERS(OxRxResourceLoader)
+    /// Asks the loader responsible for `object` for the text of `id`: the first member on the
+    /// owner chain that has a loader, else the class ending the chain (its own extension) or the
+    /// non-member object there. eNotFound, result untouched, when none is responsible.
+    static Orka::ErrorStatus loadString(const OxRxObject* object, unsigned int id, unsigned int sourceHint,
+                                        OxString& result);
+
+protected:
+    /// Loads the text of `id` (with `sourceHint` as the loader reads it) into `result`.
+    virtual Orka::ErrorStatus subLoadString(unsigned int id, unsigned int sourceHint, OxString& result) = 0;
+};
+
+/// A named group in a tree under which members are filed. Its owner is its parent category (null
+/// for a root) and its children() are its child categories, which it owns: deleting a category
+/// deletes them, in order. A category does not take itself out of its parent when deleted:
+/// removeChild comes first.
+class OXFIRST_API OxRxCategory : public OxRxMember {
+    OX_RX_DECLARE_MEMBERS(OxRxCategory)
+    /// A category named `name` (copied), appended to `parent`'s children unless listed there.
+    OxRxCategory(const OXCHAR* name, OxRxCategory* parent);
+    ~OxRxCategory() override;
+
+    /// The root of the library's tree, "OxRxCategoryRoot", made on first call and never deleted.
+    static OxRxCategory* rootCategory();
+    /// The direct child named exactly `name`, else the first match of each child's own search
+    /// in child order; null for a null name or none.
+    OxRxCategory* findDescendant(const OXCHAR* name) const;
+    /// Takes the first occurrence of `child` out, without deleting it, and clears its owner:
+    /// it becomes the caller's. eNotFound when it is not a child.
+    Orka::ErrorStatus removeChild(OxRxCategory* child);
+};
+
+/// The number a category keeps for older callers (0 at creation). eNullArgument for null.
+OXFIRST_API Orka::ErrorStatus oxdbGetLegacyCategoryId(const OxRxCategory* category, int& id);
+OXFIRST_API Orka::ErrorStatus oxdbSetLegacyCategoryId(OxRxCategory* category, int id);
+
+/// One named value of an enumeration type; IOxRxEnumeration hands the tags out and
+/// OxRxValue::getEnumTag finds the tag of a value. Its owner is the enumeration's value type once
+/// the module building the enumeration sets it (oxdbImpSetOwnerForEnumTag).
+class OXFIRST_API OxRxEnumTag : public OxRxMember {
+    OX_RX_DECLARE_MEMBERS(OxRxEnumTag)
+    /// A tag named `name` (copied) of `value`'s type, holding a copy of `value`; no owner.
+    OxRxEnumTag(const OXCHAR* name, const OxRxValue& value);
+    ~OxRxEnumTag() override;
+    const OxRxValue& value() const noexcept;
+    /// The localized name, else the segment for this tag of the owner type's alternate name lists.
+    OxString alternateLocalName() const { return subAlternateLocalName(); }
+
+protected:
+    virtual OxString subAlternateLocalName() const;
+};
+
+/// Sets the owner of `tag` to the value type `owner`, unchecked.
+OXFIRST_API void oxdbImpSetOwnerForEnumTag(const OxRxClass* owner, OxRxEnumTag* tag);

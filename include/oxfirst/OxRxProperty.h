@@ -68,6 +68,33 @@ protected:
     ~OxRxStatefulProperty() override;
 };
 
+// The three properties every object has: the root class's members, so the member query engine
+// lists them for any object unless a derived class or facet hides a name. All are read-only and
+// answer eInvalidInput for a null object; the final classes add nothing to their bases.
+#define OX_RX_OBJECT_PROPERTY(NAME)                                                                          \
+    class OXFIRST_API NAME##Base : public OxRxProperty {                                                     \
+    public:                                                                                                  \
+        NAME##Base();                                                                                        \
+        ~NAME##Base() override;                                                                              \
+                                                                                                             \
+    protected:                                                                                               \
+        Orka::ErrorStatus subGetValue(const OxRxObject* object, OxRxValue& value) const override;            \
+        Orka::ErrorStatus subSetValue(OxRxObject* object, const OxRxValue& value) const override;            \
+    };                                                                                                       \
+    class OXFIRST_API NAME final : public NAME##Base {};
+/// "LocalizedName": the localized name of the object's class.
+OX_RX_OBJECT_PROPERTY(OxRxObjectLocalizedNameProperty)
+/// "IsA": the object's class.
+OX_RX_OBJECT_PROPERTY(OxRxObjectIsAProperty)
+/// "ClassName": the empty string.
+OX_RX_OBJECT_PROPERTY(OxRxObjectClassNameProperty)
+#undef OX_RX_OBJECT_PROPERTY
+
+/// A class this library registers and gives no behaviour; modules use it as a protocol class.
+class OXFIRST_API OxRxPropagatePropertyChange : public OxRxObject {
+    OX_RX_DECLARE_MEMBERS(OxRxPropagatePropertyChange)
+};
+
 /// A value type's property shown as a property of the objects whose property `parent` holds a
 /// value of that type. Named "parent/member"; its owner is the parent, its one child the value
 /// type's property (not owned), its attributes that property's own (shared, not copied). Reading
@@ -79,6 +106,10 @@ class OXFIRST_API OxRxSubProperty : public OxRxProperty {
     ~OxRxSubProperty() override;
 
 protected:
+    /// The name its shared attributes give, else its segment (by its place among the parent's
+    /// children) of the name lists in the parent's own localized-name attributes, loaded for the
+    /// parent's owner.
+    OxString subLocalName() const override;
     /// eNotImplementedYet when the availability test says no or the value cannot be reached;
     /// else the status of the parent's read or of the member's.
     Orka::ErrorStatus subGetValue(const OxRxObject* object, OxRxValue& value) const override;

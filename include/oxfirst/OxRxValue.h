@@ -272,12 +272,51 @@ private:
     OxRxObject* mpObject = nullptr;
 };
 
-/// The abstract box that wraps a value in an object; OxRxValue::unbox finds the value of any
-/// object of this class or a class derived from it.
+/// The abstract box that wraps a value in an object, so that a value goes where an object is
+/// expected; OxRxValue::unbox finds the value of any object of this class or a class derived
+/// from it. Two boxes are equal only when they refer to the very same value object.
 class OXFIRST_API OxRxBoxedValue : public OxRxObject {
     OX_RX_DECLARE_MEMBERS(OxRxBoxedValue)
+    /// A new heap box owning a copy of `value`; the caller owns the box.
+    static OxRxBoxedValue* newBoxedValueOnHeap(const OxRxValue& value);
+
+    /// A heap box of a copy of the value; null when there is no value.
+    OxRxObject* clone() const override;
+    /// Assigns the other box's value to this one's. eWrongObjectType when `other` is no box,
+    /// eInvalidInput when only one side has a value.
+    Orka::ErrorStatus copyFrom(const OxRxObject* other) override;
+    int isEqualTo(const OxRxObject* other) const override;
+    OxRx::Ordering comparedTo(const OxRxObject* other) const override;
+
     virtual OxRxValue* value() = 0;
     virtual const OxRxValue* value() const = 0;
+
+    /// What the value stands for: its data for a type derived from another class than
+    /// "OxRxValueType", the carried object of an object-value type, else the box itself (also
+    /// when there is no value).
+    OxRxObject* rxObject();
+    const OxRxObject* rxObject() const { return const_cast<OxRxBoxedValue*>(this)->rxObject(); }
+};
+
+/// A box of a value that lives elsewhere (typically on the caller's stack) and must outlive it.
+class OXFIRST_API OxRxBoxedValueOnStack : public OxRxBoxedValue {
+    OX_RX_DECLARE_MEMBERS(OxRxBoxedValueOnStack)
+    /// Keeps the address of `value`, not a copy.
+    explicit OxRxBoxedValueOnStack(const OxRxValue& value) noexcept : mpValue(const_cast<OxRxValue*>(&value))
+    {
+    }
+    OxRxValue* value() override { return mpValue; }
+    const OxRxValue* value() const override { return mpValue; }
+
+protected:
+    OxRxValue* mpValue;
+};
+
+/// A box owning a heap copy of its value; its class is "OxRxBoxedValueOnStack".
+class OXFIRST_API OxRxBoxedValueOnHeap : public OxRxBoxedValueOnStack {
+public:
+    explicit OxRxBoxedValueOnHeap(const OxRxValue& value);
+    ~OxRxBoxedValueOnHeap() override;
 };
 
 /// A typed value: a value type and one instance of it. Instances of up to kInlineBytes bytes
@@ -452,18 +491,3 @@ void OxRxValue::set(const T& value)
         throw;
     }
 }
-
-/// One named value of an enumeration type; IOxRxEnumeration hands the tags out and
-/// OxRxValue::getEnumTag finds the tag of a value.
-class OXFIRST_API OxRxEnumTag : public OxRxObject {
-public:
-    /// A tag named `name` (copied) whose value is a copy of `value`.
-    OxRxEnumTag(const OXCHAR* name, const OxRxValue& value);
-    ~OxRxEnumTag() override;
-    const OXCHAR* name() const noexcept { return mName.kwszPtr(); }
-    const OxRxValue& value() const noexcept { return mValue; }
-
-private:
-    OxString mName;
-    OxRxValue mValue;
-};

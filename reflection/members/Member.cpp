@@ -36,7 +36,12 @@ OxRxMemberImp::~OxRxMemberImp()
 
 OxString OxRxMemberImp::localName() const
 {
-    return OxString();
+    OxString result;
+    const auto* name =
+        static_cast<const OxRxLocalizedNameAttribute*>(mAttributes.get(OxRxLocalizedNameAttribute::desc()));
+    if (name != nullptr)
+        (void)OxRxResourceLoader::loadString(mpSelf, name->id(), name->sourceHint(), result);
+    return result;
 }
 
 Orka::ErrorStatus OxRxMemberImp::children(OxArray<const OxRxMember*>&) const

@@ -3,6 +3,7 @@
 // property's promoted children are made. A read goes through the parent's value: a reference
 // is followed to its object, any other value is boxed for the member to read from.
 
+#include "reflection/attributes/NameLists.h"
 #include "reflection/members/PropertyImp.h"
 
 #include <string>
@@ -10,29 +11,6 @@
 OX_RX_DEFINE_MEMBERS(OxRxSubProperty, u"OxRxSubProperty", u"OxRxProperty", nullptr)
 
 namespace {
-
-// Lends a value to the member that reads or writes a part of it, for the length of one call.
-class ValueBox final : public OxRxBoxedValue {
-public:
-    explicit ValueBox(OxRxValue& value) noexcept : mValue(value) {}
-    OxRxValue* value() override { return &mValue; }
-    const OxRxValue* value() const override { return &mValue; }
-
-    // What the value stands for: its data for a type derived from another class than
-    // "OxRxValueType", the carried object for an object-value type, else the box itself.
-    OxRxObject* rxObject()
-    {
-        const OxRxValueType& type = mValue.type();
-        if (type.myParent() != nullptr && type.myParent() != OxRxValueType::desc())
-            return static_cast<OxRxObject*>(mValue.data());
-        if (const IOxRxObjectValue* objectValue = type.rxObjectValue())
-            return const_cast<OxRxObject*>(objectValue->getRxObject(mValue));
-        return this;
-    }
-
-private:
-    OxRxValue& mValue;
-};
 
 bool isProbe(const OxRxValue& value) noexcept
 {
@@ -67,6 +45,20 @@ const OxRxProperty* OxRxSubProperty::member() const noexcept
     return static_cast<const OxRxProperty*>((*mpImp->mpChildren)[0]);
 }
 
+OxString OxRxSubProperty::subLocalName() const
+{
+    OxString own = OxRxMember::subLocalName();
+    if (!own.isEmpty())
+        return own;
+    const auto* parent = static_cast<const OxRxMember*>(owner());
+    const OxArray<const OxRxMember*>* siblings = parent->children();
+    const int index = siblings != nullptr ? siblings->find(this) : -1;
+    if (index < 0)
+        return OxString();
+    return oxreflect::segmentOf(parent->attributes(), parent->owner(), OxRxLocalizedNameAttribute::desc(),
+                                index);
+}
+
 namespace {
 
 // Reads `parent`'s value of `object` and calls `act` with the object the member works on: the
@@ -82,7 +74,7 @@ Orka::ErrorStatus throughParent(const OxRxProperty* parent, const OxRxObject* ob
         return status;
     const IOxRxReferenceType* reference = parent->type().referenceType();
     ReferenceTypePointer referenced;
-    ValueBox box(whole);
+    OxRxBoxedValueOnStack box(whole);
     OxRxObject* target = nullptr;
     if (reference != nullptr) {
         referenced.reset(reference, reference->dereference(whole, mode));

@@ -3,6 +3,7 @@
 // a stack-heap block, and destruction; then equality, text, enumeration tags, the byte form and
 // the two shared void values. The inline blittable cases are handled in the header.
 
+#include <oxfirst/OxRxMember.h>
 #include <oxfirst/OxRxValue.h>
 
 OxRxValue::OxRxValue() noexcept : mpType(&OxRxValueType::Desc<void>::value())
@@ -250,7 +251,3 @@ const OxRxValue* OxRxValue::unbox(const OxRxObject* object)
     const OxRxBoxedValue* box = OxRxBoxedValue::cast(object);
     return box != nullptr ? box->value() : nullptr;
 }
-
-OxRxEnumTag::OxRxEnumTag(const OXCHAR* name, const OxRxValue& value) : mName(name), mValue(value) {}
-
-OxRxEnumTag::~OxRxEnumTag() = default;

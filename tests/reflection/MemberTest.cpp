@@ -115,11 +115,13 @@ Build properties(std::vector<const OXCHAR*> names)
     };
 }
 
+// The names listed, without the root class's properties that every object has.
 std::vector<std::u16string> namesOf(OxRxMemberIterator* iterator)
 {
     std::vector<std::u16string> names;
     for (; !iterator->done(); iterator->next())
-        names.emplace_back(iterator->current()->name());
+        if (iterator->current()->owner() != OxRxObject::desc())
+            names.emplace_back(iterator->current()->name());
     delete iterator;
     return names;
 }
@@ -130,6 +132,26 @@ protected:
     oxtest::TypeSystemScope mScope;
     OxRxMemberQueryEngine& engine() { return *OxRxMemberQueryEngine::theEngine(); }
 };
+
+// An object without the root's properties, or with them in another order, writable, reading
+// something else than its class, or reading a null object.
+TEST_F(Members, EveryObjectHasReadOnlyLocalizedNameIsAAndClassName)
+{
+    const OxRxMemberCollection* root = OxRxObject::desc()->members();
+    ASSERT_EQ(3, root->count());
+    const oxtest::TestObject object;
+    const OxRxValue expected[] = {OxRxValue(OxString()), OxRxValue(oxtest::TestObject::desc()),
+                                  OxRxValue(OxString())};
+    for (int i = 0; i < 3; ++i) {
+        const auto* property = OxRxProperty::cast(root->getAt(i));
+        EXPECT_EQ(property, engine().find(&object, property->name()));
+        OxRxValue value;
+        EXPECT_EQ(Orka::eOk, property->getValue(&object, value));
+        EXPECT_TRUE(value == expected[i]) << i;
+        EXPECT_EQ(Orka::eInvalidInput, property->getValue(nullptr, value));
+        EXPECT_TRUE(property->isReadOnly(&object));
+    }
+}
 
 // A collection built more than once, in another order, with a null entry, or with members that
 // keep the owner they were made with; a builder run again after it added nothing; a builder

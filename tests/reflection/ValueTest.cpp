@@ -6,6 +6,7 @@
 #include "heap/HeapTestHooks.h"
 #include "support/RxTestSupport.h"
 
+#include <oxfirst/OxRxMember.h>
 #include <oxfirst/OxRxValue.h>
 
 #include <cmath>
@@ -327,13 +328,6 @@ TEST(Values, SerializeOnlyWholeBlittableInstances)
     EXPECT_EQ(length, 8u);
 }
 
-class TestBox : public OxRxBoxedValue {
-public:
-    OxRxValue* value() override { return &mValue; }
-    const OxRxValue* value() const override { return &mValue; }
-    OxRxValue mValue{5};
-};
-
 // An object given back twice, or not at all, when the holder is reset or destroyed.
 TEST(Values, ReferenceTypePointerGivesItsObjectBackOnce)
 {
@@ -360,10 +354,11 @@ TEST(Values, SharedVoidValuesAndUnboxing)
         EXPECT_TRUE(OxRxValue() == OxRxValue::empty());
         EXPECT_FALSE(OxRxValue() == OxRxValue::varies());
         EXPECT_TRUE(OxRxValue::varies() == OxRxValue::varies());
-        TestBox box;
+        OxRxValue five(5);
+        OxRxBoxedValueOnStack box(five);
         const oxtest::TestObject object;
-        EXPECT_EQ(OxRxValue::unbox(&box), &box.mValue);
-        EXPECT_EQ(OxRxValue::unbox(static_cast<const OxRxObject*>(&box)), &box.mValue);
+        EXPECT_EQ(OxRxValue::unbox(&box), &five);
+        EXPECT_EQ(OxRxValue::unbox(static_cast<const OxRxObject*>(&box)), &five);
         EXPECT_EQ(OxRxValue::unbox(&object), nullptr);
         EXPECT_EQ(OxRxValue::unbox(static_cast<OxRxObject*>(nullptr)), nullptr);
     }
@@ -372,6 +367,28 @@ TEST(Values, SharedVoidValuesAndUnboxing)
     EXPECT_EQ(&copy.type(), &OxRxValueType::Desc<void>::value());
     EXPECT_TRUE(copy == OxRxValue::varies());
     EXPECT_EQ(&OxRxValue::empty().type(), &OxRxValue::varies().type());
+}
+
+// Boxes equal by value instead of by identity, clones sharing the boxed value, copyFrom taking
+// objects that are not boxes or keeping the target's type, rxObject answering a plain int.
+TEST(Values, BoxesCloneCopyAndCompareByIdentity)
+{
+    oxtest::TypeSystemScope scope;
+    OxRxValue number(5), text(OxString(u"x"));
+    OxRxBoxedValueOnStack box(number);
+    std::unique_ptr<OxRxObject> copy(box.clone());
+    const OxRxValue* copied = OxRxValue::unbox(copy.get());
+    ASSERT_TRUE(copied != nullptr && copied != &number && *copied == number);
+    EXPECT_EQ(copy->isA(), OxRxBoxedValueOnStack::desc());
+    EXPECT_EQ(box.isEqualTo(copy.get()) + copy->isEqualTo(&box), 0);
+    EXPECT_EQ(box.isEqualTo(&box) + copy->isEqualTo(copy.get()), 2);
+    const oxtest::TestObject object;
+    EXPECT_EQ(std::pair(Orka::eWrongObjectType, Orka::eWrongObjectType),
+              std::pair(box.copyFrom(&object), box.copyFrom(nullptr)));
+    OxRxBoxedValueOnStack textBox(text);
+    EXPECT_EQ(box.copyFrom(&textBox), Orka::eOk);
+    EXPECT_TRUE(number == text);
+    EXPECT_EQ(box.rxObject(), &box);
 }
 
 } // namespace
