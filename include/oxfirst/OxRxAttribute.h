@@ -202,7 +202,13 @@ class OXFIRST_API OxRxDefaultValueAttribute : public OxRxAttribute {
     const OxRxValue& value() const noexcept;
 };
 
-// Marker attributes: they say something by being present and hold no state.
+// Marker attributes: they say something by being present and hold no state. The interface's
+// names stand written out with the export macro, not only inside the macro below.
+class OXFIRST_API OxRxFilePathAttribute;
+class OXFIRST_API OxRxFlagsAttribute;
+class OXFIRST_API OxRxGenerateDynamicPropertiesAttribute;
+class OXFIRST_API OxRxUseDialogForReferredCollectionAttribute;
+class OXFIRST_API OxRxUiCascadingContextMenuAttribute;
 #define OX_RX_MARKER_ATTRIBUTE(CLASS)                                                                        \
     class OXFIRST_API CLASS : public OxRxAttribute {                                                         \
         OX_RX_DECLARE_MEMBERS(CLASS)                                                                         \

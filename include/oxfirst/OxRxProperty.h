@@ -70,7 +70,14 @@ protected:
 
 // The three properties every object has: the root class's members, so the member query engine
 // lists them for any object unless a derived class or facet hides a name. All are read-only and
-// answer eInvalidInput for a null object; the final classes add nothing to their bases.
+// answer eInvalidInput for a null object; the final classes add nothing to their bases. The
+// interface's names stand written out with the export macro, not only inside the macro below.
+class OXFIRST_API OxRxObjectLocalizedNamePropertyBase;
+class OXFIRST_API OxRxObjectLocalizedNameProperty;
+class OXFIRST_API OxRxObjectIsAPropertyBase;
+class OXFIRST_API OxRxObjectIsAProperty;
+class OXFIRST_API OxRxObjectClassNamePropertyBase;
+class OXFIRST_API OxRxObjectClassNameProperty;
 #define OX_RX_OBJECT_PROPERTY(NAME)                                                                          \
     class OXFIRST_API NAME##Base : public OxRxProperty {                                                     \
     public:                                                                                                  \

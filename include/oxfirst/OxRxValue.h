@@ -454,7 +454,7 @@ static_assert(sizeof(OxRxValue) == 32 && alignof(OxRxValue) == 8,
               "a value is its type pointer and 24 bytes of storage aligned for pointers and doubles");
 
 template <class T>
-OxRxValue::OxRxValue(const T& value) : mpType(&OxRxValueType::Desc<T>::value())
+inline OxRxValue::OxRxValue(const T& value) : mpType(&OxRxValueType::Desc<T>::value())
 {
     if constexpr (std::is_trivially_copyable_v<T> && sizeof(T) <= kInlineBytes) {
         if (isPlainInline(*mpType) && mpType->size() == sizeof(T)) {
@@ -467,7 +467,7 @@ OxRxValue::OxRxValue(const T& value) : mpType(&OxRxValueType::Desc<T>::value())
 }
 
 template <class T>
-void OxRxValue::set(const T& value)
+inline void OxRxValue::set(const T& value)
 {
     const OxRxValueType* type = &OxRxValueType::Desc<T>::value();
     if (!isPlainInline(*mpType))
