@@ -43,3 +43,7 @@ void assertionTour();
 /// Members: a class described by a member builder, listed through the member query engine in
 /// both contexts, a property read and written by name, a method invoked, a read overruled.
 void memberTour();
+
+/// A property browser: a circle's members by category and weight with their loaded names and
+/// descriptions, its centre's coordinates under the centre, and a reference path followed.
+void browserTour();

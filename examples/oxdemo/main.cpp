@@ -86,6 +86,7 @@ int main()
     rxTour();
     valueTour();
     memberTour();
+    browserTour();
     perfLogTour();
     assertionTour();
     return 0;
