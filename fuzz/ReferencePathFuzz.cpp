@@ -10,20 +10,14 @@
 #include <oxfirst/OxHostDefaults.h>
 #include <oxfirst/OxRxProperty.h>
 
+#include "fuzz/FuzzCheck.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                                \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition);                     \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 // A node of the graph; its "next" property refers to the node after it (the last to none).
 struct Node : OxRxObject {

@@ -10,6 +10,7 @@
 #include <oxfirst/OxHostDefaults.h>
 #include <oxfirst/OxString.h>
 
+#include "fuzz/FuzzCheck.h"
 #include "support/Utf8Oracle.h"
 
 #include <algorithm>
@@ -22,14 +23,6 @@
 #include <vector>
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                                                \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition);                     \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 // Reads the input front to back; past the end everything is 0.
 class Input {
