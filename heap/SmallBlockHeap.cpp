@@ -47,10 +47,23 @@ struct OxSbRegionTable {
     std::size_t committedBytes; // of the table, this header included
     std::byte unused[64 - 24];
 
-    std::uint8_t* states() { return reinterpret_cast<std::uint8_t*>(this + 1); }
+    std::uint8_t* states();
 };
 constexpr std::size_t kRegionTableBytes = 2 << 20;
-constexpr std::size_t kSlotCapacity = kRegionTableBytes - sizeof(OxSbRegionTable);
+// Where the state bytes start in the table. Every free loads the state byte of its block's
+// region right after the allocations before it stored to page descriptors, and a load whose
+// address matches a pending store's in the low 12 bits waits for that store (4K aliasing). The
+// state bytes of the first 256 regions therefore sit at page offsets 0xF00-0xFFF, where the
+// descriptors of pages 120-127 and 248-255 lie, the pages a region hands out last; at the
+// header's end (0x40) they met the descriptor of page 2, the first one handed out.
+constexpr std::size_t kStatesOffset = 0xF00;
+static_assert(sizeof(OxSbRegionTable) <= kStatesOffset);
+constexpr std::size_t kSlotCapacity = kRegionTableBytes - kStatesOffset;
+
+std::uint8_t* OxSbRegionTable::states()
+{
+    return reinterpret_cast<std::uint8_t*>(this) + kStatesOffset;
+}
 
 constinit OxSbRegionTable* gpTable = nullptr; // set at load, then never changed
 // The table's top, bottom and state bytes where every free looks first, in one cache line, so
@@ -106,8 +119,7 @@ void setSlotState(OxSbRegionTable* table, std::size_t slot, std::uint8_t state)
 // Commits the state table as far as `slot`.
 bool makeRoomForSlot(OxSbRegionTable* table, std::size_t slot)
 {
-    const std::size_t needed =
-        (sizeof(OxSbRegionTable) + slot + 1 + kPageBytes - 1) & ~std::size_t{kPageBytes - 1};
+    const std::size_t needed = (kStatesOffset + slot + 1 + kPageBytes - 1) & ~std::size_t{kPageBytes - 1};
     if (needed <= table->committedBytes)
         return true;
     auto* from = reinterpret_cast<std::byte*>(table) + table->committedBytes;
@@ -335,6 +347,46 @@ bool isKnownFree(const OxSbPageDesc* d, const std::byte* p)
     d->cursor = p;
 }
 
+// The common release of a page whose last block came back: its region keeps it committed and
+// stays on the available list, so no region list changes (the region has between 1 and 15
+// committed free pages). False, changing nothing, in every other case.
+[[gnu::always_inline]] inline bool keepEmptiedPage(OxSbClass* c, OxSbPageDesc* d)
+{
+    OxSbRegion* region = regionOf(d);
+    const std::uint32_t held = region->committedCount;
+    if (held - 1 >= kCommittedFreeLimit - 1 || c->blocksPerPage == 1)
+        return false;
+    unlink(c->partial, d);
+    d->cursor = nullptr;
+    d->freeCount = 0;
+    d->classIndex = 0;
+    d->flags = 0;
+    d->next = region->committedFree;
+    region->committedFree = d;
+    region->committedCount = held + 1;
+    return true;
+}
+
+// The common case of a class without a partial page: the first available region has more than
+// one committed free page, so taking one changes no region list. The page starts in bump mode
+// with its first block handed out. Null, changing nothing, in every other case.
+[[gnu::always_inline]] inline void* takeFirstBlockOfFreePage(OxSbClass* c)
+{
+    OxSbRegion* region = gpAvailable;
+    if (region == nullptr || region->committedCount < 2 || c->blocksPerPage == 1)
+        return nullptr;
+    OxSbPageDesc* d = region->committedFree;
+    region->committedFree = d->next;
+    --region->committedCount;
+    std::byte* block = pageOf(d);
+    d->cursor = block + c->blockSize;
+    d->freeCount = c->blocksPerPage - 1;
+    d->classIndex = static_cast<std::uint16_t>(c->classIndex);
+    d->flags = static_cast<std::uint16_t>(c->pageFlags);
+    pushFront(c->partial, d);
+    return block;
+}
+
 // Returns block p to its page (the lock held). A pointer that is no block of a shared class
 // (descriptor pages, free pages, pages of fixed-size heaps, addresses between blocks) and a
 // block that is certainly free already are ignored. The common case, a page that keeps some
@@ -358,6 +410,8 @@ bool isKnownFree(const OxSbPageDesc* d, const std::byte* p)
     const bool freeListMode = (d->flags & kFreeListMode) != 0;
     if (freeCount == 1 || freeCount == blocksPerPage || (!freeListMode && p + blockSize != d->cursor))
         [[unlikely]] {
+        if (freeCount == blocksPerPage && keepEmptiedPage(gpClasses[classIndex], d))
+            return;
         freeBlockSlow(gpClasses[classIndex], d, p, index);
         return;
     }
@@ -650,7 +704,10 @@ void* __oxMallocAligned(std::size_t size) noexcept
         return mallocOutsideHeap(size);
     const bool taken = gSmallBlockLock.enter();
     if (OxSbClass* c = gpClasses[classIndex]) [[likely]] {
-        if (void* block = popBlock(c)) [[likely]] {
+        void* block = popBlock(c);
+        if (block == nullptr && c->partial == nullptr)
+            block = takeFirstBlockOfFreePage(c);
+        if (block != nullptr) [[likely]] {
             gSmallBlockLock.leave(taken);
             return block;
         }
