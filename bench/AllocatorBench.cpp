@@ -7,10 +7,15 @@
 // (RTLD_LOCAL) and only mi_malloc/mi_free are called; glibc stays the process's malloc. Its rows
 // are left out when the library is not installed.
 //
+// The ratio table at the end holds the aims these rows are held to; heap 0 of the front end
+// (oxHeapAlloc(0, n), the C runtime on this system) is compared with malloc there too.
+//
 // Order matters: the resident-memory rows run first, on fresh heaps; both glibc and the
 // small-block heap skip their locking while the process has one thread, so the single-thread
 // rows run before any thread exists, and the pairs run once more afterwards ("Locked") to show
 // the cost of the uncontended lock.
+
+#include "bench/RatioReporter.h"
 
 #include <oxfirst/OxHeap.h>
 
@@ -32,6 +37,11 @@ namespace {
 struct SmallBlock {
     static void* alloc(std::size_t size) { return __oxMallocAligned(size); }
     static void free(void* p) { __oxFreeAligned(p); }
+};
+
+struct HeapZero {
+    static void* alloc(std::size_t size) { return oxHeapAlloc(nullptr, size); }
+    static void free(void* p) { oxHeapFree(nullptr, p); }
 };
 
 struct Glibc {
@@ -201,6 +211,7 @@ int main(int argc, char** argv)
             benchmark::RegisterBenchmark("Mimalloc/Resident1M", Resident<Mimalloc>)->Arg(size)->Iterations(1);
     }
     registerSingleThread<Glibc>("Glibc");
+    benchmark::RegisterBenchmark("HeapZero/Pair", Pair<HeapZero>)->Arg(64);
     registerSingleThread<SmallBlock>("SmallBlock");
     if (haveMimalloc)
         registerSingleThread<Mimalloc>("Mimalloc");
@@ -217,8 +228,27 @@ int main(int argc, char** argv)
     if (haveMimalloc)
         benchmark::RegisterBenchmark("Mimalloc/PairLocked", Pair<Mimalloc>)->Apply(registerSizes);
 
+    using oxbench::gComparisons;
+    gComparisons.push_back({"HeapZero/Pair/64", "Glibc/Pair/64", "<= 1.05", 1.05, true});
+    for (int size : kSizes) {
+        const std::string arg = "/" + std::to_string(size);
+        const auto compare = [&](const std::string& row, const char* aim, double limit) {
+            gComparisons.push_back({"SmallBlock/" + row + arg, "Glibc/" + row + arg, aim, limit, true});
+        };
+        compare("Pair", "<= 1.3", 1.3);
+        compare("PairBesideLiveBlock", "<= 1.0", 1.0);
+        compare("BatchLifo", "", 0);
+        compare("BatchFifo", "<= 2.0", 2.0);
+        compare("BatchRandom", "<= 2.0", 2.0);
+        compare("Churn2Threads", "", 0);
+        compare("PairLocked", "", 0);
+    }
+    gComparisons.push_back(
+        {"SmallBlock/Resident1M/24", "Glibc/Resident1M/24", "<= 0.8", 0.8, true, "resident_MB"});
+    gComparisons.push_back(
+        {"SmallBlock/Resident1M/100", "Glibc/Resident1M/100", "", 0, false, "resident_MB"});
+
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    oxbench::runWithRatios();
     return 0;
 }
