@@ -30,16 +30,6 @@ namespace {
 
 // Private heaps, kept out of line so that heap 0 costs one test and a jump through the
 // allocator table (its operations are noexcept, so no frame is needed around the call).
-[[gnu::noinline]] void* allocFromHeap(void* heap, std::size_t size) noexcept
-{
-    for (;;) {
-        if (void* p = win::HeapAlloc(heap, 0, size)) [[likely]]
-            return p;
-        if (!retryAfterFailure(size))
-            return nullptr;
-    }
-}
-
 [[gnu::noinline]] void* reallocInHeap(void* heap, void* p, std::size_t size) noexcept
 {
     for (;;) {
@@ -56,11 +46,24 @@ namespace {
 
 using oxheap::gProcessAllocator;
 
-void* oxHeapAlloc(void* heap, std::size_t size) noexcept
+// oxHeapAlloc and oxHeapFree are inline in the header; taking their addresses here makes the
+// library define and export them too.
+[[gnu::used]] constexpr void* (*kExportedAlloc)(void*, std::size_t) noexcept = &oxHeapAlloc;
+[[gnu::used]] constexpr void (*kExportedFree)(void*, void*) noexcept = &oxHeapFree;
+
+void* __oxPrivateHeapAlloc(void* heap, std::size_t size) noexcept
 {
-    if (heap == nullptr) [[likely]]
-        return gProcessAllocator.malloc(size);
-    return oxheap::allocFromHeap(heap, size);
+    for (;;) {
+        if (void* p = win::HeapAlloc(heap, 0, size)) [[likely]]
+            return p;
+        if (!oxheap::retryAfterFailure(size))
+            return nullptr;
+    }
+}
+
+void __oxPrivateHeapFree(void* heap, void* p) noexcept
+{
+    win::HeapFree(heap, 0, p);
 }
 
 void* oxTryHeapAlloc(void* heap, std::size_t size) noexcept
@@ -68,15 +71,6 @@ void* oxTryHeapAlloc(void* heap, std::size_t size) noexcept
     if (heap == nullptr)
         return gProcessAllocator.tryAlloc(size);
     return win::HeapAlloc(heap, 0, size);
-}
-
-void oxHeapFree(void* heap, void* p) noexcept
-{
-    if (heap == nullptr) {
-        gProcessAllocator.free(p);
-        return;
-    }
-    win::HeapFree(heap, 0, p);
 }
 
 void* oxHeapReAlloc(void* heap, void* p, std::size_t size) noexcept

@@ -80,6 +80,8 @@ void chooseProcessAllocator()
 
 } // namespace oxheap
 
+const OxProcessAllocator* const __oxProcessAllocatorTable = &oxheap::gProcessAllocator;
+
 const OxProcessAllocator& oxProcessAllocator()
 {
     return oxheap::gProcessAllocator;

@@ -43,14 +43,33 @@ OXFIRST_API OxProcessAllocatorKind oxProcessAllocatorKind();
 // ---------------------------------------------------------------------------------------------
 // Heap handle entry points
 
+/// The table in force, read by the inline heap-0 paths below; callers never write through it.
+extern OXFIRST_API const OxProcessAllocator* const __oxProcessAllocatorTable;
+/// The private-heap halves of oxHeapAlloc and oxHeapFree (heap not null), out of line.
+[[gnu::malloc]] OXFIRST_API void* __oxPrivateHeapAlloc(void* heap, std::size_t size) noexcept;
+OXFIRST_API void __oxPrivateHeapFree(void* heap, void* p) noexcept;
+
 /// Heap 0: the process allocator's malloc. Otherwise HeapAlloc(heap, 0, size), retried for as
 /// long as the new handler succeeds. Null on failure.
-[[gnu::malloc]] OXFIRST_API void* oxHeapAlloc(void* heap, std::size_t size) noexcept;
+/// Inline, as is oxHeapFree: heap 0 then costs its caller one call through the table, no more
+/// than a call of malloc through its PLT entry. The library exports both as well.
+[[gnu::malloc]] OXFIRST_API inline void* oxHeapAlloc(void* heap, std::size_t size) noexcept
+{
+    if (heap == nullptr) [[likely]]
+        return __oxProcessAllocatorTable->malloc(size);
+    return __oxPrivateHeapAlloc(heap, size);
+}
 /// Heap 0: the process allocator's tryAlloc. Otherwise one HeapAlloc(heap, 0, size), no retry.
 [[gnu::malloc]] OXFIRST_API void* oxTryHeapAlloc(void* heap, std::size_t size) noexcept;
 /// Heap 0: the process allocator's free. Otherwise HeapFree(heap, 0, p); a block that is not
 /// the heap's own is left alone.
-OXFIRST_API void oxHeapFree(void* heap, void* p) noexcept;
+OXFIRST_API inline void oxHeapFree(void* heap, void* p) noexcept
+{
+    if (heap == nullptr) [[likely]]
+        __oxProcessAllocatorTable->free(p);
+    else
+        __oxPrivateHeapFree(heap, p);
+}
 /// Heap 0: the process allocator's realloc. Otherwise HeapReAlloc (HeapAlloc when p is null),
 /// retried like oxHeapAlloc. Null on failure, and p is then still valid.
 OXFIRST_API void* oxHeapReAlloc(void* heap, void* p, std::size_t size) noexcept;
