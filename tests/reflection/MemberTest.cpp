@@ -506,11 +506,14 @@ class PtProperty : public OxRxProperty {
 public:
     PtProperty() : OxRxProperty(u"P", OxRxValueType::Desc<Pt>::value(), nullptr) {}
     static inline Pt gStored{1, 2};
+    static inline Orka::ErrorStatus gReadStatus = Orka::eOk; // what a read answers when not eOk
 
 protected:
     Orka::ErrorStatus subGetValue(const OxRxObject*, OxRxValue& value) const override
     {
         gCalls.push_back(u"get P");
+        if (gReadStatus != Orka::eOk)
+            return gReadStatus;
         return value = OxRxValue(gStored), Orka::eOk;
     }
     Orka::ErrorStatus subSetValue(OxRxObject*, const OxRxValue& value) const override
@@ -590,9 +593,9 @@ TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughThePare
 
 // Sub-properties made directly: a parent that is no OxRxProperty accepted (or the type's members
 // built for it), null names read through; the availability and read-only tests ignored, or the
-// parent read under a probe the read-only test answers, a copied probe taken for a value; shared
-// attributes deleted with a sub-property, read after their member went first, or an attribute of
-// the sub-property's own left undeleted (ASan).
+// parent read under a probe the read-only test answers, a copied probe taken for a value, a
+// failed read of the parent passed over; shared attributes deleted with a sub-property, read
+// after their member went first, or an attribute of the sub-property's own left undeleted (ASan).
 TEST_F(Members, SubPropertiesKeepTheirTestsAndShareOnlyTheMembersAttributes)
 {
     Build build = [](OxRxMemberCollectionBuilder& builder) {
@@ -623,7 +626,10 @@ TEST_F(Members, SubPropertiesKeepTheirTestsAndShareOnlyTheMembersAttributes)
     EXPECT_TRUE(guarded->isReadOnly(&object));
     const OxRxValue probe(OxRxValue::varies());
     EXPECT_EQ(Orka::eNotImplementedYet, OxRxProperty::cast(guarded)->setValue(&object, probe));
-    EXPECT_TRUE(gCalls.empty()); // neither the parent nor the member was asked
+    EXPECT_TRUE(gCalls.empty());                    // neither the parent nor the member was asked
+    PtProperty::gReadStatus = Orka::eNotApplicable; // the parent's failure is the answer
+    EXPECT_EQ(Orka::eNotApplicable, OxRxProperty::cast(open)->getValue(&object, value));
+    PtProperty::gReadStatus = Orka::eOk;
 
     const OxRxMember* z = zed->members()->getAt(0);
     open->attributes().add(new OxRxUiPlacementAttribute(u"own", 1));
