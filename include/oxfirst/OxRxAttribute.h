@@ -67,7 +67,9 @@ static_assert(sizeof(OxRxAttributeCollection) == sizeof(void*), "a collection is
 /// the text comes from the resource loader responsible for the object.
 class OXFIRST_API OxRxLocalizedNameAttribute : public OxRxAttribute {
     OX_RX_DECLARE_MEMBERS(OxRxLocalizedNameAttribute)
-    explicit OxRxLocalizedNameAttribute(unsigned int id, unsigned int sourceHint = 0);
+    /// Source hint 0.
+    explicit OxRxLocalizedNameAttribute(unsigned int id);
+    OxRxLocalizedNameAttribute(unsigned int id, unsigned int sourceHint);
     ~OxRxLocalizedNameAttribute() override;
     unsigned int id() const noexcept;
     unsigned int sourceHint() const noexcept;
@@ -81,7 +83,9 @@ class OXFIRST_API OxRxLocalizedNameAttribute : public OxRxAttribute {
 /// over several attributes.
 class OXFIRST_API OxRxAlternateLocalizedNameAttribute : public OxRxLocalizedNameAttribute {
     OX_RX_DECLARE_MEMBERS(OxRxAlternateLocalizedNameAttribute)
-    explicit OxRxAlternateLocalizedNameAttribute(unsigned int id, unsigned int sourceHint = 0);
+    /// Source hint 0.
+    explicit OxRxAlternateLocalizedNameAttribute(unsigned int id);
+    OxRxAlternateLocalizedNameAttribute(unsigned int id, unsigned int sourceHint);
     ~OxRxAlternateLocalizedNameAttribute() override;
 };
 
@@ -90,7 +94,11 @@ class OXFIRST_API OxRxDescriptionAttribute : public OxRxAttribute {
     OX_RX_DECLARE_MEMBERS(OxRxDescriptionAttribute)
     /// The hint that marks the text form; the id form is never given it.
     static constexpr unsigned int kTextHint = 0xFFFFFFFFu;
-    explicit OxRxDescriptionAttribute(unsigned int id, unsigned int sourceHint = 0);
+    /// Source hint 0.
+    explicit OxRxDescriptionAttribute(unsigned int id);
+    /// `sourceHint` is not to be kTextHint, which marks the text form; an id form given it
+    /// holds no text, and its description is empty.
+    OxRxDescriptionAttribute(unsigned int id, unsigned int sourceHint);
     /// Copies `text` (null keeps no text).
     explicit OxRxDescriptionAttribute(const OXCHAR* text);
     ~OxRxDescriptionAttribute() override;

@@ -316,5 +316,6 @@ protected:
     virtual OxString subAlternateLocalName() const;
 };
 
-/// Sets the owner of `tag` to the value type `owner`, unchecked.
+/// Sets the owner of `tag` to the value type `owner` without checking what `owner` is; a null
+/// tag is ignored.
 OXFIRST_API void oxdbImpSetOwnerForEnumTag(const OxRxClass* owner, OxRxEnumTag* tag);

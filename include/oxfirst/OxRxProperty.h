@@ -104,7 +104,8 @@ class OXFIRST_API OxRxPropagatePropertyChange : public OxRxObject {
 
 /// A value type's property shown as a property of the objects whose property `parent` holds a
 /// value of that type. Named "parent/member"; its owner is the parent, its one child the value
-/// type's property (not owned), its attributes that property's own (shared, not copied). Reading
+/// type's property (not owned), its attributes that property's own (shared, not copied; one
+/// added to the sub-property afterwards is the sub-property's and goes with it). Reading
 /// reads the parent's value, then the member from it; writing changes the member in the parent's
 /// value and writes the value back (a value of a reference type is written in place instead).
 class OXFIRST_API OxRxSubProperty : public OxRxProperty {

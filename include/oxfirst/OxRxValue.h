@@ -295,7 +295,8 @@ class OXFIRST_API OxRxBoxedValue : public OxRxObject {
     /// "OxRxValueType", the carried object of an object-value type, else the box itself (also
     /// when there is no value).
     OxRxObject* rxObject();
-    const OxRxObject* rxObject() const { return const_cast<OxRxBoxedValue*>(this)->rxObject(); }
+    /// As rxObject(), from the const value().
+    const OxRxObject* rxObject() const;
 };
 
 /// A box of a value that lives elsewhere (typically on the caller's stack) and must outlive it.

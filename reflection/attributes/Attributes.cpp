@@ -103,6 +103,7 @@ public:
     unsigned int mSourceHint;
 };
 
+OxRxLocalizedNameAttribute::OxRxLocalizedNameAttribute(unsigned int id) : OxRxLocalizedNameAttribute(id, 0) {}
 OxRxLocalizedNameAttribute::OxRxLocalizedNameAttribute(unsigned int id, unsigned int sourceHint)
     : OxRxAttribute(new OxRxLocalizedNameAttributeImp(id, sourceHint))
 {
@@ -117,6 +118,10 @@ unsigned int OxRxLocalizedNameAttribute::sourceHint() const noexcept
     return static_cast<const OxRxLocalizedNameAttributeImp*>(mpImp)->mSourceHint;
 }
 
+OxRxAlternateLocalizedNameAttribute::OxRxAlternateLocalizedNameAttribute(unsigned int id)
+    : OxRxLocalizedNameAttribute(id, 0)
+{
+}
 OxRxAlternateLocalizedNameAttribute::OxRxAlternateLocalizedNameAttribute(unsigned int id,
                                                                          unsigned int sourceHint)
     : OxRxLocalizedNameAttribute(id, sourceHint)
@@ -124,25 +129,25 @@ OxRxAlternateLocalizedNameAttribute::OxRxAlternateLocalizedNameAttribute(unsigne
 }
 OxRxAlternateLocalizedNameAttribute::~OxRxAlternateLocalizedNameAttribute() = default;
 
-// The first slot holds the resource id in its low 32 bits, or (hint kTextHint) the owned text.
+// The first slot holds the resource id in its low 32 bits, or (text form, hint kTextHint) the
+// owned text. Which form it is comes from the constructor, not from the hint: an id form wrongly
+// given kTextHint must not have its id read, or freed, as a text.
 class OxRxDescriptionAttributeImp final : public OxRxAttributeImp {
 public:
-    OxRxDescriptionAttributeImp(std::uint64_t slot, unsigned int sourceHint) noexcept
-        : mSlot(slot), mSourceHint(sourceHint)
+    OxRxDescriptionAttributeImp(std::uint64_t slot, unsigned int sourceHint, bool ownsText) noexcept
+        : mSlot(slot), mSourceHint(sourceHint), mOwnsText(ownsText)
     {
     }
-    ~OxRxDescriptionAttributeImp() override
-    {
-        if (mSourceHint == OxRxDescriptionAttribute::kTextHint)
-            delete[] text();
-    }
+    ~OxRxDescriptionAttributeImp() override { delete[] text(); }
+    // Null for the id form.
     const OXCHAR* text() const noexcept
     {
-        return reinterpret_cast<const OXCHAR*>(static_cast<std::uintptr_t>(mSlot));
+        return mOwnsText ? reinterpret_cast<const OXCHAR*>(static_cast<std::uintptr_t>(mSlot)) : nullptr;
     }
 
     std::uint64_t mSlot;
     unsigned int mSourceHint;
+    bool mOwnsText;
 };
 
 namespace {
@@ -161,12 +166,13 @@ std::uint64_t copyOf(const OXCHAR* text)
 
 } // namespace
 
+OxRxDescriptionAttribute::OxRxDescriptionAttribute(unsigned int id) : OxRxDescriptionAttribute(id, 0) {}
 OxRxDescriptionAttribute::OxRxDescriptionAttribute(unsigned int id, unsigned int sourceHint)
-    : OxRxAttribute(new OxRxDescriptionAttributeImp(id, sourceHint))
+    : OxRxAttribute(new OxRxDescriptionAttributeImp(id, sourceHint, false))
 {
 }
 OxRxDescriptionAttribute::OxRxDescriptionAttribute(const OXCHAR* text)
-    : OxRxAttribute(new OxRxDescriptionAttributeImp(copyOf(text), kTextHint))
+    : OxRxAttribute(new OxRxDescriptionAttributeImp(copyOf(text), kTextHint, true))
 {
 }
 OxRxDescriptionAttribute::~OxRxDescriptionAttribute() = default;

@@ -7,36 +7,51 @@
 #include "reflection/members/PropertyImp.h"
 
 #include <string>
+#include <string_view>
 
 OX_RX_DEFINE_MEMBERS(OxRxSubProperty, u"OxRxSubProperty", u"OxRxProperty", nullptr)
 
 namespace {
 
-bool isProbe(const OxRxValue& value) noexcept
+// The probe is recognised by its marker, not by its address: a copy of varies() is a probe too.
+bool isProbe(const OxRxValue& value)
 {
-    return &value == &OxRxValue::varies();
+    return value == OxRxValue::varies();
 }
+
+// Remembers which attributes the sub-property shares with its member, so that it gives back
+// exactly those: attributes added to the sub-property itself stay its own and go with it.
+class SubPropertyImp final : public OxRxPropertyImp {
+public:
+    using OxRxPropertyImp::OxRxPropertyImp;
+    OxArray<const OxRxAttribute*> mShared;
+};
 
 } // namespace
 
 OxRxSubProperty::OxRxSubProperty(const OxRxProperty* parent, const OxRxProperty* member, Test available,
                                  Test readOnly)
-    : OxRxProperty(new OxRxPropertyImp((std::u16string(parent->name()) + u"/" + member->name()).c_str(),
-                                       member->type(), parent, this)),
+    : OxRxProperty(new SubPropertyImp((std::u16string(parent->name()) + u"/" + member->name()).c_str(),
+                                      member->type(), parent, this)),
       mpAvailable(available), mpReadOnly(readOnly)
 {
     mpImp->mpChildren = new OxArray<const OxRxMember*>(1);
     mpImp->mpChildren->append(member);
     const OxRxAttributeCollection& shared = member->attributes();
-    for (int i = 0; i < shared.count(); ++i)
+    OxArray<const OxRxAttribute*>& remembered = static_cast<SubPropertyImp*>(mpImp)->mShared;
+    for (int i = 0; i < shared.count(); ++i) {
         mpImp->mAttributes.add(shared.getAt(i));
+        remembered.append(shared.getAt(i));
+    }
 }
 
 OxRxSubProperty::~OxRxSubProperty()
 {
-    // The attributes and the child belong to the value type's property.
-    for (int i = mpImp->mAttributes.count(); i-- > 0;)
-        mpImp->mAttributes.remove(mpImp->mAttributes.getAt(i));
+    // The shared attributes and the child belong to the value type's property, which may be gone
+    // already: they are compared as pointers only, never read.
+    const OxArray<const OxRxAttribute*>& shared = static_cast<SubPropertyImp*>(mpImp)->mShared;
+    for (int i = shared.logicalLength(); i-- > 0;)
+        mpImp->mAttributes.remove(shared[i]);
     mpImp->mpChildren->removeAll();
 }
 
@@ -120,13 +135,16 @@ OxRxPropertyBase* makeSubProperty(const OxRxPropertyBase* parent, const OXCHAR* 
                                   OxRxSubProperty::Test readOnly)
 {
     const OxRxProperty* parentProperty = OxRxProperty::cast(parent);
+    if (parentProperty == nullptr)
+        return nullptr; // before the type's members are built
     const OxRxClass* type = OxRxClass::cast(oxrxFindClassByName(nullptr, typeName));
     const OxRxMemberCollection* members = type != nullptr ? type->members() : nullptr;
-    if (parentProperty == nullptr || members == nullptr)
+    if (members == nullptr)
         return nullptr;
+    const std::u16string_view wanted = memberName != nullptr ? memberName : u"";
     for (int i = 0; i < members->count(); ++i) {
         const OxRxMember* member = members->getAt(i);
-        if (OxRxPropertyBase::cast(member) == nullptr || std::u16string_view(member->name()) != memberName)
+        if (OxRxPropertyBase::cast(member) == nullptr || member->name() != wanted)
             continue;
         const OxRxProperty* property = OxRxProperty::cast(member);
         return property != nullptr ? new OxRxSubProperty(parentProperty, property, available, readOnly)

@@ -41,17 +41,32 @@ OxRx::Ordering OxRxBoxedValue::comparedTo(const OxRxObject*) const
     return OxRx::kOrderNone;
 }
 
+namespace {
+
+// What `value` stands for, `box` when nothing else: the data of a value whose type derives from
+// another class than "OxRxValueType" is itself an object of that class.
+const OxRxObject* objectOf(const OxRxValue* value, const OxRxBoxedValue* box)
+{
+    if (value == nullptr)
+        return box;
+    const OxRxValueType& type = value->type();
+    if (type.myParent() != nullptr && type.myParent() != OxRxValueType::desc())
+        return static_cast<const OxRxObject*>(value->data());
+    if (const IOxRxObjectValue* objectValue = type.rxObjectValue())
+        return objectValue->getRxObject(*value);
+    return box;
+}
+
+} // namespace
+
 OxRxObject* OxRxBoxedValue::rxObject()
 {
-    OxRxValue* own = value();
-    if (own == nullptr)
-        return this;
-    const OxRxValueType& type = own->type();
-    if (type.myParent() != nullptr && type.myParent() != OxRxValueType::desc())
-        return static_cast<OxRxObject*>(own->data());
-    if (const IOxRxObjectValue* objectValue = type.rxObjectValue())
-        return const_cast<OxRxObject*>(objectValue->getRxObject(*own));
-    return this;
+    return const_cast<OxRxObject*>(objectOf(value(), this));
+}
+
+const OxRxObject* OxRxBoxedValue::rxObject() const
+{
+    return objectOf(value(), this);
 }
 
 OxRxBoxedValueOnHeap::OxRxBoxedValueOnHeap(const OxRxValue& value)

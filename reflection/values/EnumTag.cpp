@@ -62,5 +62,6 @@ OxString OxRxEnumTag::subAlternateLocalName() const
 
 void oxdbImpSetOwnerForEnumTag(const OxRxClass* owner, OxRxEnumTag* tag)
 {
-    tag->imp()->mpOwner = owner;
+    if (tag != nullptr)
+        tag->imp()->mpOwner = owner;
 }

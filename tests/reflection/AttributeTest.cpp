@@ -88,8 +88,10 @@ TEST_F(Attributes, CollectionKeepsOrderAndMatchesExactClasses)
 }
 
 // Names not loaded through the class ending the owner chain or not inherited from a member owner,
-// the text form sent to a loader; categories and weights answered for classes, inherited through
-// a display-as owner, or children weighed off by one.
+// the text form sent to a loader, an id form given the text form's hint read as a text (or freed
+// as one); categories and weights answered for classes, inherited through a display-as owner, or
+// children weighed off by one; lookups that fail on null, plain objects or classes and members
+// without attributes.
 TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
 {
     Loader loader;
@@ -105,6 +107,7 @@ TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
     parent->attributes().add(new OxRxUiPlacementAttribute(u"Geometry", 10));
     shown->attributes().add(new OxRxUiPlacementAttribute(u"Geometry", 10));
     shown->attributes().add(new OxRxDisplayAsAttribute(u"shown"));
+    shown->attributes().add(new OxRxDescriptionAttribute(3u, OxRxDescriptionAttribute::kTextHint));
     bare->attributes().add(new OxRxDescriptionAttribute(3u));
     rxClass->attributes().add(new OxRxUiPlacementAttribute(u"Class", 3));
     rxClass->attributes().add(new OxRxLocalizedNameAttribute(1u));
@@ -120,22 +123,29 @@ TEST_F(Attributes, LookupsReadTheMemberItsOwnerAndTheLoaderOfTheClass)
     EXPECT_EQ(u"", text(third->localName()));
     OxString kept(u"kept");
     EXPECT_EQ(Orka::eNotFound, OxRxResourceLoader::loadString(bare, 1, 0, kept));
+    EXPECT_EQ(Orka::eNotFound, OxRxResourceLoader::loadString(nullptr, 1, 0, kept));
     EXPECT_EQ(u"kept", text(kept));
 
     EXPECT_EQ(std::u16string(u"Geometry"), OxRxUiPlacementAttribute::getCategory(third));
     EXPECT_FLOAT_EQ(10.6f, OxRxUiPlacementAttribute::getWeight(third));
     EXPECT_FLOAT_EQ(10.0f, OxRxUiPlacementAttribute::getWeight(parent));
-    for (const OxRxObject* none :
-         std::initializer_list<const OxRxObject*>{rxClass, shown->children()->at(0), bare}) {
+    const oxtest::TestObject object;
+    for (const OxRxObject* none : std::initializer_list<const OxRxObject*>{
+             rxClass, shown->children()->at(0), bare, oxtest::TestObject::desc(), &object, nullptr}) {
         EXPECT_EQ(nullptr, OxRxUiPlacementAttribute::getCategory(none));
         EXPECT_EQ(0.0f, OxRxUiPlacementAttribute::getWeight(none));
+        if (none != rxClass) {
+            EXPECT_EQ(u"", text(OxRxLocalizedNameAttribute::getLocalizedName(none)) +
+                               text(OxRxDescriptionAttribute::getDescription(none)));
+        }
     }
     for (Named* member : {parent, shown, bare})
         OxRxMember::deleteMember(member);
 }
 
 // A name found below a child before a direct child of that name, children listed twice or not
-// in order, a removed child still owned (deleted twice) or still naming its old parent.
+// in order, a removed child still owned (deleted twice) or still naming its old parent; a legacy
+// id left unset, null categories, names and children read through.
 TEST_F(Attributes, CategoriesSearchDirectChildrenFirstAndGiveUpRemovedOnes)
 {
     auto* a = new OxRxCategory(u"A", nullptr);
@@ -148,7 +158,13 @@ TEST_F(Attributes, CategoriesSearchDirectChildrenFirstAndGiveUpRemovedOnes)
               std::pair(a->children()->logicalLength(), a->children()->at(0)));
     EXPECT_EQ(d, a->findDescendant(u"D"));
     EXPECT_EQ(bc, a->findDescendant(u"C"));
+    EXPECT_EQ(nullptr, a->findDescendant(nullptr));
 
+    int id = -1;
+    EXPECT_EQ(std::pair(Orka::eOk, 0), std::pair(oxdbGetLegacyCategoryId(bc, id), id));
+    EXPECT_EQ(Orka::eNullArgument, oxdbGetLegacyCategoryId(nullptr, id));
+    EXPECT_EQ(Orka::eNullArgument, oxdbSetLegacyCategoryId(nullptr, 7));
+    EXPECT_EQ(Orka::eNotFound, bc->removeChild(nullptr));
     EXPECT_EQ(Orka::eNotFound, a->removeChild(bd));
     EXPECT_EQ(Orka::eOk, b->removeChild(bd));
     EXPECT_EQ(nullptr, bd->owner());
@@ -174,7 +190,8 @@ public:
 };
 
 // Segments counted per list instead of across lists, an empty segment taken as the name or
-// moving the count on, alternate lists read for plain names, a tag's own name not preferred.
+// moving the count on, alternate lists read for plain names, a tag's own name not preferred, a
+// tag without owner read as listed.
 TEST_F(Attributes, EnumTagsTakeTheirSegmentOfTheTypesNameLists)
 {
     Loader loader;
@@ -187,11 +204,14 @@ TEST_F(Attributes, EnumTagsTakeTheirSegmentOfTheTypesNameLists)
              new OxRxLocalizedNameAttribute(2)})
         colors->attributes().add(list);
     colors->mTags[0]->attributes().add(new OxRxLocalizedNameAttribute(4));
-    std::vector<std::u16string> names; // "localName|alternateLocalName"
-    for (const OxRxEnumTag* tag : colors->mTags)
+    auto* stray = new OxRxEnumTag(u"stray", OxRxValue(9)); // no owner
+    std::vector<std::u16string> names;                     // "localName|alternateLocalName"
+    for (const OxRxEnumTag* tag :
+         {colors->mTags[0], colors->mTags[1], colors->mTags[2], colors->mTags[3], colors->mTags[4], stray})
         names.push_back(text(tag->localName()) + u"|" + text(tag->alternateLocalName()));
-    EXPECT_EQ((std::vector<std::u16string>{u"Own|Own", u"|alt1", u"Blue|Blue", u"Cyan|Cyan", u"|alt4"}),
+    EXPECT_EQ((std::vector<std::u16string>{u"Own|Own", u"|alt1", u"Blue|Blue", u"Cyan|Cyan", u"|alt4", u"|"}),
               names);
+    OxRxMember::deleteMember(stray);
 }
 
 // A reference type whose every value refers to one object, counting what it hands out and back.
@@ -206,7 +226,8 @@ struct Link : OxRxValueType, IOxRxReferenceType {
 };
 
 // Empty and "." segments taken as names, the last property followed, an object kept or released
-// twice, a rejected value still followed, a child looked up on the object instead of the property.
+// twice, a rejected value still followed, a child looked up on the object instead of the property,
+// a null path or start read through.
 TEST_F(Attributes, ReferencePathsFollowReferencesAndEnterChildren)
 {
     Link* link = new Link();
@@ -228,6 +249,8 @@ TEST_F(Attributes, ReferencePathsFollowReferencesAndEnterChildren)
     EXPECT_EQ(0, link->out);
     for (const OXCHAR* path : {u"", u"//", u"./.", u"p/q/x", u"p/p"})
         EXPECT_EQ(u"-", parse(path));
+    EXPECT_EQ(nullptr, OxRxRefersToAttribute::parseReference(nullptr, &start, find, nullptr));
+    EXPECT_EQ(nullptr, OxRxRefersToAttribute::parseReference(u"p", nullptr, find, nullptr));
     EXPECT_EQ(u"q", parse(u"p/./q/"));
     EXPECT_EQ(u"c", parse(u"p/q/c"));
     EXPECT_EQ(u"-", parse(u"p/q", [](const OxRxPropertyBase*, OxRxValue&) { return false; }));

@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -505,10 +506,14 @@ class PtProperty : public OxRxProperty {
 public:
     PtProperty() : OxRxProperty(u"P", OxRxValueType::Desc<Pt>::value(), nullptr) {}
     static inline Pt gStored{1, 2};
+    static inline Orka::ErrorStatus gReadStatus = Orka::eOk; // what a read answers when not eOk
 
 protected:
     Orka::ErrorStatus subGetValue(const OxRxObject*, OxRxValue& value) const override
     {
+        gCalls.push_back(u"get P");
+        if (gReadStatus != Orka::eOk)
+            return gReadStatus;
         return value = OxRxValue(gStored), Orka::eOk;
     }
     Orka::ErrorStatus subSetValue(OxRxObject*, const OxRxValue& value) const override
@@ -517,6 +522,14 @@ protected:
         if (value.get<Pt>() != nullptr)
             gStored = *value.get<Pt>();
         return Orka::eOk;
+    }
+};
+
+// Answers the same name list for every id.
+struct Lists : OxRxResourceLoader {
+    Orka::ErrorStatus subLoadString(unsigned int, unsigned int, OxString& result) override
+    {
+        return result = OxString(u"Why;Ex"), Orka::eOk;
     }
 };
 
@@ -530,8 +543,9 @@ public:
 
 // Promoted names in the wrong order, empty or unknown pieces made into children, the promoted
 // property listed without a display-as attribute (or hidden with one), promotion under the
-// default context, a sub-property that reads or writes the wrong part of the value, or a box
-// whose type's members are not listed.
+// default context, a sub-property that reads or writes the wrong part of the value, a
+// sub-property's name taken from its place in the value type rather than among the parent's
+// children, or a box whose type's members are not listed.
 TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughTheParent)
 {
     OxRxTypePromotionAttribute::rxInit();
@@ -539,7 +553,8 @@ TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughThePare
     const OxRxValueType& ptType = OxRxValueType::Desc<Pt>::value();
     const_cast<OxRxValueType&>(ptType).attributes().add(new OxRxTypePromotionAttribute(u"Y;;W;X"));
     Build build = [](OxRxMemberCollectionBuilder& builder) { builder.add(new PtProperty()); };
-    Probe object(makeClass(u"Holder", u"OxRxObject", &build));
+    OxRxClass* holder = makeClass(u"Holder", u"OxRxObject", &build);
+    Probe object(holder);
     const OxRxPromotingQueryContext* promoting = engine().promotingContext();
 
     EXPECT_EQ(std::vector<std::u16string>{u"P"}, namesOf(engine().newMemberIterator(&object)));
@@ -559,6 +574,12 @@ TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughThePare
     EXPECT_EQ(2, PtProperty::gStored.y);
     EXPECT_FALSE(x->isReadOnly(&object));
 
+    Lists lists; // the parent's list, loaded for the parent's owner: Y is child 0, X child 1
+    holder->addX(OxRxResourceLoader::desc(), &lists);
+    engine().find(&object, u"P")->attributes().add(new OxRxLocalizedNameAttribute(1u));
+    EXPECT_EQ(u"Why|Ex",
+              std::u16string((*promoted)[0]->localName().kwszPtr()) + u"|" + x->localName().kwszPtr());
+
     engine().find(&object, u"P")->attributes().add(new OxRxDisplayAsAttribute(u"P"));
     EXPECT_EQ((std::vector<std::u16string>{u"P", u"P/X", u"P/Y"}),
               namesOf(engine().newMemberIterator(&object, promoting)));
@@ -568,6 +589,57 @@ TEST_F(Members, PromotingContextListsSubPropertiesThatReadAndWriteThroughThePare
     EXPECT_EQ((std::vector<std::u16string>{u"X", u"Y"}), namesOf(engine().newMemberIterator(&box)));
     EXPECT_EQ(nullptr, makeSubProperty(x, u"Nowhere", u"X", nullptr, nullptr));
     EXPECT_EQ(nullptr, makeSubProperty(x, u"Pt", u"x", nullptr, nullptr));
+}
+
+// Sub-properties made directly: a parent that is no OxRxProperty accepted (or the type's members
+// built for it), null names read through; the availability and read-only tests ignored, or the
+// parent read under a probe the read-only test answers, a copied probe taken for a value, a
+// failed read of the parent passed over; shared attributes deleted with a sub-property, read
+// after their member went first, or an attribute of the sub-property's own left undeleted (ASan).
+TEST_F(Members, SubPropertiesKeepTheirTestsAndShareOnlyTheMembersAttributes)
+{
+    Build build = [](OxRxMemberCollectionBuilder& builder) {
+        auto* z = new IntProperty(u"Z");
+        z->attributes().add(new OxRxDescriptionAttribute(u"zed"));
+        builder.add(z);
+    };
+    OxRxClass* zed = makeClass(u"Zed", u"OxRxObject", &build);
+    auto* parent = new PtProperty();
+    auto* indexed = new Indexed();
+    EXPECT_EQ(nullptr, makeSubProperty(indexed, u"Zed", u"Z", nullptr, nullptr));
+    EXPECT_TRUE(gCalls.empty());
+    for (auto [owner, type, name] :
+         {std::tuple<OxRxPropertyBase*, const OXCHAR*, const OXCHAR*>{nullptr, u"Zed", u"Z"},
+          {parent, nullptr, u"Z"},
+          {parent, u"Zed", nullptr}})
+        EXPECT_EQ(nullptr, makeSubProperty(owner, type, name, nullptr, nullptr));
+
+    OxRxPropertyBase* guarded = makeSubProperty(
+        parent, u"Zed", u"Z", [](const OxRxObject*) { return false; },
+        [](const OxRxObject*) { return true; });
+    OxRxPropertyBase* open = makeSubProperty(parent, u"Zed", u"Z", nullptr, nullptr);
+    ASSERT_TRUE(guarded != nullptr && open != nullptr);
+    Probe object(zed);
+    OxRxValue value;
+    gCalls.clear();
+    EXPECT_EQ(Orka::eNotImplementedYet, OxRxProperty::cast(guarded)->getValue(&object, value));
+    EXPECT_TRUE(guarded->isReadOnly(&object));
+    const OxRxValue probe(OxRxValue::varies());
+    EXPECT_EQ(Orka::eNotImplementedYet, OxRxProperty::cast(guarded)->setValue(&object, probe));
+    EXPECT_TRUE(gCalls.empty());                    // neither the parent nor the member was asked
+    PtProperty::gReadStatus = Orka::eNotApplicable; // the parent's failure is the answer
+    EXPECT_EQ(Orka::eNotApplicable, OxRxProperty::cast(open)->getValue(&object, value));
+    PtProperty::gReadStatus = Orka::eOk;
+
+    const OxRxMember* z = zed->members()->getAt(0);
+    open->attributes().add(new OxRxUiPlacementAttribute(u"own", 1));
+    EXPECT_EQ(u"zed", std::u16string(OxRxDescriptionAttribute::getDescription(open).kwszPtr()));
+    OxRxMember::deleteMember(open); // before its member
+    EXPECT_EQ(u"zed", std::u16string(OxRxDescriptionAttribute::getDescription(z).kwszPtr()));
+    deleteOxRxClass(zed); // the member and its attributes go before the other sub-property
+    OxRxMember::deleteMember(guarded);
+    OxRxMember::deleteMember(parent);
+    OxRxMember::deleteMember(indexed);
 }
 
 } // namespace

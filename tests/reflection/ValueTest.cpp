@@ -53,20 +53,31 @@ const OxRxValueType& moduleType(const OXCHAR* name)
 }
 
 // An enumeration whose instances are ints; its tags hold int values, which the search compares
-// with the enumeration's own equality.
+// with the enumeration's own equality. The tags are members: made with the member operator new,
+// owned by the type and deleted with deleteMember.
 struct Shade {
     int index;
 };
 class ShadeType : public OxRxValueType, public IOxRxEnumeration {
 public:
-    explicit ShadeType(const OXCHAR* name) : OxRxValueType(name, *static_cast<IOxRxEnumeration*>(this), 4) {}
+    explicit ShadeType(const OXCHAR* name) : OxRxValueType(name, *static_cast<IOxRxEnumeration*>(this), 4)
+    {
+        const OXCHAR* names[3] = {u"Red", u"Crimson", u"Blue"};
+        for (int i = 0; i < 3; ++i)
+            oxdbImpSetOwnerForEnumTag(this, mTags[i] = new OxRxEnumTag(names[i], OxRxValue(i < 2 ? 1 : 2)));
+    }
+    ~ShadeType() override
+    {
+        for (OxRxEnumTag* tag : mTags)
+            OxRxMember::deleteMember(tag);
+    }
     int subToString(const void*, OXCHAR*, std::size_t, StringFormat) const override { return -1; }
     bool subEqualTo(const void* a, const void* b) const override { return std::memcmp(a, b, 4) == 0; }
     int count() const override { return 3; }
-    const OxRxEnumTag* getAt(int index) const override { return &mTags[index]; }
+    const OxRxEnumTag* getAt(int index) const override { return mTags[index]; }
 
 private:
-    OxRxEnumTag mTags[3] = {{u"Red", OxRxValue(1)}, {u"Crimson", OxRxValue(1)}, {u"Blue", OxRxValue(2)}};
+    OxRxEnumTag* mTags[3];
 };
 
 } // namespace
@@ -370,7 +381,8 @@ TEST(Values, SharedVoidValuesAndUnboxing)
 }
 
 // Boxes equal by value instead of by identity, clones sharing the boxed value, copyFrom taking
-// objects that are not boxes or keeping the target's type, rxObject answering a plain int.
+// objects that are not boxes or keeping the target's type, rxObject answering a plain int; and a
+// box without value read through (clone, copyFrom on either side, rxObject).
 TEST(Values, BoxesCloneCopyAndCompareByIdentity)
 {
     oxtest::TypeSystemScope scope;
@@ -389,6 +401,16 @@ TEST(Values, BoxesCloneCopyAndCompareByIdentity)
     EXPECT_EQ(box.copyFrom(&textBox), Orka::eOk);
     EXPECT_TRUE(number == text);
     EXPECT_EQ(box.rxObject(), &box);
+
+    struct Empty : OxRxBoxedValue {
+        OxRxValue* value() override { return nullptr; }
+        const OxRxValue* value() const override { return nullptr; }
+    } empty, other;
+    EXPECT_EQ(empty.clone(), nullptr);
+    EXPECT_EQ(static_cast<const OxRxBoxedValue&>(empty).rxObject(), &empty);
+    EXPECT_EQ(empty.copyFrom(&other), Orka::eOk);
+    EXPECT_EQ(std::pair(Orka::eInvalidInput, Orka::eInvalidInput),
+              std::pair(empty.copyFrom(&box), box.copyFrom(&empty)));
 }
 
 } // namespace
