@@ -10,13 +10,24 @@
 #include "rx/ImpClass.h"
 #include "rx/RegistryState.h"
 
-void oxrxInitTypeSystem()
+namespace {
+
+// The class records build members and attributes through the reflection layer; they need the
+// hooks from the first class on, and a class's attributes may be asked for before any start.
+void installReflectionHooks()
 {
-    // The class records build members and attributes through the reflection layer; they need
-    // the hooks from the first class on.
     oxrx::gReflectionHooks = {oxreflect::buildMemberCollection, oxreflect::deleteMemberCollection,
                               oxreflect::newAttributeCollection, oxreflect::deleteAttributeCollection,
                               oxreflect::buildObjectMembers};
+}
+
+[[maybe_unused]] const bool gHooksInstalledAtLoad = (installReflectionHooks(), true);
+
+} // namespace
+
+void oxrxInitTypeSystem()
+{
+    installReflectionHooks();
     if (!oxrx::startClassSystem())
         return;
     oxreflect::registerClasses();

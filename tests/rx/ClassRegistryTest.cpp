@@ -2,7 +2,10 @@
 // The class registry and the type system's lifecycle: registration and linking, refused parents,
 // replacement and deletion with the class pointers they clear, and the fatal reports on the way.
 
+#include "support/FreshProcess.h"
 #include "support/RxTestSupport.h"
+
+#include <oxfirst/OxRxAttribute.h>
 
 namespace {
 
@@ -205,6 +208,16 @@ TEST(TypeSystemLifecycle, StartsAndEndsAnyNumberOfTimes)
     EXPECT_EQ(Reports{u"OxRxObject class object not found."}, reports.all());
     EXPECT_EQ(u"OxRxObject", std::u16string(OxRxObject::desc()->name()));
     oxrxTerminateTypeSystem();
+}
+
+// A class's attributes asked for before the type system ever started went through a hook that
+// only the start installed.
+TEST(ClassRegistry, AttributesExistBeforeTheFirstStart)
+{
+    if (oxtest::inFreshProcess())
+        return;
+    OxRxClass unregistered;
+    EXPECT_EQ(0, unregistered.attributes().count());
 }
 
 } // namespace
