@@ -212,7 +212,7 @@ TEST(TypeSystemLifecycle, StartsAndEndsAnyNumberOfTimes)
 
 // A class's attributes asked for before the type system ever started went through a hook that
 // only the start installed.
-TEST(ClassRegistry, AttributesExistBeforeTheFirstStart)
+TEST(ClassRecord, AttributesExistBeforeTheFirstStart)
 {
     if (oxtest::inFreshProcess())
         return;
