@@ -318,7 +318,7 @@ bool isKnownFree(const OxSbPageDesc* d, const std::byte* p)
 // The rarer cases of freeing block p, the `index`th of page d of shared class c: the page was
 // full (freeCount now 1), is wholly free now, or leaves bump mode because p is not the block
 // just before the cursor.
-[[gnu::noinline]] void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t index)
+void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t index)
 {
     const std::uint32_t freeCount = d->freeCount;
     if (freeCount == c->blocksPerPage) {
@@ -387,37 +387,60 @@ bool isKnownFree(const OxSbPageDesc* d, const std::byte* p)
     return block;
 }
 
-// Returns block p to its page (the lock held). A pointer that is no block of a shared class
-// (descriptor pages, free pages, pages of fixed-size heaps, addresses between blocks) and a
-// block that is certainly free already are ignored. The common case, a page that keeps some
-// blocks in use and some free, reads the class's sizes from the constant tables and touches
-// nothing but the page's descriptor and the block.
-[[gnu::always_inline]] inline void freeBlock(void* pointer)
+// Returns block p to its page (the lock held), in the common cases, without a call: true when
+// done. A pointer that is no block of a shared class (descriptor pages, free pages, pages of
+// fixed-size heaps, addresses between blocks) and a block that is certainly free already are
+// ignored, which counts as done. False for the rarer cases, with the page's free count raised
+// already: finishFree sees to them. The common case, a page that keeps some blocks in use and
+// some free, reads the class's sizes from the constant tables and touches nothing but the
+// page's descriptor and the block.
+[[gnu::always_inline]] inline bool freeBlockFast(std::byte* p)
 {
-    auto* p = static_cast<std::byte*>(pointer);
     OxSbPageDesc* d = descriptorOf(p);
     const std::uint32_t classIndex = d->classIndex;
     if (pageIndexOf(p) < kFirstBlockPage || classIndex == 0 || (d->flags & kFixedHeapPage)) [[unlikely]]
-        return;
+        return true;
     const std::uint32_t blockSize = kSizeClasses.blockSize[classIndex];
     const std::uint32_t blocksPerPage = kSizeClasses.blocksPerPage[classIndex];
     const auto offset = static_cast<std::uint32_t>(p - pageOf(d));
     const std::uint32_t index = blockIndexInPage(offset, classIndex);
     if (index * blockSize != offset || index >= blocksPerPage || isKnownFree(d, p)) [[unlikely]]
-        return;
+        return true;
 
     const std::uint32_t freeCount = ++d->freeCount;
     const bool freeListMode = (d->flags & kFreeListMode) != 0;
     if (freeCount == 1 || freeCount == blocksPerPage || (!freeListMode && p + blockSize != d->cursor))
-        [[unlikely]] {
-        if (freeCount == blocksPerPage && keepEmptiedPage(gpClasses[classIndex], d))
-            return;
-        freeBlockSlow(gpClasses[classIndex], d, p, index);
-        return;
-    }
+        [[unlikely]]
+        return freeCount == blocksPerPage && keepEmptiedPage(gpClasses[classIndex], d);
     if (freeListMode)
         *reinterpret_cast<std::byte**>(p) = d->cursor;
     d->cursor = p;
+    return true;
+}
+
+// The rest of a free that freeBlockFast left undone.
+void finishFree(std::byte* p)
+{
+    OxSbPageDesc* d = descriptorOf(p);
+    const std::uint32_t classIndex = d->classIndex;
+    const auto offset = static_cast<std::uint32_t>(p - pageOf(d));
+    freeBlockSlow(gpClasses[classIndex], d, p, blockIndexInPage(offset, classIndex));
+}
+
+// Returns block p to its page (the lock held).
+void freeBlock(void* pointer)
+{
+    auto* p = static_cast<std::byte*>(pointer);
+    if (!freeBlockFast(p))
+        finishFree(p);
+}
+
+// finishFree, then leaves the lock (`taken` as SlimLock::enter answered). Out of line, so that
+// __oxFreeAligned's common path makes no call that needs a frame.
+[[gnu::noinline]] void finishFreeAndLeave(std::byte* p, bool taken)
+{
+    finishFree(p);
+    gSmallBlockLock.leave(taken);
 }
 
 OxSbClass* createSharedClass(std::uint32_t classIndex)
@@ -724,8 +747,11 @@ void __oxFreeAligned(void* p) noexcept
     }
     if (gHeapFrozen.load(std::memory_order_relaxed)) [[unlikely]]
         return;
-    win::SlimLockGuard guard(gSmallBlockLock);
-    freeBlock(p);
+    const bool taken = gSmallBlockLock.enter();
+    auto* block = static_cast<std::byte*>(p);
+    if (!freeBlockFast(block)) [[unlikely]]
+        return finishFreeAndLeave(block, taken);
+    gSmallBlockLock.leave(taken);
 }
 
 unsigned int __oxMsizeAligned(const void* p) noexcept
