@@ -66,13 +66,16 @@ std::uint8_t* OxSbRegionTable::states()
 }
 
 constinit OxSbRegionTable* gpTable = nullptr; // set at load, then never changed
-// The table's top, bottom and state bytes where every free looks first, in one cache line, so
-// telling a block of this heap from anything else costs no load that depends on another but
-// the state byte. gSpan.top == gpTable->top and gSpan.bottom == gpTable->bottom.
+// The table's top, bottom and state bytes where every free looks first, with the two switches
+// every call reads, in one cache line: telling a block of this heap from anything else costs
+// no load that depends on another but the state byte, and no other line.
+// gSpan.top == gpTable->top and gSpan.bottom == gpTable->bottom.
 struct alignas(64) OxSbSpan {
     std::uintptr_t top;
     std::uintptr_t bottom; // read without the lock (atomically)
     const std::uint8_t* states;
+    bool heapEnabled;             // set at load, then never changed
+    std::atomic<bool> heapFrozen; // set at unload during process shutdown
 };
 constinit OxSbSpan gSpan{};
 constinit OxSbClass* gpClasses[kClassTableSize] = {};
@@ -81,8 +84,6 @@ constinit OxSbRegion* gpReserve = nullptr;   // regions with only uncommitted fr
 // A region reserved and marked live whose first commit has not succeeded yet: it holds no
 // pages, and the next request for a page tries its commit again before reserving another.
 constinit OxSbRegion* gpUnsetRegion = nullptr;
-constinit bool gHeapEnabled = false; // set at load, then never changed
-constinit std::atomic<bool> gHeapFrozen{false};
 
 // ---------------------------------------------------------------------------------------------
 // The region table
@@ -608,7 +609,7 @@ void releaseAllPages(OxSbClass* c)
 
 void setUpSmallBlockHeap()
 {
-    gHeapFrozen.store(false, std::memory_order_relaxed);
+    gSpan.heapFrozen.store(false, std::memory_order_relaxed);
     void* memory = win::VirtualAlloc(nullptr, kRegionTableBytes, win::MEM_RESERVE | win::MEM_TOP_DOWN,
                                      win::PAGE_READWRITE);
     // Without its table the heap cannot grow; it then stays switched off and every request
@@ -627,7 +628,7 @@ void setUpSmallBlockHeap()
     gSpan.states = table->states();
     gSpan.bottom = table->bottom;
     gSpan.top = table->top;
-    gHeapEnabled = !isVariableSet(u"disableOrkaHeap") && !isVariableSet(u"CRTLeakReport");
+    gSpan.heapEnabled = !isVariableSet(u"disableOrkaHeap") && !isVariableSet(u"CRTLeakReport");
 }
 
 void tearDownSmallBlockHeap()
@@ -636,7 +637,7 @@ void tearDownSmallBlockHeap()
     // At process exit other threads may still be running and freeing: everything stays as it
     // is, and frees from now on do nothing.
     if (win::RtlDllShutdownInProgress()) {
-        gHeapFrozen.store(true, std::memory_order_relaxed);
+        gSpan.heapFrozen.store(true, std::memory_order_relaxed);
         return;
     }
     for (OxSbClass*& c : gpClasses) {
@@ -723,7 +724,7 @@ namespace {
 void* __oxMallocAligned(std::size_t size) noexcept
 {
     const std::uint32_t classIndex = classOfSize(size);
-    if (classIndex == 0 || !gHeapEnabled) [[unlikely]]
+    if (classIndex == 0 || !gSpan.heapEnabled) [[unlikely]]
         return mallocOutsideHeap(size);
     const bool taken = gSmallBlockLock.enter();
     if (OxSbClass* c = gpClasses[classIndex]) [[likely]] {
@@ -745,7 +746,7 @@ void __oxFreeAligned(void* p) noexcept
             std::free(p);
         return;
     }
-    if (gHeapFrozen.load(std::memory_order_relaxed)) [[unlikely]]
+    if (gSpan.heapFrozen.load(std::memory_order_relaxed)) [[unlikely]]
         return;
     const bool taken = gSmallBlockLock.enter();
     auto* block = static_cast<std::byte*>(p);
