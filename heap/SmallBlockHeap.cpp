@@ -54,8 +54,8 @@ constexpr std::size_t kRegionTableBytes = 2 << 20;
 // region right after the allocations before it stored to page descriptors, and a load whose
 // address matches a pending store's in the low 12 bits waits for that store (4K aliasing). The
 // state bytes of the first 256 regions therefore sit at page offsets 0xF00-0xFFF, where the
-// descriptors of pages 120-127 and 248-255 lie, the pages a region hands out last; at the
-// header's end (0x40) they met the descriptor of page 2, the first one handed out.
+// descriptors of pages 120-127 and 248-255 lie: the pages a region hands out last, far from
+// those of the first pages it hands out (page 2's descriptor is at 0x40).
 constexpr std::size_t kStatesOffset = 0xF00;
 static_assert(sizeof(OxSbRegionTable) <= kStatesOffset);
 constexpr std::size_t kSlotCapacity = kRegionTableBytes - kStatesOffset;
@@ -436,8 +436,8 @@ void freeBlock(void* pointer)
         finishFree(p);
 }
 
-// finishFree, then leaves the lock (`taken` as SlimLock::enter answered). Out of line, so that
-// __oxFreeAligned's common path makes no call that needs a frame.
+// finishFree, then leaves the lock (`taken` as SlimLock::enter answered). Out of line and
+// reached by a jump, so that __oxFreeAligned's common path makes no call.
 [[gnu::noinline]] void finishFreeAndLeave(std::byte* p, bool taken)
 {
     finishFree(p);
