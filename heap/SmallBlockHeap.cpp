@@ -242,6 +242,32 @@ std::size_t commitRun(OxSbRegion* region)
     return 0;
 }
 
+// The first page of the region's committed free list, taken off it; a region left without
+// committed free pages leaves the available list (for the reserve list while it has
+// uncommitted ones).
+[[gnu::always_inline]] inline OxSbPageDesc* popCommittedFree(OxSbRegion* region)
+{
+    OxSbPageDesc* page = region->committedFree;
+    region->committedFree = page->next;
+    page->next = nullptr;
+    if (--region->committedCount == 0) [[unlikely]] {
+        unlink(gpAvailable, region);
+        if (region->uncommittedCount != 0)
+            pushFront(gpReserve, region);
+    }
+    return page;
+}
+
+// Puts free page d at the head of class c's partial list, in bump mode with every block free.
+[[gnu::always_inline]] inline void startPage(OxSbClass* c, OxSbPageDesc* d)
+{
+    d->classIndex = static_cast<std::uint16_t>(c->classIndex);
+    d->flags = static_cast<std::uint16_t>(c->pageFlags);
+    d->cursor = pageOf(d);
+    d->freeCount = c->blocksPerPage;
+    pushFront(c->partial, d);
+}
+
 struct PageRequest {
     OxSbPageDesc* page;       // the page, or null
     std::size_t failedCommit; // when null: bytes of the commit the system refused, 0 when
@@ -268,15 +294,7 @@ PageRequest takeFreePage()
             gpUnsetRegion = nullptr;
         }
     }
-    OxSbPageDesc* page = region->committedFree;
-    region->committedFree = page->next;
-    page->next = nullptr;
-    if (--region->committedCount == 0) {
-        unlink(gpAvailable, region);
-        if (region->uncommittedCount != 0)
-            pushFront(gpReserve, region);
-    }
-    return {page, 0};
+    return {popCommittedFree(region), 0};
 }
 
 void moveToFull(OxSbClass* c, OxSbPageDesc* d)
@@ -316,18 +334,55 @@ bool isKnownFree(const OxSbPageDesc* d, const std::byte* p)
     return (d->flags & kFreeListMode) ? p == d->cursor : p >= d->cursor;
 }
 
-// The rarer cases of freeing block p, the `index`th of page d of shared class c: the page was
-// full (freeCount now 1), is wholly free now, or leaves bump mode because p is not the block
-// just before the cursor.
-void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t index)
+// The rest of releasePageToRegion, for a region that keeps 16 committed free pages already:
+// the page is decommitted, unless it makes the whole region free, which is then released (but
+// the first available region is kept while no reserve region is left, so a heap that empties
+// and refills does not map and unmap a region each time).
+[[gnu::noinline]] void releaseBeyondAllowance(OxSbRegion* region, OxSbPageDesc* d)
 {
-    const std::uint32_t freeCount = d->freeCount;
-    if (freeCount == c->blocksPerPage) {
-        unlink(c->blocksPerPage == 1 ? c->full : c->partial, d);
-        releasePageToRegion(d);
+    if (region->committedCount + region->uncommittedCount == kBlockPagesPerRegion - 1 &&
+        !(region == gpAvailable && gpReserve == nullptr)) {
+        unlink(gpAvailable, region);
+        setSlotState(gpTable, slotOf(gpTable, reinterpret_cast<std::uintptr_t>(region)), kSlotReleased);
+        win::VirtualFree(region, 0, win::MEM_RELEASE);
         return;
     }
-    if (freeCount == 1) {
+    win::VirtualFree(pageOf(d), kPageBytes, win::MEM_DECOMMIT);
+    d->next = region->uncommittedFree;
+    region->uncommittedFree = d;
+    ++region->uncommittedCount;
+}
+
+// Gives page d, whose last block came back and which is off its class's lists, to its region
+// (the lock held): to the region's committed free list while it has fewer than 16 there, the
+// common case, inline; else releaseBeyondAllowance.
+[[gnu::always_inline]] inline void releasePageToRegion(OxSbPageDesc* d)
+{
+    OxSbRegion* region = regionOf(d);
+    d->cursor = nullptr;
+    d->freeCount = 0;
+    d->classIndex = 0;
+    d->flags = 0;
+    d->prev = nullptr;
+    if (region->committedCount >= kCommittedFreeLimit) [[unlikely]] {
+        releaseBeyondAllowance(region, d);
+        return;
+    }
+    d->next = region->committedFree;
+    region->committedFree = d;
+    if (region->committedCount++ == 0) [[unlikely]] {
+        if (region->uncommittedCount != 0)
+            unlink(gpReserve, region);
+        pushFront(gpAvailable, region);
+    }
+}
+
+// The rarer cases of freeing block p, the `index`th of page d of shared class c, whose free
+// count freeBlockFast has raised: the page was full (freeCount now 1), or it leaves bump mode
+// because p is not the block just before the cursor.
+void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t index)
+{
+    if (d->freeCount == 1) {
         unlink(c->full, d);
         pushFront(c->partial, d);
         if (index == c->blocksPerPage - 1) {
@@ -348,53 +403,30 @@ void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t in
     d->cursor = p;
 }
 
-// The common release of a page whose last block came back: its region keeps it committed and
-// stays on the available list, so no region list changes (the region has between 1 and 15
-// committed free pages). False, changing nothing, in every other case.
-[[gnu::always_inline]] inline bool keepEmptiedPage(OxSbClass* c, OxSbPageDesc* d)
-{
-    OxSbRegion* region = regionOf(d);
-    const std::uint32_t held = region->committedCount;
-    if (held - 1 >= kCommittedFreeLimit - 1 || c->blocksPerPage == 1)
-        return false;
-    unlink(c->partial, d);
-    d->cursor = nullptr;
-    d->freeCount = 0;
-    d->classIndex = 0;
-    d->flags = 0;
-    d->next = region->committedFree;
-    region->committedFree = d;
-    region->committedCount = held + 1;
-    return true;
-}
-
-// The common case of a class without a partial page: the first available region has more than
-// one committed free page, so taking one changes no region list. The page starts in bump mode
-// with its first block handed out. Null, changing nothing, in every other case.
+// The common case of a class without a partial page, inline: a committed page of the first
+// available region, started in bump mode with its first block handed out. Null, changing
+// nothing, when there is no such region (allocSlow then commits or reserves) or the class
+// holds one block per page.
 [[gnu::always_inline]] inline void* takeFirstBlockOfFreePage(OxSbClass* c)
 {
     OxSbRegion* region = gpAvailable;
-    if (region == nullptr || region->committedCount < 2 || c->blocksPerPage == 1)
+    if (region == nullptr || c->blocksPerPage == 1)
         return nullptr;
-    OxSbPageDesc* d = region->committedFree;
-    region->committedFree = d->next;
-    --region->committedCount;
-    std::byte* block = pageOf(d);
+    OxSbPageDesc* d = popCommittedFree(region);
+    startPage(c, d);
+    std::byte* block = d->cursor;
     d->cursor = block + c->blockSize;
-    d->freeCount = c->blocksPerPage - 1;
-    d->classIndex = static_cast<std::uint16_t>(c->classIndex);
-    d->flags = static_cast<std::uint16_t>(c->pageFlags);
-    pushFront(c->partial, d);
+    --d->freeCount;
     return block;
 }
 
-// Returns block p to its page (the lock held), in the common cases, without a call: true when
-// done. A pointer that is no block of a shared class (descriptor pages, free pages, pages of
+// Returns block p to its page (the lock held), in the common cases inline: true when done. A
+// pointer that is no block of a shared class (descriptor pages, free pages, pages of
 // fixed-size heaps, addresses between blocks) and a block that is certainly free already are
-// ignored, which counts as done. False for the rarer cases, with the page's free count raised
-// already: finishFree sees to them. The common case, a page that keeps some blocks in use and
-// some free, reads the class's sizes from the constant tables and touches nothing but the
-// page's descriptor and the block.
+// ignored, which counts as done; a page that empties goes back to its region. False for the
+// rarer cases, with the page's free count raised already: finishFree sees to them. The common case, a page
+// that keeps some blocks in use and some free, reads the class's sizes from the constant tables and touches
+// nothing but the page's descriptor and the block.
 [[gnu::always_inline]] inline bool freeBlockFast(std::byte* p)
 {
     OxSbPageDesc* d = descriptorOf(p);
@@ -410,9 +442,14 @@ void freeBlockSlow(OxSbClass* c, OxSbPageDesc* d, std::byte* p, std::uint32_t in
 
     const std::uint32_t freeCount = ++d->freeCount;
     const bool freeListMode = (d->flags & kFreeListMode) != 0;
-    if (freeCount == 1 || freeCount == blocksPerPage || (!freeListMode && p + blockSize != d->cursor))
-        [[unlikely]]
-        return freeCount == blocksPerPage && keepEmptiedPage(gpClasses[classIndex], d);
+    if (freeCount == blocksPerPage) [[unlikely]] {
+        OxSbClass* c = gpClasses[classIndex];
+        unlink(blocksPerPage == 1 ? c->full : c->partial, d);
+        releasePageToRegion(d);
+        return true;
+    }
+    if (freeCount == 1 || (!freeListMode && p + blockSize != d->cursor)) [[unlikely]]
+        return false;
     if (freeListMode)
         *reinterpret_cast<std::byte**>(p) = d->cursor;
     d->cursor = p;
@@ -437,7 +474,7 @@ void freeBlock(void* pointer)
 }
 
 // finishFree, then leaves the lock (`taken` as SlimLock::enter answered). Out of line and
-// reached by a jump, so that __oxFreeAligned's common path makes no call.
+// reached by a jump, so that __oxFreeAligned's common paths make no call of it.
 [[gnu::noinline]] void finishFreeAndLeave(std::byte* p, bool taken)
 {
     finishFree(p);
@@ -534,12 +571,7 @@ void* allocSlow(OxSbClass* c, win::SlimLockGuard& guard)
     while (c->partial == nullptr) {
         const PageRequest request = takeFreePage();
         if (request.page != nullptr) {
-            OxSbPageDesc* d = request.page;
-            d->classIndex = static_cast<std::uint16_t>(c->classIndex);
-            d->flags = static_cast<std::uint16_t>(c->pageFlags);
-            d->cursor = pageOf(d);
-            d->freeCount = c->blocksPerPage;
-            pushFront(c->partial, d);
+            startPage(c, request.page);
             break;
         }
         if (request.failedCommit == 0 || retries == kCommitRetries)
@@ -554,41 +586,6 @@ void* allocSlow(OxSbClass* c, win::SlimLockGuard& guard)
             return nullptr;
     }
     return takeBlock(c, c->partial);
-}
-
-// A page whose last block came back: to the region's committed free list while it has fewer
-// than 16 there; else the page is decommitted, unless it makes the whole region free, which is
-// then released (but the first available region is kept while no reserve region is left, so
-// a heap that empties and refills does not map and unmap a region each time).
-void releasePageToRegion(OxSbPageDesc* d)
-{
-    OxSbRegion* region = regionOf(d);
-    d->cursor = nullptr;
-    d->freeCount = 0;
-    d->classIndex = 0;
-    d->flags = 0;
-    d->prev = nullptr;
-    if (region->committedCount < kCommittedFreeLimit) {
-        d->next = region->committedFree;
-        region->committedFree = d;
-        if (region->committedCount++ == 0) {
-            if (region->uncommittedCount != 0)
-                unlink(gpReserve, region);
-            pushFront(gpAvailable, region);
-        }
-        return;
-    }
-    if (region->committedCount + region->uncommittedCount == kBlockPagesPerRegion - 1 &&
-        !(region == gpAvailable && gpReserve == nullptr)) {
-        unlink(gpAvailable, region);
-        setSlotState(gpTable, slotOf(gpTable, reinterpret_cast<std::uintptr_t>(region)), kSlotReleased);
-        win::VirtualFree(region, 0, win::MEM_RELEASE);
-        return;
-    }
-    win::VirtualFree(pageOf(d), kPageBytes, win::MEM_DECOMMIT);
-    d->next = region->uncommittedFree;
-    region->uncommittedFree = d;
-    ++region->uncommittedCount;
 }
 
 void releaseAllPages(OxSbClass* c)

@@ -119,8 +119,6 @@ inline void* allocFromClass(OxSbClass* c, win::SlimLockGuard& guard)
     return allocSlow(c, guard);
 }
 
-/// Gives page d, whose last block came back, to its region (the lock held).
-void releasePageToRegion(OxSbPageDesc* d);
 /// Gives every page of `c` back to its region (the lock held).
 void releaseAllPages(OxSbClass* c);
 
