@@ -31,6 +31,19 @@ void OxRxValue::deallocate(void* block) const
     oxStackHeapFree(block);
 }
 
+namespace {
+
+// A copy of the instance at `source` made at `target`, storage of type.size() bytes.
+void constructCopy(const OxRxValueType& type, void* target, const void* source)
+{
+    if (type.isBlittable())
+        std::memcpy(target, source, type.size());
+    else
+        type.nonBlittable()->construct(target, source);
+}
+
+} // namespace
+
 void OxRxValue::constructFrom(const void* source)
 {
     std::memset(mStorage, 0, kInlineBytes);
@@ -42,10 +55,7 @@ void OxRxValue::constructFrom(const void* source)
         if (target == nullptr)
             return;
     }
-    if (type.isBlittable())
-        std::memcpy(target, source, type.size());
-    else
-        type.nonBlittable()->construct(target, source);
+    constructCopy(type, target, source);
 }
 
 void OxRxValue::copyInstance(const OxRxValue& other, bool reuseBlock)
@@ -70,10 +80,7 @@ void OxRxValue::copyInstance(const OxRxValue& other, bool reuseBlock)
     setHeapBlock(block);
     if (block == nullptr)
         return;
-    if (type.isBlittable())
-        std::memcpy(block, source, type.size());
-    else
-        type.nonBlittable()->construct(block, source);
+    constructCopy(type, block, source);
 }
 
 void OxRxValue::assignSlow(const OxRxValue& other)
