@@ -14,20 +14,18 @@ namespace {
 
 // The class records build members and attributes through the reflection layer; they need the
 // hooks from the first class on, and a class's attributes may be asked for before any start.
-void installReflectionHooks()
-{
-    oxrx::gReflectionHooks = {oxreflect::buildMemberCollection, oxreflect::deleteMemberCollection,
-                              oxreflect::newAttributeCollection, oxreflect::deleteAttributeCollection,
-                              oxreflect::buildObjectMembers};
-}
-
-[[maybe_unused]] const bool gHooksInstalledAtLoad = (installReflectionHooks(), true);
+// The hooks never change, so they are installed once, while the library loads, before any
+// module can start the type system.
+[[maybe_unused]] const bool gHooksInstalledAtLoad =
+    (oxrx::gReflectionHooks = {oxreflect::buildMemberCollection, oxreflect::deleteMemberCollection,
+                               oxreflect::newAttributeCollection, oxreflect::deleteAttributeCollection,
+                               oxreflect::buildObjectMembers},
+     true);
 
 } // namespace
 
 void oxrxInitTypeSystem()
 {
-    installReflectionHooks();
     if (!oxrx::startClassSystem())
         return;
     oxreflect::registerClasses();
