@@ -9,6 +9,7 @@
 #include "platform/win.h"
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 static_assert(
@@ -105,14 +106,6 @@ bool argumentsAreValid(const void* source, int sourceLength, const void* destina
         return false;
     }
     return true;
-}
-
-std::size_t unitLength(const OXCHAR* text)
-{
-    std::size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    return length;
 }
 
 bool isHigh(OXCHAR unit)
@@ -233,8 +226,8 @@ int oxHostWideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const 
                                         destinationCapacity, nullptr, nullptr);
     if (!argumentsAreValid(source, sourceLength, destination, destinationCapacity))
         return 0;
-    const std::size_t length =
-        sourceLength == -1 ? unitLength(source) + 1 : static_cast<std::size_t>(sourceLength);
+    const std::size_t length = sourceLength == -1 ? std::char_traits<OXCHAR>::length(source) + 1
+                                                  : static_cast<std::size_t>(sourceLength);
 
     // The common case: the page holds every character and no backslash needs escaping.
     win::BOOL usedDefault = win::FALSE;

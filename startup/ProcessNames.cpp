@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace oxstartup {
 
@@ -33,14 +34,6 @@ OXCHAR* copyOf(const OXCHAR* text, std::size_t length)
         copy[length] = 0;
     }
     return copy;
-}
-
-std::size_t lengthOf(const OXCHAR* text)
-{
-    std::size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    return length;
 }
 
 // Both names from the host core module's exports, when it is loaded and has both.
@@ -70,7 +63,7 @@ void namesFromPath(const OXCHAR* exePath, OXCHAR** productName, OXCHAR** program
     std::size_t stem = 0;
     while (fileName[stem] != 0 && fileName[stem] != u'.')
         ++stem;
-    *productName = copyOf(fileName, lengthOf(fileName));
+    *productName = copyOf(fileName, std::char_traits<OXCHAR>::length(fileName));
     *programName = copyOf(fileName, stem);
 }
 
@@ -79,7 +72,7 @@ void takeNames()
     OXCHAR path[kPathCapacity];
     if (win::GetModuleFileNameW(nullptr, path, kPathCapacity) == 0)
         path[0] = 0;
-    if (OXCHAR* exePath = copyOf(path, lengthOf(path)))
+    if (OXCHAR* exePath = copyOf(path, std::char_traits<OXCHAR>::length(path)))
         gpExePath = exePath;
     if (namesFromHostCore())
         return;
