@@ -8,6 +8,7 @@
 #include "platform/win.h"
 
 #include <cstring>
+#include <string>
 
 namespace oxheap {
 
@@ -164,9 +165,7 @@ OXCHAR* __oxStrdup(const OXCHAR* s) noexcept
 {
     if (s == nullptr)
         return nullptr;
-    std::size_t length = 0;
-    while (s[length] != 0)
-        ++length;
+    const std::size_t length = std::char_traits<OXCHAR>::length(s);
     auto* copy = static_cast<OXCHAR*>(gProcessAllocator.malloc((length + 1) * sizeof(OXCHAR)));
     if (copy == nullptr)
         return nullptr;

@@ -156,9 +156,7 @@ std::uint64_t copyOf(const OXCHAR* text)
 {
     if (text == nullptr)
         return 0;
-    std::size_t length = 0;
-    while (text[length] != 0)
-        ++length;
+    const std::size_t length = std::char_traits<OXCHAR>::length(text);
     auto* copy = new OXCHAR[length + 1];
     std::memcpy(copy, text, (length + 1) * sizeof(OXCHAR));
     return reinterpret_cast<std::uintptr_t>(copy);
